@@ -1,0 +1,66 @@
+// Owners of library objects. Each deleter calls through the binding; the factories throw
+// FFMpegException when the library is out of memory. Raw pointers elsewhere are borrowed views.
+#pragma once
+
+#include <memory>
+
+struct AVCodecContext;
+struct AVDictionary;
+struct AVFifo;
+struct AVFilterGraph;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct SwrContext;
+struct SwsContext;
+
+namespace clipwright {
+
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const noexcept;
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const noexcept;
+};
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const noexcept;
+};
+// For a context that avformat_open_input opened.
+struct InputFormatDeleter {
+    void operator()(AVFormatContext* context) const noexcept;
+};
+// For a muxer context: closes its byte stream (unless the format has no file), then frees it.
+struct OutputFormatDeleter {
+    void operator()(AVFormatContext* context) const noexcept;
+};
+struct SwsDeleter {
+    void operator()(SwsContext* context) const noexcept;
+};
+struct SwrDeleter {
+    void operator()(SwrContext* context) const noexcept;
+};
+struct FilterGraphDeleter {
+    void operator()(AVFilterGraph* graph) const noexcept;
+};
+struct DictionaryDeleter {
+    void operator()(AVDictionary* dictionary) const noexcept;
+};
+struct FifoDeleter {
+    void operator()(AVFifo* fifo) const noexcept;
+};
+
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
+using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
+using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
+using FifoPtr = std::unique_ptr<AVFifo, FifoDeleter>;
+
+FramePtr allocFrame();
+PacketPtr allocPacket();
+
+} // namespace clipwright

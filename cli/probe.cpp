@@ -1,0 +1,91 @@
+#include "cli/probe.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "FFMPEG/av_probe.h"
+#include "app/profiles/list_texts.h"
+#include "cli/library_folder.h"
+
+namespace clipwright::cli {
+
+namespace {
+
+void Line(const char* name, const std::string& value) {
+    std::printf("%s: %s\n", name, value.c_str());
+}
+
+void Line(const char* name, long long value) { std::printf("%s: %lld\n", name, value); }
+
+// Four decimals, trailing zeros dropped; a stream without a sample aspect ratio shows 0.
+std::string AspectText(float aspect) {
+    if (!std::isfinite(aspect) || aspect <= 0.0f)
+        return "0";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", aspect);
+    std::string result = text;
+    result.erase(result.find_last_not_of('0') + 1);
+    if (result.back() == '.')
+        result.pop_back();
+    return result;
+}
+
+bool ProbeOne(TAVProbe& probe, const std::string& file_name) {
+    Line("file", file_name);
+    if (!probe.LoadFile(file_name, "")) {
+        Line("error", probe.LastError());
+        return false;
+    }
+    Line("streams", probe.StreamCount());
+    Line("programs", probe.ProgramCount());
+    Line("video_streams", probe.VideoStreamCount());
+    Line("first_video_stream", probe.FirstVideoStream());
+    Line("audio_streams", probe.AudioStreamCount());
+    Line("first_audio_stream", probe.FirstAudioStream());
+    Line("subtitle_streams", probe.SubtitleStreamCount());
+    Line("first_subtitle_stream", probe.FirstSubtitleStream());
+
+    TAVFileInfo file;
+    probe.GetFileInfo(file);
+    Line("duration_us", static_cast<long long>(file.Duration));
+    Line("duration", DurationText(file.Duration));
+    Line("bit_rate", file.BitRate);
+
+    if (probe.VideoStreamCount() > 0) {
+        TAVVideoInfo video;
+        probe.GetVideoInfo(video);
+        Line("width", video.Width);
+        Line("height", video.Height);
+        Line("frame_rate", FrameRateText(video.FrameRateNum, video.FrameRateDen).value_or("Unknown"));
+        Line("frame_rate_fraction",
+             std::to_string(video.FrameRateNum) + "/" + std::to_string(video.FrameRateDen));
+        Line("display_aspect", AspectText(video.DisplayAspectRatio));
+        Line("pixel_format", PixelFormatName(video.PixelFormat));
+        Line("codec", video.CodecName);
+    }
+    probe.CloseFile();
+    return true;
+}
+
+} // namespace
+
+int RunProbe(int argc, char* argv[]) {
+    if (argc <= 0) {
+        std::fprintf(stderr, "Usage: clipwright-cli probe FILE...\n");
+        return 2;
+    }
+    if (!BindLibraries())
+        return 2;
+    TAVProbe probe;
+    bool all_ok = true;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0)
+            std::printf("\n");
+        all_ok = ProbeOne(probe, argv[i]) && all_ok;
+    }
+    std::fflush(stdout);
+    return all_ok ? 0 : 1;
+}
+
+} // namespace clipwright::cli

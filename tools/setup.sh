@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Sourced by run.sh and test.sh: installs what is missing on a Debian 12 machine, then configures
+# and builds into the folder given as $1 (extra CMake arguments follow).
+set -euo pipefail
+
+packages=(build-essential cmake ninja-build pkg-config libgtest-dev
+          libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+          libavfilter-dev libopencore-amrnb-dev mediainfo)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+build_dir=$1
+shift
+cmake -S "$(dirname "${BASH_SOURCE[0]}")/.." -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$build_dir" -j2
