@@ -176,7 +176,8 @@ void TAVProbe::GetVideoStreamInfo(int32_t stream_index, TAVVideoInfo& info) cons
         EngineLog(0, "stream index #%d is invalid.\n", stream_index);
         return;
     }
-    const AVStream& stream = *FormatContext_->streams[stream_index];
+    AVStream* const stream_ptr = FormatContext_->streams[stream_index];
+    const AVStream& stream = *stream_ptr;
     const AVCodecParameters& codec = *stream.codecpar;
     if (codec.codec_type != AVMEDIA_TYPE_VIDEO) {
         EngineLog(0, "stream #%d is not video stream.\n", stream_index);
@@ -205,8 +206,11 @@ void TAVProbe::GetVideoStreamInfo(int32_t stream_index, TAVVideoInfo& info) cons
     const double aspect = static_cast<double>(sar.num) / sar.den * codec.width / codec.height;
     info.DisplayAspectRatio = static_cast<float>(aspect);
     info.PixelFormat = codec.format;
-    info.FrameRateNum = stream.r_frame_rate.num;
-    info.FrameRateDen = stream.r_frame_rate.den;
+    // The library's best guess of the real rate: the raw base rate of interlaced H.264 is
+    // the field rate, twice what the viewer sees.
+    const AVRational rate = av().av_guess_frame_rate(FormatContext_.get(), stream_ptr, nullptr);
+    info.FrameRateNum = rate.num;
+    info.FrameRateDen = rate.den;
 }
 
 std::string PixelFormatName(int32_t pixel_format) {

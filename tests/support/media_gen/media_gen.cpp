@@ -1,0 +1,388 @@
+#include "tests/support/media_gen/media_gen.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <stdexcept>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace clipwright::testing {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what, int code = 0) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (code < 0)
+        av_strerror(code, text, sizeof text);
+    throw std::runtime_error("media_gen: " + what + (code < 0 ? std::string(": ") + text : ""));
+}
+
+void Check(int code, const std::string& what) {
+    if (code < 0)
+        Fail(what, code);
+}
+
+struct CodecContextFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct OutputFree {
+    void operator()(AVFormatContext* c) const {
+        if (c->pb != nullptr && !(c->oformat->flags & AVFMT_NOFILE))
+            avio_closep(&c->pb);
+        avformat_free_context(c);
+    }
+};
+
+// One encoded stream of the file being written.
+struct Track {
+    std::unique_ptr<AVCodecContext, CodecContextFree> encoder;
+    std::unique_ptr<AVFrame, FrameFree> frame;
+    AVStream* stream = nullptr;
+    int64_t next_pts = 0; // in the encoder's time base
+    int64_t end_pts = 0;
+    bool flushed = false;
+};
+
+void WritePackets(AVFormatContext* output, Track& track, AVPacket* packet) {
+    for (;;) {
+        const int got = avcodec_receive_packet(track.encoder.get(), packet);
+        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+            return;
+        Check(got, "receive packet");
+        av_packet_rescale_ts(packet, track.encoder->time_base, track.stream->time_base);
+        packet->stream_index = track.stream->index;
+        Check(av_interleaved_write_frame(output, packet), "write packet");
+    }
+}
+
+void OpenVideo(AVFormatContext* output, const VideoSpec& spec, Track& track) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(spec.codec.c_str());
+    if (codec == nullptr)
+        Fail("no encoder " + spec.codec);
+    track.stream = avformat_new_stream(output, nullptr);
+    track.encoder.reset(avcodec_alloc_context3(codec));
+    AVCodecContext* c = track.encoder.get();
+    c->width = spec.width;
+    c->height = spec.height;
+    c->time_base = AVRational{spec.frame_rate.den, spec.frame_rate.num};
+    c->framerate = AVRational{spec.frame_rate.num, spec.frame_rate.den};
+    c->sample_aspect_ratio = AVRational{spec.sample_aspect.num, spec.sample_aspect.den};
+    c->pix_fmt = av_get_pix_fmt(spec.pixel_format.c_str());
+    c->bit_rate = spec.bit_rate;
+    c->gop_size = 12;
+    if (output->oformat->flags & AVFMT_GLOBALHEADER)
+        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    if (spec.codec == "libx264")
+        av_dict_set(&options, "preset", "ultrafast", 0);
+    const int opened = avcodec_open2(c, codec, &options);
+    av_dict_free(&options);
+    Check(opened, "open " + spec.codec);
+    track.stream->time_base = c->time_base;
+    track.stream->sample_aspect_ratio = c->sample_aspect_ratio;
+    track.stream->avg_frame_rate = c->framerate;
+    Check(avcodec_parameters_from_context(track.stream->codecpar, c), "video parameters");
+    track.frame.reset(av_frame_alloc());
+    track.frame->format = c->pix_fmt;
+    track.frame->width = c->width;
+    track.frame->height = c->height;
+    Check(av_frame_get_buffer(track.frame.get(), 0), "video frame");
+    track.end_pts = spec.frames;
+}
+
+AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
+    if (codec->sample_fmts == nullptr)
+        return AV_SAMPLE_FMT_S16;
+    for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+        if (*f == AV_SAMPLE_FMT_S16 || *f == AV_SAMPLE_FMT_FLTP || *f == AV_SAMPLE_FMT_S16P)
+            return *f;
+    }
+    return codec->sample_fmts[0];
+}
+
+void OpenAudio(AVFormatContext* output, const AudioSpec& spec, Track& track) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(spec.codec.c_str());
+    if (codec == nullptr)
+        Fail("no encoder " + spec.codec);
+    track.stream = avformat_new_stream(output, nullptr);
+    track.encoder.reset(avcodec_alloc_context3(codec));
+    AVCodecContext* c = track.encoder.get();
+    c->sample_rate = spec.sample_rate;
+    av_channel_layout_default(&c->ch_layout, spec.channels);
+    c->sample_fmt = ChooseSampleFormat(codec);
+    c->bit_rate = spec.bit_rate;
+    c->time_base = AVRational{1, spec.sample_rate};
+    if (output->oformat->flags & AVFMT_GLOBALHEADER)
+        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    Check(avcodec_open2(c, codec, nullptr), "open " + spec.codec);
+    track.stream->time_base = c->time_base;
+    Check(avcodec_parameters_from_context(track.stream->codecpar, c), "audio parameters");
+    track.frame.reset(av_frame_alloc());
+    track.frame->format = c->sample_fmt;
+    track.frame->sample_rate = c->sample_rate;
+    Check(av_channel_layout_copy(&track.frame->ch_layout, &c->ch_layout), "layout");
+    track.frame->nb_samples = c->frame_size > 0 ? c->frame_size : 1024;
+    Check(av_frame_get_buffer(track.frame.get(), 0), "audio frame");
+    track.end_pts = static_cast<int64_t>(std::llround(spec.seconds * spec.sample_rate));
+}
+
+// A diagonal gradient that moves one step a frame, so encoders see motion.
+void FillPicture(AVFrame* frame, int64_t index) {
+    Check(av_frame_make_writable(frame), "writable");
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    for (int plane = 0; plane < 3 && frame->data[plane] != nullptr; ++plane) {
+        const int shift_w = plane == 0 ? 0 : desc->log2_chroma_w;
+        const int shift_h = plane == 0 ? 0 : desc->log2_chroma_h;
+        const int width = AV_CEIL_RSHIFT(frame->width, shift_w);
+        const int height = AV_CEIL_RSHIFT(frame->height, shift_h);
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane];
+            for (int x = 0; x < width; ++x)
+                row[x] = plane == 0 ? static_cast<uint8_t>(x + y + index * 3)
+                                    : static_cast<uint8_t>(128 + (plane == 1 ? 20 : -20));
+        }
+    }
+}
+
+// A 440 Hz tone at half scale, in whatever sample format the encoder takes.
+void FillTone(AVFrame* frame, int64_t first_sample) {
+    Check(av_frame_make_writable(frame), "writable");
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    const int channels = frame->ch_layout.nb_channels;
+    for (int i = 0; i < frame->nb_samples; ++i) {
+        const double value =
+            0.5 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(first_sample + i) /
+                           frame->sample_rate);
+        for (int ch = 0; ch < channels; ++ch) {
+            const int plane = planar ? ch : 0;
+            const int slot = planar ? i : i * channels + ch;
+            switch (av_get_packed_sample_fmt(format)) {
+            case AV_SAMPLE_FMT_S16:
+                reinterpret_cast<int16_t*>(frame->data[plane])[slot] =
+                    static_cast<int16_t>(value * 32767);
+                break;
+            case AV_SAMPLE_FMT_S32:
+                reinterpret_cast<int32_t*>(frame->data[plane])[slot] =
+                    static_cast<int32_t>(value * 2147483647.0);
+                break;
+            case AV_SAMPLE_FMT_FLT:
+                reinterpret_cast<float*>(frame->data[plane])[slot] = static_cast<float>(value);
+                break;
+            default:
+                Fail("sample format not generated");
+            }
+        }
+    }
+}
+
+// Sends the track's next frame, or the flush once it has reached its end.
+void Advance(AVFormatContext* output, Track& track, AVPacket* packet) {
+    AVCodecContext* c = track.encoder.get();
+    if (track.next_pts >= track.end_pts) {
+        Check(avcodec_send_frame(c, nullptr), "flush");
+        WritePackets(output, track, packet);
+        track.flushed = true;
+        return;
+    }
+    AVFrame* frame = track.frame.get();
+    if (c->codec_type == AVMEDIA_TYPE_VIDEO) {
+        FillPicture(frame, track.next_pts);
+        frame->pts = track.next_pts++;
+    } else {
+        frame->nb_samples = static_cast<int>(
+            std::min<int64_t>(frame->nb_samples, track.end_pts - track.next_pts));
+        if (c->frame_size > 0 && !(c->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) &&
+            frame->nb_samples < c->frame_size) {
+            frame->nb_samples = c->frame_size; // a fixed-size encoder takes whole frames only
+        }
+        FillTone(frame, track.next_pts);
+        frame->pts = track.next_pts;
+        track.next_pts += frame->nb_samples;
+    }
+    Check(avcodec_send_frame(c, frame), "send frame");
+    WritePackets(output, track, packet);
+}
+
+double Seconds(const Track& track) {
+    return static_cast<double>(track.next_pts) * av_q2d(track.encoder->time_base);
+}
+
+} // namespace
+
+void WriteMedia(const std::string& path, const MediaSpec& spec) {
+    AVFormatContext* raw = nullptr;
+    Check(avformat_alloc_output_context2(&raw, nullptr,
+                                         spec.format.empty() ? nullptr : spec.format.c_str(),
+                                         path.c_str()),
+          "output " + path);
+    std::unique_ptr<AVFormatContext, OutputFree> output(raw);
+
+    std::vector<Track> tracks;
+    tracks.reserve(2);
+    auto add_video = [&] {
+        if (spec.video)
+            OpenVideo(output.get(), *spec.video, tracks.emplace_back());
+    };
+    auto add_audio = [&] {
+        if (spec.audio)
+            OpenAudio(output.get(), *spec.audio, tracks.emplace_back());
+    };
+    if (spec.audio_first) {
+        add_audio();
+        add_video();
+    } else {
+        add_video();
+        add_audio();
+    }
+    for (const auto& [key, value] : spec.metadata)
+        av_dict_set(&output->metadata, key.c_str(), value.c_str(), 0);
+
+    if (!(output->oformat->flags & AVFMT_NOFILE))
+        Check(avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE), "open " + path);
+    Check(avformat_write_header(output.get(), nullptr), "header");
+
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    for (;;) {
+        Track* next = nullptr;
+        for (Track& track : tracks) {
+            if (!track.flushed && (next == nullptr || Seconds(track) < Seconds(*next)))
+                next = &track;
+        }
+        if (next == nullptr)
+            break;
+        Advance(output.get(), *next, packet.get());
+    }
+    Check(av_write_trailer(output.get()), "trailer");
+}
+
+void WriteRandomBytes(const std::string& path, std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator() & 0xff);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+}
+
+void WriteTruncatedCopy(const std::string& source, const std::string& target, std::size_t keep) {
+    std::ifstream in(source, std::ios::binary);
+    std::string bytes(keep, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(keep));
+    std::ofstream(target, std::ios::binary).write(bytes.data(), in.gcount());
+}
+
+std::size_t FileSize(const std::string& path) {
+    return static_cast<std::size_t>(std::filesystem::file_size(path));
+}
+
+namespace {
+
+std::string MakeFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "clipwright-media-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("media_gen: no temporary folder");
+    return pattern;
+}
+
+struct FolderRemover {
+    std::string folder;
+    ~FolderRemover() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+};
+
+GeneratedMedia Generate() {
+    // The encoders' reports are noise in test output.
+    const int log_level = av_log_get_level();
+    av_log_set_level(AV_LOG_ERROR);
+    GeneratedMedia media;
+    media.folder = MakeFolder();
+    auto at = [&](const char* name) { return media.folder + "/" + name; };
+
+    media.avi_mpeg4_mp2 = at("mpeg4_320x240_15fps.avi");
+    WriteMedia(media.avi_mpeg4_mp2,
+               {.video = VideoSpec{.codec = "mpeg4", .frames = 30},
+                .audio = AudioSpec{.codec = "mp2", .sample_rate = 22050, .channels = 2,
+                                   .seconds = 2.0}});
+
+    media.mp4_h264_aac = at("h264_640x480_ntsc.mp4");
+    WriteMedia(media.mp4_h264_aac,
+               {.video = VideoSpec{.codec = "libx264", .width = 640, .height = 480,
+                                   .frame_rate = {30000, 1001}, .frames = 30},
+                .audio = AudioSpec{.codec = "aac", .sample_rate = 44100, .channels = 2},
+                .metadata = {{"title", "Generated Title"}, {"artist", "Clipwright Tests"},
+                             {"comment", "made at test time"}, {"date", "2008"}}});
+
+    media.mp3_audio_only = at("tone_44k_stereo.mp3");
+    WriteMedia(media.mp3_audio_only,
+               {.audio = AudioSpec{.codec = "libmp3lame", .sample_rate = 44100, .channels = 2,
+                                   .seconds = 3.0},
+                .metadata = {{"title", "Tone"}, {"album", "Tests"}, {"track", "3/12"},
+                             {"genre", "Test"}}});
+
+    media.mkv_audio_first = at("audio_first.mkv");
+    WriteMedia(media.mkv_audio_first,
+               {.video = VideoSpec{.codec = "mpeg4", .frame_rate = {25, 1}, .frames = 25},
+                .audio = AudioSpec{.codec = "mp2", .sample_rate = 48000, .channels = 2},
+                .audio_first = true});
+
+    media.mpg_mpeg2_sar = at("mpeg2_720x576_sar16-15.mpg");
+    WriteMedia(media.mpg_mpeg2_sar,
+               {.format = "vob",
+                .video = VideoSpec{.codec = "mpeg2video", .width = 720, .height = 576,
+                                   .frame_rate = {25, 1}, .sample_aspect = {16, 15},
+                                   .frames = 25, .bit_rate = 2000000}});
+
+    media.m4v_unknown_length = at("raw_mpeg4.m4v");
+    WriteMedia(media.m4v_unknown_length,
+               {.format = "m4v", .video = VideoSpec{.codec = "mpeg4", .frames = 15}});
+
+    media.avi_film_rate = at("mpeg4_film.avi");
+    WriteMedia(media.avi_film_rate,
+               {.video = VideoSpec{.codec = "mpeg4", .frame_rate = {24000, 1001}, .frames = 24}});
+
+    media.mp4_truncated = at("truncated.mp4");
+    WriteTruncatedCopy(media.mp4_h264_aac, media.mp4_truncated, FileSize(media.mp4_h264_aac) / 2);
+    media.avi_truncated = at("truncated.avi");
+    WriteTruncatedCopy(media.avi_mpeg4_mp2, media.avi_truncated,
+                       FileSize(media.avi_mpeg4_mp2) / 2);
+
+    media.random_mp4 = at("random.mp4");
+    WriteRandomBytes(media.random_mp4, 64 * 1024, 1);
+    media.random_avi = at("random.avi");
+    WriteRandomBytes(media.random_avi, 64 * 1024, 2);
+    av_log_set_level(log_level);
+    return media;
+}
+
+} // namespace
+
+const GeneratedMedia& Media() {
+    static const GeneratedMedia media = Generate();
+    static const FolderRemover remover{media.folder};
+    return media;
+}
+
+std::string RealMediaPath(const char* name) {
+    return std::string(CLIPWRIGHT_SHARED_MEDIA) + "/" + name;
+}
+
+} // namespace clipwright::testing

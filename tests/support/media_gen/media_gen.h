@@ -1,0 +1,91 @@
+// Writes small media files with exact properties at test time, through the FFmpeg libraries
+// linked directly (the engine under test binds them separately at run time).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace clipwright::testing {
+
+struct Fraction {
+    int num = 0;
+    int den = 1;
+};
+
+struct VideoSpec {
+    std::string codec = "mpeg4";
+    int width = 320;
+    int height = 240;
+    Fraction frame_rate{15, 1};
+    Fraction sample_aspect{0, 1}; // 0/1: none declared
+    int frames = 15;
+    int64_t bit_rate = 400000;
+    std::string pixel_format = "yuv420p";
+};
+
+struct AudioSpec {
+    std::string codec = "mp2";
+    int sample_rate = 44100;
+    int channels = 2;
+    double seconds = 1.0;
+    int64_t bit_rate = 128000;
+};
+
+struct MediaSpec {
+    std::string format; // muxer name; empty: chosen from the file's extension
+    std::optional<VideoSpec> video;
+    std::optional<AudioSpec> audio;
+    bool audio_first = false; // audio as stream 0, video as stream 1
+    std::vector<std::pair<std::string, std::string>> metadata;
+};
+
+// Encodes a moving picture and a sine tone as the spec says. Throws std::runtime_error.
+void WriteMedia(const std::string& path, const MediaSpec& spec);
+
+// `size` pseudo-random bytes from `seed`.
+void WriteRandomBytes(const std::string& path, std::size_t size, unsigned seed);
+
+// Copies the first `keep` bytes of `source` to `target`.
+void WriteTruncatedCopy(const std::string& source, const std::string& target, std::size_t keep);
+
+std::size_t FileSize(const std::string& path);
+
+// The files the probe and engine suites share, written on first use into one temporary folder
+// per process and removed at exit.
+struct GeneratedMedia {
+    std::string avi_mpeg4_mp2;      // AVI, MPEG-4 320x240 @ 15 fps, 22050 Hz stereo, 2 s
+    std::string mp4_h264_aac;       // MP4, H.264 640x480 @ 30000/1001, AAC 44100 Hz stereo, 1 s
+    std::string mp3_audio_only;     // MP3, 44100 Hz stereo, 3 s
+    std::string mkv_audio_first;    // Matroska, stream 0 audio, stream 1 video
+    std::string mpg_mpeg2_sar;      // MPEG-PS, MPEG-2 720x576, sample aspect 16/15 @ 25 fps
+    std::string m4v_unknown_length; // raw MPEG-4 elementary stream: no duration
+    std::string avi_film_rate;      // AVI, MPEG-4 @ 24000/1001
+    std::string mp4_truncated;      // the MP4 cut in half: its index is lost
+    std::string avi_truncated;      // the AVI cut in half: its index is lost, data remains
+    std::string random_mp4;         // random bytes named .mp4
+    std::string random_avi;         // random bytes named .avi
+    std::string folder;
+};
+const GeneratedMedia& Media();
+
+// The real files nobody here made (../shared/media), each with what it holds.
+struct RealMediaFile {
+    const char* name;
+    int streams;
+    int video_streams;
+    int audio_streams;
+    int subtitle_streams;
+    int first_video_stream;
+    int first_audio_stream;
+    const char* duration_text;
+    int width;  // -1 without video
+    int height; // -1 without video
+    const char* frame_rate_text; // empty without video
+};
+const std::vector<RealMediaFile>& RealMedia();
+std::string RealMediaPath(const char* name);
+
+} // namespace clipwright::testing

@@ -1,0 +1,48 @@
+// The generated media, read by an independent tool (mediainfo), so that the generator and the
+// probe cannot agree on a mistake.
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/media_gen/media_gen.h"
+
+namespace clipwright {
+namespace {
+
+using testing::Media;
+
+std::string MediaInfo(const std::string& inform, const std::string& file) {
+    const std::string command = "mediainfo --Inform='" + inform + "' '" + file + "' 2>/dev/null";
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        size_t n = 0;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            out.append(buffer, n);
+        pclose(pipe);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+TEST(GeneratedMediaTest, MediaInfoSeesThePropertiesAskedFor) {
+    EXPECT_EQ(MediaInfo("Video;%Format% %Width%x%Height% %FrameRate%", Media().avi_mpeg4_mp2),
+              "MPEG-4 Visual 320x240 15.000");
+    EXPECT_EQ(MediaInfo("Audio;%SamplingRate% %Channel(s)%", Media().avi_mpeg4_mp2), "22050 2");
+    EXPECT_EQ(MediaInfo("Video;%Format% %Width%x%Height% %FrameRate%", Media().mp4_h264_aac),
+              "AVC 640x480 29.970");
+    EXPECT_EQ(MediaInfo("Audio;%Format% %SamplingRate% %Channel(s)%", Media().mp4_h264_aac),
+              "AAC 44100 2");
+    EXPECT_EQ(MediaInfo("General;%VideoCount%|%AudioCount%", Media().mp3_audio_only), "|1");
+    EXPECT_EQ(MediaInfo("Video;%Format% %Width%x%Height% %DisplayAspectRatio/String%",
+                        Media().mpg_mpeg2_sar),
+              "MPEG Video 720x576 4:3");
+    EXPECT_EQ(MediaInfo("Video;%FrameRate%", Media().avi_film_rate), "23.976");
+    EXPECT_EQ(MediaInfo("Audio;%StreamOrder%", Media().mkv_audio_first), "0");
+    EXPECT_EQ(MediaInfo("Video;%StreamOrder%", Media().mkv_audio_first), "1");
+}
+
+} // namespace
+} // namespace clipwright
