@@ -39,19 +39,28 @@ struct LibraryState {
     std::string error;
 };
 
-std::array<LibraryState, kAvLibraryCount> gLibraries = {{
-    {"avcodec", LIBAVCODEC_VERSION_MAJOR},
-    {"avformat", LIBAVFORMAT_VERSION_MAJOR},
-    {"avutil", LIBAVUTIL_VERSION_MAJOR},
-    {"swscale", LIBSWSCALE_VERSION_MAJOR},
-    {"swresample", LIBSWRESAMPLE_VERSION_MAJOR},
-    {"avfilter", LIBAVFILTER_VERSION_MAJOR},
-}};
+// Never destroyed: closing the libraries while the process exits would run their clean-up after
+// ours and hide what they still hold from leak checkers. Unloading is an explicit call.
+union LibraryStates {
+    LibraryStates()
+        : all{{{"avcodec", LIBAVCODEC_VERSION_MAJOR},
+               {"avformat", LIBAVFORMAT_VERSION_MAJOR},
+               {"avutil", LIBAVUTIL_VERSION_MAJOR},
+               {"swscale", LIBSWSCALE_VERSION_MAJOR},
+               {"swresample", LIBSWRESAMPLE_VERSION_MAJOR},
+               {"avfilter", LIBAVFILTER_VERSION_MAJOR}}} {}
+    ~LibraryStates() {}
+    std::array<LibraryState, kAvLibraryCount> all;
+};
+LibraryStates gStates;
+std::array<LibraryState, kAvLibraryCount>& gLibraries = gStates.all;
 
 bool gLoaded = false;
 std::string gLoadError;
 
-LibraryState& State(AvLibrary library) { return gLibraries[static_cast<size_t>(library)]; }
+LibraryState& State(AvLibrary library) {
+    return gLibraries[static_cast<size_t>(library)];
+}
 
 std::string FileName(const LibraryState& lib, bool versioned) {
     std::string name = std::string(CLIPWRIGHT_AV_LIB_PREFIX) + lib.base_name + ".so";
@@ -65,8 +74,7 @@ std::string LastDlError() {
     return text != nullptr ? text : "unknown error";
 }
 
-template <class Slot>
-bool ResolveEntry(LibraryState& lib, const char* name, Slot& slot) {
+template <class Slot> bool ResolveEntry(LibraryState& lib, const char* name, Slot& slot) {
     dlerror();
     void* address = dlsym(lib.module.get(), name);
     if (address == nullptr) {
@@ -85,8 +93,8 @@ bool CheckVersion(LibraryState& lib, unsigned (*&version_fn)(), const char* vers
         return false;
     const int found = static_cast<int>(version_fn() >> 16);
     if (found != lib.major) {
-        const std::string reason = FormatText("major version %d found, %d required", found,
-                                              lib.major);
+        const std::string reason =
+            FormatText("major version %d found, %d required", found, lib.major);
         lib.error = FormatText("Load libraray %s error: %s", FileName(lib, lib.versioned).c_str(),
                                reason.c_str());
         return false;
@@ -102,29 +110,27 @@ bool CheckVersion(LibraryState& lib, unsigned (*&version_fn)(), const char* vers
 #define CW_RESOLVER(Function, Table, VERSION_FN, ENTRY_POINTS)                                     \
     bool Function(LibraryState& lib) {                                                             \
         Table& table = detail::gEntryPoints;                                                       \
-        if (!CheckVersion(lib, table.VERSION_FN, CW_STRINGIFY(VERSION_FN)))                 \
+        if (!CheckVersion(lib, table.VERSION_FN, CW_STRINGIFY(VERSION_FN)))                        \
             return false;                                                                          \
         ENTRY_POINTS(CW_RESOLVE)                                                                   \
         return true;                                                                               \
     }
 
 CW_RESOLVER(ResolveAvCodec, AvCodecEntryPoints, CW_AVCODEC_VERSION_FN, CW_AVCODEC_ENTRY_POINTS)
-CW_RESOLVER(ResolveAvFormat, AvFormatEntryPoints, CW_AVFORMAT_VERSION_FN,
-            CW_AVFORMAT_ENTRY_POINTS)
+CW_RESOLVER(ResolveAvFormat, AvFormatEntryPoints, CW_AVFORMAT_VERSION_FN, CW_AVFORMAT_ENTRY_POINTS)
 CW_RESOLVER(ResolveAvUtil, AvUtilEntryPoints, CW_AVUTIL_VERSION_FN, CW_AVUTIL_ENTRY_POINTS)
 CW_RESOLVER(ResolveSwScale, SwScaleEntryPoints, CW_SWSCALE_VERSION_FN, CW_SWSCALE_ENTRY_POINTS)
 CW_RESOLVER(ResolveSwResample, SwResampleEntryPoints, CW_SWRESAMPLE_VERSION_FN,
             CW_SWRESAMPLE_ENTRY_POINTS)
-CW_RESOLVER(ResolveAvFilter, AvFilterEntryPoints, CW_AVFILTER_VERSION_FN,
-            CW_AVFILTER_ENTRY_POINTS)
+CW_RESOLVER(ResolveAvFilter, AvFilterEntryPoints, CW_AVFILTER_VERSION_FN, CW_AVFILTER_ENTRY_POINTS)
 
 #undef CW_RESOLVER
 #undef CW_RESOLVE
 
 using Resolver = bool (*)(LibraryState&);
-constexpr std::array<Resolver, kAvLibraryCount> kResolvers = {
-    ResolveAvCodec, ResolveAvFormat, ResolveAvUtil, ResolveSwScale, ResolveSwResample,
-    ResolveAvFilter};
+constexpr std::array<Resolver, kAvLibraryCount> kResolvers = {ResolveAvCodec,    ResolveAvFormat,
+                                                              ResolveAvUtil,     ResolveSwScale,
+                                                              ResolveSwResample, ResolveAvFilter};
 
 bool BindLibrary(size_t index, const std::string& folder, bool versioned) {
     LibraryState& lib = gLibraries[index];
@@ -141,8 +147,8 @@ bool BindLibrary(size_t index, const std::string& folder, bool versioned) {
         }
         lib.module.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
         if (!lib.module) {
-            lib.error = FormatText("Load libraray %s error: %s", file_name.c_str(),
-                                   LastDlError().c_str());
+            lib.error =
+                FormatText("Load libraray %s error: %s", file_name.c_str(), LastDlError().c_str());
             return false;
         }
     }
@@ -183,11 +189,21 @@ void UnloadAllLibraries() {
     }
 }
 
-bool LibrariesLoaded() { return gLoaded; }
-bool LibraryBound(AvLibrary library) { return State(library).bound; }
-bool LibraryModuleLoaded(AvLibrary library) { return State(library).module != nullptr; }
-const std::string& LibraryErrorText(AvLibrary library) { return State(library).error; }
-const std::string& LoadErrorText() { return gLoadError; }
+bool LibrariesLoaded() {
+    return gLoaded;
+}
+bool LibraryBound(AvLibrary library) {
+    return State(library).bound;
+}
+bool LibraryModuleLoaded(AvLibrary library) {
+    return State(library).module != nullptr;
+}
+const std::string& LibraryErrorText(AvLibrary library) {
+    return State(library).error;
+}
+const std::string& LoadErrorText() {
+    return gLoadError;
+}
 
 std::string LibraryFileName(AvLibrary library, bool versioned) {
     return FileName(State(library), versioned);

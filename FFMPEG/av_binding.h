@@ -74,7 +74,9 @@ extern AvEntryPoints gEntryPoints;
 
 // The tables. Written only by the load and unload calls on the main thread; read-only while
 // jobs run, so any thread may call through them.
-inline const AvEntryPoints& av() { return detail::gEntryPoints; }
+inline const AvEntryPoints& av() {
+    return detail::gEntryPoints;
+}
 
 enum class AvLibrary { avcodec, avformat, avutil, swscale, swresample, avfilter };
 inline constexpr int kAvLibraryCount = 6;

@@ -5,7 +5,7 @@
 #pragma once
 
 #define CW_AVCODEC_VERSION_FN avcodec_version
-#define CW_AVCODEC_ENTRY_POINTS(X)                                                                \
+#define CW_AVCODEC_ENTRY_POINTS(X)                                                                 \
     X(avcodec_alloc_context3)                                                                      \
     X(avcodec_free_context)                                                                        \
     X(avcodec_get_class)                                                                           \
@@ -42,7 +42,7 @@
     X(av_get_audio_frame_duration2)
 
 #define CW_AVFORMAT_VERSION_FN avformat_version
-#define CW_AVFORMAT_ENTRY_POINTS(X)                                                               \
+#define CW_AVFORMAT_ENTRY_POINTS(X)                                                                \
     X(avformat_alloc_context)                                                                      \
     X(avformat_free_context)                                                                       \
     X(avformat_get_class)                                                                          \
@@ -74,7 +74,7 @@
     X(av_guess_frame_rate)
 
 #define CW_AVUTIL_VERSION_FN avutil_version
-#define CW_AVUTIL_ENTRY_POINTS(X)                                                                 \
+#define CW_AVUTIL_ENTRY_POINTS(X)                                                                  \
     X(av_log)                                                                                      \
     X(av_vlog)                                                                                     \
     X(av_log_set_callback)                                                                         \
@@ -141,7 +141,7 @@
     X(av_channel_layout_describe)
 
 #define CW_SWSCALE_VERSION_FN swscale_version
-#define CW_SWSCALE_ENTRY_POINTS(X)                                                                \
+#define CW_SWSCALE_ENTRY_POINTS(X)                                                                 \
     X(sws_alloc_context)                                                                           \
     X(sws_get_class)                                                                               \
     X(sws_getContext)                                                                              \
@@ -150,7 +150,7 @@
     X(sws_freeContext)
 
 #define CW_SWRESAMPLE_VERSION_FN swresample_version
-#define CW_SWRESAMPLE_ENTRY_POINTS(X)                                                             \
+#define CW_SWRESAMPLE_ENTRY_POINTS(X)                                                              \
     X(swr_alloc_set_opts2)                                                                         \
     X(swr_init)                                                                                    \
     X(swr_convert)                                                                                 \
@@ -159,7 +159,7 @@
     X(swr_free)
 
 #define CW_AVFILTER_VERSION_FN avfilter_version
-#define CW_AVFILTER_ENTRY_POINTS(X)                                                               \
+#define CW_AVFILTER_ENTRY_POINTS(X)                                                                \
     X(avfilter_get_by_name)                                                                        \
     X(avfilter_graph_alloc)                                                                        \
     X(avfilter_graph_free)                                                                         \

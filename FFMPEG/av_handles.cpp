@@ -5,9 +5,13 @@
 
 namespace clipwright {
 
-void FrameDeleter::operator()(AVFrame* frame) const noexcept { av().av_frame_free(&frame); }
+void FrameDeleter::operator()(AVFrame* frame) const noexcept {
+    av().av_frame_free(&frame);
+}
 
-void PacketDeleter::operator()(AVPacket* packet) const noexcept { av().av_packet_free(&packet); }
+void PacketDeleter::operator()(AVPacket* packet) const noexcept {
+    av().av_packet_free(&packet);
+}
 
 void CodecContextDeleter::operator()(AVCodecContext* context) const noexcept {
     av().avcodec_free_context(&context);
@@ -23,9 +27,13 @@ void OutputFormatDeleter::operator()(AVFormatContext* context) const noexcept {
     av().avformat_free_context(context);
 }
 
-void SwsDeleter::operator()(SwsContext* context) const noexcept { av().sws_freeContext(context); }
+void SwsDeleter::operator()(SwsContext* context) const noexcept {
+    av().sws_freeContext(context);
+}
 
-void SwrDeleter::operator()(SwrContext* context) const noexcept { av().swr_free(&context); }
+void SwrDeleter::operator()(SwrContext* context) const noexcept {
+    av().swr_free(&context);
+}
 
 void FilterGraphDeleter::operator()(AVFilterGraph* graph) const noexcept {
     av().avfilter_graph_free(&graph);
@@ -35,7 +43,9 @@ void DictionaryDeleter::operator()(AVDictionary* dictionary) const noexcept {
     av().av_dict_free(&dictionary);
 }
 
-void FifoDeleter::operator()(AVFifo* fifo) const noexcept { av().av_fifo_freep2(&fifo); }
+void FifoDeleter::operator()(AVFifo* fifo) const noexcept {
+    av().av_fifo_freep2(&fifo);
+}
 
 FramePtr allocFrame() {
     FramePtr frame(av().av_frame_alloc());

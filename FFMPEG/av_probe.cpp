@@ -190,12 +190,11 @@ void TAVProbe::GetVideoStreamInfo(int32_t stream_index, TAVVideoInfo& info) cons
     const AVRational microseconds{1, AV_TIME_BASE};
     info.StartTime = stream.start_time;
     if (stream.start_time != AV_NOPTS_VALUE)
-        info.StartTimeRescaled = av().av_rescale_q(stream.start_time, microseconds,
-                                                   stream.time_base);
+        info.StartTimeRescaled =
+            av().av_rescale_q(stream.start_time, microseconds, stream.time_base);
     info.Duration = stream.duration;
     if (stream.duration != AV_NOPTS_VALUE)
-        info.DurationRescaled = av().av_rescale_q(stream.duration, microseconds,
-                                                  stream.time_base);
+        info.DurationRescaled = av().av_rescale_q(stream.duration, microseconds, stream.time_base);
     info.BitRate = ClampToInt32(codec.bit_rate);
     info.Height = codec.height;
     info.Width = codec.width;

@@ -39,7 +39,9 @@ int EngineLevelFromAv(int av_level) {
     return 3;
 }
 
-int CurrentLogLevel() { return gCurrentLogLevel.load(std::memory_order_relaxed); }
+int CurrentLogLevel() {
+    return gCurrentLogLevel.load(std::memory_order_relaxed);
+}
 
 void SetCurrentLogLevel(int engine_level) {
     gCurrentLogLevel.store(engine_level, std::memory_order_relaxed);

@@ -14,7 +14,9 @@ std::string ProgramFolder() {
     return error ? std::string(".") : exe.parent_path().string();
 }
 
-std::string LibraryFolder() { return ProgramFolder() + "/Common Files"; }
+std::string LibraryFolder() {
+    return ProgramFolder() + "/Common Files";
+}
 
 bool BindLibraries() {
     if (!LoadAllLibraries(LibraryFolder(), true)) {

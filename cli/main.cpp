@@ -7,8 +7,9 @@
 namespace {
 
 void PrintUsage(std::FILE* out) {
-    std::fprintf(out, "Usage: clipwright-cli probe FILE...\n"
-                      "  probe   describe each media file, one block of name: value lines per file\n");
+    std::fprintf(out,
+                 "Usage: clipwright-cli probe FILE...\n"
+                 "  probe   describe each media file, one block of name: value lines per file\n");
 }
 
 } // namespace

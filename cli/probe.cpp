@@ -16,7 +16,9 @@ void Line(const char* name, const std::string& value) {
     std::printf("%s: %s\n", name, value.c_str());
 }
 
-void Line(const char* name, long long value) { std::printf("%s: %lld\n", name, value); }
+void Line(const char* name, long long value) {
+    std::printf("%s: %lld\n", name, value);
+}
 
 // Four decimals, trailing zeros dropped; a stream without a sample aspect ratio shows 0.
 std::string AspectText(float aspect) {
@@ -57,7 +59,8 @@ bool ProbeOne(TAVProbe& probe, const std::string& file_name) {
         probe.GetVideoInfo(video);
         Line("width", video.Width);
         Line("height", video.Height);
-        Line("frame_rate", FrameRateText(video.FrameRateNum, video.FrameRateDen).value_or("Unknown"));
+        Line("frame_rate",
+             FrameRateText(video.FrameRateNum, video.FrameRateDen).value_or("Unknown"));
         Line("frame_rate_fraction",
              std::to_string(video.FrameRateNum) + "/" + std::to_string(video.FrameRateDen));
         Line("display_aspect", AspectText(video.DisplayAspectRatio));

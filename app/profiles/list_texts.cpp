@@ -10,8 +10,7 @@ std::string DurationText(int64_t duration_us) {
     if (seconds < 0)
         return "Unknown";
     char text[32];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld",
-                  static_cast<long long>(seconds / 3600),
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
     return text;
 }

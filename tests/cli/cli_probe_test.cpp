@@ -96,13 +96,21 @@ std::map<std::string, std::string> Values(const Block& block) {
     return {block.begin(), block.end()};
 }
 
-const std::vector<std::string> kFileLines = {
-    "file",         "streams",          "programs",         "video_streams",
-    "first_video_stream", "audio_streams", "first_audio_stream", "subtitle_streams",
-    "first_subtitle_stream", "duration_us", "duration",     "bit_rate"};
-const std::vector<std::string> kVideoLines = {"width",          "height", "frame_rate",
-                                              "frame_rate_fraction", "display_aspect",
-                                              "pixel_format", "codec"};
+const std::vector<std::string> kFileLines = {"file",
+                                             "streams",
+                                             "programs",
+                                             "video_streams",
+                                             "first_video_stream",
+                                             "audio_streams",
+                                             "first_audio_stream",
+                                             "subtitle_streams",
+                                             "first_subtitle_stream",
+                                             "duration_us",
+                                             "duration",
+                                             "bit_rate"};
+const std::vector<std::string> kVideoLines = {
+    "width",          "height",       "frame_rate", "frame_rate_fraction",
+    "display_aspect", "pixel_format", "codec"};
 
 TEST(CliProbeTest, PrintsEachFileInOrderWithABlankLineBetween) {
     const RunResult run =
@@ -149,8 +157,8 @@ TEST(CliProbeTest, UnknownDurationAndFailuresSetTheExitStatus) {
     auto m4v = Values(blocks[0]);
     EXPECT_EQ(m4v["duration"], "Unknown");
     EXPECT_EQ(m4v["duration_us"], "-9223372036854775808");
-    EXPECT_EQ(blocks[1], (Block{{"file", missing},
-                                {"error", missing + ": no such file or directory"}}));
+    EXPECT_EQ(blocks[1],
+              (Block{{"file", missing}, {"error", missing + ": no such file or directory"}}));
     EXPECT_EQ(blocks[2], (Block{{"file", Media().random_avi},
                                 {"error", Media().random_avi + ": Unknown format"}}));
 }
@@ -199,7 +207,8 @@ TEST(CliProbeTest, LibrariesComeFromCommonFilesBesideTheProgram) {
     fs::copy_file(CLI_PATH, folder / "clipwright-cli", fs::copy_options::overwrite_existing);
     std::ofstream(folder / "Common Files" / "libavcodec.so.59") << "not a library";
 
-    const RunResult run = RunProgram((folder / "clipwright-cli").string(), {"probe", Media().mp3_audio_only});
+    const RunResult run =
+        RunProgram((folder / "clipwright-cli").string(), {"probe", Media().mp3_audio_only});
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_EQ(run.out, "");
     const std::string expected = "Load libraray libavcodec.so.59 error: ";
@@ -208,7 +217,8 @@ TEST(CliProbeTest, LibrariesComeFromCommonFilesBesideTheProgram) {
 
     // Without the broken file the system's libraries are found.
     fs::remove(folder / "Common Files" / "libavcodec.so.59");
-    EXPECT_EQ(RunProgram((folder / "clipwright-cli").string(), {"probe", Media().mp3_audio_only}).exit_code,
+    EXPECT_EQ(RunProgram((folder / "clipwright-cli").string(), {"probe", Media().mp3_audio_only})
+                  .exit_code,
               0);
 }
 

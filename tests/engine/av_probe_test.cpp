@@ -98,8 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         GeneratedCase{"mkv", &M::mkv_audio_first, 2, 1, 1, 1, 0, "320x240", "25", "00:00:01"},
         GeneratedCase{"mpg", &M::mpg_mpeg2_sar, 1, 1, 0, 0, -1, "720x576", "25", "00:00:01"},
         GeneratedCase{"m4v", &M::m4v_unknown_length, 1, 1, 0, 0, -1, "320x240", "15", "Unknown"},
-        GeneratedCase{"film", &M::avi_film_rate, 1, 1, 0, 0, -1, "320x240", "23.98",
-                      "00:00:01"}),
+        GeneratedCase{"film", &M::avi_film_rate, 1, 1, 0, 0, -1, "320x240", "23.98", "00:00:01"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(TAVProbeTest, VideoStreamDetails) {

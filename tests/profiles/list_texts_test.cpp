@@ -34,15 +34,17 @@ TEST(FrameRateTextTest, TwoDecimalsInShortestForm) {
 }
 
 TEST(FrameRateTextTest, HalfHundredthsGoToTheEvenNeighbour) {
-    EXPECT_EQ(FrameRateText(1, 8), "0.12");  // 12.5 hundredths
-    EXPECT_EQ(FrameRateText(3, 8), "0.38");  // 37.5 hundredths
+    EXPECT_EQ(FrameRateText(1, 8), "0.12"); // 12.5 hundredths
+    EXPECT_EQ(FrameRateText(3, 8), "0.38"); // 37.5 hundredths
 }
 
 TEST(FrameRateTextTest, ZeroDenominatorHasNoText) {
     EXPECT_FALSE(FrameRateText(25, 0).has_value());
 }
 
-TEST(VideoSizeTextTest, WidthXHeight) { EXPECT_EQ(VideoSizeText(640, 480), "640x480"); }
+TEST(VideoSizeTextTest, WidthXHeight) {
+    EXPECT_EQ(VideoSizeText(640, 480), "640x480");
+}
 
 } // namespace
 } // namespace clipwright

@@ -4,8 +4,12 @@
 #include "FFMPEG/av_entry_points.h"
 
 #define FAKE_STUB(name)                                                                            \
-    long name(void) { return 0; }
+    long name(void) {                                                                              \
+        return 0;                                                                                  \
+    }
 
 FAKE_ENTRY_POINTS(FAKE_STUB)
 
-unsigned FAKE_VERSION_FN(void) { return (unsigned)FAKE_MAJOR << 16 | 0x100u; }
+unsigned FAKE_VERSION_FN(void) {
+    return (unsigned)FAKE_MAJOR << 16 | 0x100u;
+}

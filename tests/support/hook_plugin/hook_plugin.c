@@ -41,5 +41,9 @@ void Release(void* context) {
     free(context);
 }
 
-int HookPluginConfigureCalls(void) { return configure_calls; }
-int HookPluginReleaseCalls(void) { return release_calls; }
+int HookPluginConfigureCalls(void) {
+    return configure_calls;
+}
+int HookPluginReleaseCalls(void) {
+    return release_calls;
+}

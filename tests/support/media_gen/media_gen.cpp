@@ -206,8 +206,8 @@ void Advance(AVFormatContext* output, Track& track, AVPacket* packet) {
         FillPicture(frame, track.next_pts);
         frame->pts = track.next_pts++;
     } else {
-        frame->nb_samples = static_cast<int>(
-            std::min<int64_t>(frame->nb_samples, track.end_pts - track.next_pts));
+        frame->nb_samples =
+            static_cast<int>(std::min<int64_t>(frame->nb_samples, track.end_pts - track.next_pts));
         if (c->frame_size > 0 && !(c->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) &&
             frame->nb_samples < c->frame_size) {
             frame->nb_samples = c->frame_size; // a fixed-size encoder takes whole frames only
@@ -228,9 +228,8 @@ double Seconds(const Track& track) {
 
 void WriteMedia(const std::string& path, const MediaSpec& spec) {
     AVFormatContext* raw = nullptr;
-    Check(avformat_alloc_output_context2(&raw, nullptr,
-                                         spec.format.empty() ? nullptr : spec.format.c_str(),
-                                         path.c_str()),
+    Check(avformat_alloc_output_context2(
+              &raw, nullptr, spec.format.empty() ? nullptr : spec.format.c_str(), path.c_str()),
           "output " + path);
     std::unique_ptr<AVFormatContext, OutputFree> output(raw);
 
@@ -318,25 +317,31 @@ GeneratedMedia Generate() {
     auto at = [&](const char* name) { return media.folder + "/" + name; };
 
     media.avi_mpeg4_mp2 = at("mpeg4_320x240_15fps.avi");
-    WriteMedia(media.avi_mpeg4_mp2,
-               {.video = VideoSpec{.codec = "mpeg4", .frames = 30},
-                .audio = AudioSpec{.codec = "mp2", .sample_rate = 22050, .channels = 2,
-                                   .seconds = 2.0}});
+    WriteMedia(
+        media.avi_mpeg4_mp2,
+        {.video = VideoSpec{.codec = "mpeg4", .frames = 30},
+         .audio = AudioSpec{.codec = "mp2", .sample_rate = 22050, .channels = 2, .seconds = 2.0}});
 
     media.mp4_h264_aac = at("h264_640x480_ntsc.mp4");
     WriteMedia(media.mp4_h264_aac,
-               {.video = VideoSpec{.codec = "libx264", .width = 640, .height = 480,
-                                   .frame_rate = {30000, 1001}, .frames = 30},
+               {.video = VideoSpec{.codec = "libx264",
+                                   .width = 640,
+                                   .height = 480,
+                                   .frame_rate = {30000, 1001},
+                                   .frames = 30},
                 .audio = AudioSpec{.codec = "aac", .sample_rate = 44100, .channels = 2},
-                .metadata = {{"title", "Generated Title"}, {"artist", "Clipwright Tests"},
-                             {"comment", "made at test time"}, {"date", "2008"}}});
+                .metadata = {{"title", "Generated Title"},
+                             {"artist", "Clipwright Tests"},
+                             {"comment", "made at test time"},
+                             {"date", "2008"}}});
 
     media.mp3_audio_only = at("tone_44k_stereo.mp3");
-    WriteMedia(media.mp3_audio_only,
-               {.audio = AudioSpec{.codec = "libmp3lame", .sample_rate = 44100, .channels = 2,
-                                   .seconds = 3.0},
-                .metadata = {{"title", "Tone"}, {"album", "Tests"}, {"track", "3/12"},
-                             {"genre", "Test"}}});
+    WriteMedia(
+        media.mp3_audio_only,
+        {.audio =
+             AudioSpec{.codec = "libmp3lame", .sample_rate = 44100, .channels = 2, .seconds = 3.0},
+         .metadata = {
+             {"title", "Tone"}, {"album", "Tests"}, {"track", "3/12"}, {"genre", "Test"}}});
 
     media.mkv_audio_first = at("audio_first.mkv");
     WriteMedia(media.mkv_audio_first,
@@ -345,11 +350,14 @@ GeneratedMedia Generate() {
                 .audio_first = true});
 
     media.mpg_mpeg2_sar = at("mpeg2_720x576_sar16-15.mpg");
-    WriteMedia(media.mpg_mpeg2_sar,
-               {.format = "vob",
-                .video = VideoSpec{.codec = "mpeg2video", .width = 720, .height = 576,
-                                   .frame_rate = {25, 1}, .sample_aspect = {16, 15},
-                                   .frames = 25, .bit_rate = 2000000}});
+    WriteMedia(media.mpg_mpeg2_sar, {.format = "vob",
+                                     .video = VideoSpec{.codec = "mpeg2video",
+                                                        .width = 720,
+                                                        .height = 576,
+                                                        .frame_rate = {25, 1},
+                                                        .sample_aspect = {16, 15},
+                                                        .frames = 25,
+                                                        .bit_rate = 2000000}});
 
     media.m4v_unknown_length = at("raw_mpeg4.m4v");
     WriteMedia(media.m4v_unknown_length,
@@ -362,8 +370,7 @@ GeneratedMedia Generate() {
     media.mp4_truncated = at("truncated.mp4");
     WriteTruncatedCopy(media.mp4_h264_aac, media.mp4_truncated, FileSize(media.mp4_h264_aac) / 2);
     media.avi_truncated = at("truncated.avi");
-    WriteTruncatedCopy(media.avi_mpeg4_mp2, media.avi_truncated,
-                       FileSize(media.avi_mpeg4_mp2) / 2);
+    WriteTruncatedCopy(media.avi_mpeg4_mp2, media.avi_truncated, FileSize(media.avi_mpeg4_mp2) / 2);
 
     media.random_mp4 = at("random.mp4");
     WriteRandomBytes(media.random_mp4, 64 * 1024, 1);

@@ -81,8 +81,8 @@ struct RealMediaFile {
     int first_video_stream;
     int first_audio_stream;
     const char* duration_text;
-    int width;  // -1 without video
-    int height; // -1 without video
+    int width;                   // -1 without video
+    int height;                  // -1 without video
     const char* frame_rate_text; // empty without video
 };
 const std::vector<RealMediaFile>& RealMedia();
