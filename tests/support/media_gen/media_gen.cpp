@@ -71,29 +71,29 @@ void WritePackets(AVFormatContext* output, Track& track, AVPacket* packet) {
     }
 }
 
-void OpenVideo(AVFormatContext* output, const VideoSpec& spec, Track& track) {
-    const AVCodec* codec = avcodec_find_encoder_by_name(spec.codec.c_str());
+void OpenVideo(AVFormatContext* output, const VideoSpec& wanted, Track& track) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(wanted.codec.c_str());
     if (codec == nullptr)
-        Fail("no encoder " + spec.codec);
+        Fail("no encoder " + wanted.codec);
     track.stream = avformat_new_stream(output, nullptr);
     track.encoder.reset(avcodec_alloc_context3(codec));
     AVCodecContext* c = track.encoder.get();
-    c->width = spec.width;
-    c->height = spec.height;
-    c->time_base = AVRational{spec.frame_rate.den, spec.frame_rate.num};
-    c->framerate = AVRational{spec.frame_rate.num, spec.frame_rate.den};
-    c->sample_aspect_ratio = AVRational{spec.sample_aspect.num, spec.sample_aspect.den};
-    c->pix_fmt = av_get_pix_fmt(spec.pixel_format.c_str());
-    c->bit_rate = spec.bit_rate;
+    c->width = wanted.width;
+    c->height = wanted.height;
+    c->time_base = AVRational{wanted.frame_rate.den, wanted.frame_rate.num};
+    c->framerate = AVRational{wanted.frame_rate.num, wanted.frame_rate.den};
+    c->sample_aspect_ratio = AVRational{wanted.sample_aspect.num, wanted.sample_aspect.den};
+    c->pix_fmt = av_get_pix_fmt(wanted.pixel_format.c_str());
+    c->bit_rate = wanted.bit_rate;
     c->gop_size = 12;
     if (output->oformat->flags & AVFMT_GLOBALHEADER)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
-    if (spec.codec == "libx264")
+    if (wanted.codec == "libx264")
         av_dict_set(&options, "preset", "ultrafast", 0);
     const int opened = avcodec_open2(c, codec, &options);
     av_dict_free(&options);
-    Check(opened, "open " + spec.codec);
+    Check(opened, "open " + wanted.codec);
     track.stream->time_base = c->time_base;
     track.stream->sample_aspect_ratio = c->sample_aspect_ratio;
     track.stream->avg_frame_rate = c->framerate;
@@ -103,7 +103,7 @@ void OpenVideo(AVFormatContext* output, const VideoSpec& spec, Track& track) {
     track.frame->width = c->width;
     track.frame->height = c->height;
     Check(av_frame_get_buffer(track.frame.get(), 0), "video frame");
-    track.end_pts = spec.frames;
+    track.end_pts = wanted.frames;
 }
 
 AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
@@ -116,21 +116,21 @@ AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
     return codec->sample_fmts[0];
 }
 
-void OpenAudio(AVFormatContext* output, const AudioSpec& spec, Track& track) {
-    const AVCodec* codec = avcodec_find_encoder_by_name(spec.codec.c_str());
+void OpenAudio(AVFormatContext* output, const AudioSpec& wanted, Track& track) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(wanted.codec.c_str());
     if (codec == nullptr)
-        Fail("no encoder " + spec.codec);
+        Fail("no encoder " + wanted.codec);
     track.stream = avformat_new_stream(output, nullptr);
     track.encoder.reset(avcodec_alloc_context3(codec));
     AVCodecContext* c = track.encoder.get();
-    c->sample_rate = spec.sample_rate;
-    av_channel_layout_default(&c->ch_layout, spec.channels);
+    c->sample_rate = wanted.sample_rate;
+    av_channel_layout_default(&c->ch_layout, wanted.channels);
     c->sample_fmt = ChooseSampleFormat(codec);
-    c->bit_rate = spec.bit_rate;
-    c->time_base = AVRational{1, spec.sample_rate};
+    c->bit_rate = wanted.bit_rate;
+    c->time_base = AVRational{1, wanted.sample_rate};
     if (output->oformat->flags & AVFMT_GLOBALHEADER)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    Check(avcodec_open2(c, codec, nullptr), "open " + spec.codec);
+    Check(avcodec_open2(c, codec, nullptr), "open " + wanted.codec);
     track.stream->time_base = c->time_base;
     Check(avcodec_parameters_from_context(track.stream->codecpar, c), "audio parameters");
     track.frame.reset(av_frame_alloc());
@@ -139,7 +139,7 @@ void OpenAudio(AVFormatContext* output, const AudioSpec& spec, Track& track) {
     Check(av_channel_layout_copy(&track.frame->ch_layout, &c->ch_layout), "layout");
     track.frame->nb_samples = c->frame_size > 0 ? c->frame_size : 1024;
     Check(av_frame_get_buffer(track.frame.get(), 0), "audio frame");
-    track.end_pts = static_cast<int64_t>(std::llround(spec.seconds * spec.sample_rate));
+    track.end_pts = static_cast<int64_t>(std::llround(wanted.seconds * wanted.sample_rate));
 }
 
 // A diagonal gradient that moves one step a frame, so encoders see motion.
@@ -226,31 +226,31 @@ double Seconds(const Track& track) {
 
 } // namespace
 
-void WriteMedia(const std::string& path, const MediaSpec& spec) {
+void WriteMedia(const std::string& path, const MediaSpec& wanted) {
     AVFormatContext* raw = nullptr;
     Check(avformat_alloc_output_context2(
-              &raw, nullptr, spec.format.empty() ? nullptr : spec.format.c_str(), path.c_str()),
+              &raw, nullptr, wanted.format.empty() ? nullptr : wanted.format.c_str(), path.c_str()),
           "output " + path);
     std::unique_ptr<AVFormatContext, OutputFree> output(raw);
 
     std::vector<Track> tracks;
     tracks.reserve(2);
     auto add_video = [&] {
-        if (spec.video)
-            OpenVideo(output.get(), *spec.video, tracks.emplace_back());
+        if (wanted.video)
+            OpenVideo(output.get(), *wanted.video, tracks.emplace_back());
     };
     auto add_audio = [&] {
-        if (spec.audio)
-            OpenAudio(output.get(), *spec.audio, tracks.emplace_back());
+        if (wanted.audio)
+            OpenAudio(output.get(), *wanted.audio, tracks.emplace_back());
     };
-    if (spec.audio_first) {
+    if (wanted.audio_first) {
         add_audio();
         add_video();
     } else {
         add_video();
         add_audio();
     }
-    for (const auto& [key, value] : spec.metadata)
+    for (const auto& [key, value] : wanted.metadata)
         av_dict_set(&output->metadata, key.c_str(), value.c_str(), 0);
 
     if (!(output->oformat->flags & AVFMT_NOFILE))
