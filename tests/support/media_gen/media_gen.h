@@ -42,8 +42,8 @@ struct MediaSpec {
     std::vector<std::pair<std::string, std::string>> metadata;
 };
 
-// Encodes a moving picture and a sine tone as the spec says. Throws std::runtime_error.
-void WriteMedia(const std::string& path, const MediaSpec& spec);
+// Encodes a moving picture and a sine tone as asked. Throws std::runtime_error.
+void WriteMedia(const std::string& path, const MediaSpec& wanted);
 
 // `size` pseudo-random bytes from `seed`.
 void WriteRandomBytes(const std::string& path, std::size_t size, unsigned seed);
