@@ -55,6 +55,7 @@
     X(avformat_seek_file)                                                                          \
     X(av_dump_format)                                                                              \
     X(av_guess_format)                                                                             \
+    X(av_muxer_iterate)                                                                            \
     X(av_guess_codec)                                                                              \
     X(avformat_alloc_output_context2)                                                              \
     X(avformat_new_stream)                                                                         \
@@ -114,6 +115,7 @@
     X(av_parse_video_rate)                                                                         \
     X(av_get_pix_fmt)                                                                              \
     X(av_get_pix_fmt_name)                                                                         \
+    X(av_get_pix_fmt_string)                                                                       \
     X(av_pix_fmt_desc_get)                                                                         \
     X(av_get_sample_fmt)                                                                           \
     X(av_get_sample_fmt_name)                                                                      \

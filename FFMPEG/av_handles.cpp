@@ -17,6 +17,10 @@ void CodecContextDeleter::operator()(AVCodecContext* context) const noexcept {
     av().avcodec_free_context(&context);
 }
 
+void FormatContextDeleter::operator()(AVFormatContext* context) const noexcept {
+    av().avformat_free_context(context);
+}
+
 void InputFormatDeleter::operator()(AVFormatContext* context) const noexcept {
     av().avformat_close_input(&context);
 }

@@ -25,6 +25,10 @@ struct PacketDeleter {
 struct CodecContextDeleter {
     void operator()(AVCodecContext* context) const noexcept;
 };
+// For a context used only to hold option values.
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* context) const noexcept;
+};
 // For a context that avformat_open_input opened.
 struct InputFormatDeleter {
     void operator()(AVFormatContext* context) const noexcept;
@@ -52,6 +56,7 @@ struct FifoDeleter {
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
 using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
 using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;

@@ -1,0 +1,67 @@
+#include "FFMPEG/custom_ffmpeg.h"
+
+#include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
+#include "FFMPEG/engine_log.h"
+
+namespace clipwright {
+
+TCustomFFmpeg::TCustomFFmpeg() = default;
+
+TCustomFFmpeg::~TCustomFFmpeg() = default;
+
+void TCustomFFmpeg::SetVerbosity(int32_t level) {
+    Verbosity_ = level;
+    SetLibraryLogLevel(level);
+    SetCurrentLogLevel(level);
+}
+
+void TCustomFFmpeg::Log(int level, const std::string& text) {
+    if (LogCallback)
+        LogCallback(*this, level, text);
+}
+
+void TCustomFFmpeg::ResetOptions() {
+    options_ = OptionState{};
+    TotalDurationMs = -1;
+    for (CodecContextPtr& holder : codec_holders_)
+        holder.reset();
+    format_holder_.reset();
+    scaler_holder_.reset();
+    generic_names_.clear();
+    private_options_.clear();
+    private_format_options_.clear();
+    video_hooks_.Release();
+    HookRanges.clear();
+    HookRangePosition = 0;
+}
+
+void TCustomFFmpeg::Prepare() {
+    input_files_.clear();
+    ResetOptions();
+    Running = false;
+    StopRequested = false;
+    CompletedNormally = false;
+    Terminated = false;
+    ExceptionRaised = false;
+    ExceptionMessage.clear();
+    for (int type = 0; type < static_cast<int>(codec_holders_.size()); ++type) {
+        codec_holders_[type].reset(av().avcodec_alloc_context3(nullptr));
+        if (!codec_holders_[type])
+            throw FFMpegException("Could not allocate codec options");
+        codec_holders_[type]->codec_type = static_cast<AVMediaType>(type);
+    }
+    format_holder_.reset(av().avformat_alloc_context());
+    scaler_holder_.reset(av().sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
+                                             options_.sws_flags, nullptr, nullptr, nullptr));
+    if (!format_holder_ || !scaler_holder_)
+        throw FFMpegException("Could not allocate format options");
+}
+
+AVCodecContext* TCustomFFmpeg::CodecHolder(int media_type) const {
+    if (media_type < 0 || media_type >= static_cast<int>(codec_holders_.size()))
+        return nullptr;
+    return codec_holders_[media_type].get();
+}
+
+} // namespace clipwright

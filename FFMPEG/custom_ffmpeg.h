@@ -1,0 +1,182 @@
+// TCustomFFmpeg: one complete transcoder instance (a job) with its identity, lifecycle flags,
+// error texts, log level, callback slots and option state; TFFmpeg adds what the engine
+// component needs to queue it. Built on the caller's thread; run on the job's own thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FFMPEG/av_handles.h"
+#include "FFMPEG/option_state.h"
+#include "FFMPEG/options.h"
+#include "FFMPEG/video_hook.h"
+
+struct AVCodec;
+struct AVOutputFormat;
+
+namespace clipwright {
+
+enum THookAction { haContinue, haIgnore, haStop };
+
+// The 24-bit picture handed to OnCustomHook; defined with the video output.
+struct THookBitmap;
+
+// The library's option flags used in transfer masks.
+inline constexpr int kOptEncoding = 1;
+inline constexpr int kOptDecoding = 2;
+inline constexpr int kOptAudio = 8;
+inline constexpr int kOptVideo = 16;
+inline constexpr int kOptSubtitle = 32;
+
+class TCustomFFmpeg {
+public:
+    using TLogCallback =
+        std::function<void(TCustomFFmpeg& job, int level, const std::string& text)>;
+    using TProgressCallback = std::function<void(
+        TCustomFFmpeg& job, int32_t frame_number, int32_t fps, int32_t current_duration_ms,
+        float quality, float bit_rate, int64_t current_size, int32_t total_duration_ms)>;
+    using TTerminateCallback = std::function<void(TCustomFFmpeg& job)>;
+    using TBeforeHookCallback =
+        std::function<void(TCustomFFmpeg& job, int64_t pts, THookAction& action)>;
+    using TCustomHookCallback =
+        std::function<void(TCustomFFmpeg& job, THookBitmap& bitmap, int32_t frame_number,
+                           int64_t pts, bool& update, bool& stop_hook)>;
+
+    TCustomFFmpeg();
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+    virtual ~TCustomFFmpeg();
+
+    // Lifecycle flags. StopRequested is written by the caller's thread and polled by the
+    // job's thread; the others are written by the job's thread.
+    bool Running = false;
+    std::atomic<bool> StopRequested{false};
+    bool CompletedNormally = false;
+    bool Terminated = false;
+    bool ExceptionRaised = false;
+    std::string ExceptionMessage;
+    std::string LastError;
+    int64_t ProgressInterval = 500000; // microseconds
+    int32_t TotalDurationMs = -1;
+
+    TLogCallback LogCallback;
+    TProgressCallback ProgressCallback;
+    TTerminateCallback TerminateCallback;
+    TBeforeHookCallback BeforeHookCallback;
+    TCustomHookCallback CustomHookCallback;
+
+    int32_t Verbosity() const { return Verbosity_; }
+    // Also sets the library's log level and the process-wide copy: the last one set wins.
+    void SetVerbosity(int32_t level);
+
+    // Calls LogCallback when it is set; nothing is logged otherwise.
+    void Log(int level, const std::string& text);
+
+    // Option state, reset at creation and when the job is prepared.
+    OptionState& Options() { return options_; }
+    const OptionState& Options() const { return options_; }
+    void ResetOptions();
+    // Resets everything and creates the generic option holders; the libraries must be bound.
+    void Prepare();
+
+    // One option by name (no leading dash). Throws FFMpegException with the handler's text.
+    void Dispatch(const std::string& name, const std::string& value);
+
+    // The generic setter: true when a codec, format or scaler holder (or some codec's private
+    // options) accepted the name. Never throws.
+    bool SetGenericOption(const std::string& name, const std::string& value);
+    bool SetGenericOption(const std::string& name, int32_t value);
+    // Copies every generic option received whose definition in `holder` carries all flags of
+    // `mask` onto `target` (a codec or format context).
+    void TransferOptions(void* target, void* holder, int mask) const;
+    // The codec-private options received that `codec`'s own private class declares, for
+    // avcodec_open2; empty when there are none.
+    DictionaryPtr PrivateOptionsFor(const AVCodec* codec) const;
+    // Likewise for a muxer's private options (the MPEG muxers' "muxrate"), for the header.
+    DictionaryPtr PrivateFormatOptionsFor(const AVOutputFormat* muxer) const;
+
+    // The generic holders: codec option contexts by media type 0 to 4, format and scaler.
+    AVCodecContext* CodecHolder(int media_type) const;
+    AVFormatContext* FormatHolder() const { return format_holder_.get(); }
+    SwsContext* ScalerHolder() const { return scaler_holder_.get(); }
+    const std::vector<std::string>& GenericOptionNames() const { return generic_names_; }
+
+    // Handlers that the records and presets call directly.
+    void SetInputFormat(const std::string& name);
+    void SetOutputFormat(const std::string& name);
+    void ApplyTarget(const std::string& target, const std::string& norm,
+                     const std::string& fallback_norm);
+
+    // Codec lookup: nothing or a codec of `media_type` registered under the name. On failure
+    // LastError says why.
+    bool LookupCodec(const std::optional<std::string>& name, int media_type, bool encoder,
+                     int& codec_id);
+
+    VideoHookList& VideoHooks() { return video_hooks_; }
+
+    // Time ranges, in microseconds of input time, in which the video hooks apply.
+    std::vector<std::pair<int64_t, int64_t>> HookRanges;
+    std::size_t HookRangePosition = 0;
+
+    // The opened input files (filled by the input set-up); the target detection reads them.
+    std::vector<InputFormatPtr>& InputFiles() { return input_files_; }
+
+private:
+    void SetBitRate(const std::string& name, const std::string& value);
+    void LogIgnored(const std::string& name);
+
+    // Handlers of the option vocabulary that do more than store a value.
+    void OptFormat(const std::string& name);
+    void OptMap(const std::string& value);
+    void OptMapMetaData(const std::string& value);
+    void OptInputTsScale(const std::string& value);
+    void OptRecordingTime(const std::string& value);
+    void OptStartTime(const std::string& value);
+    void OptInputTsOffset(const std::string& value);
+    void OptRecordingTimestamp(const std::string& value);
+    void OptFrameRate(const std::string& value);
+    void OptFrameSize(const std::string& value);
+    void OptFrameAspectRatio(const std::string& value);
+    void OptFramePixFmt(const std::string& value);
+    void OptCrop(int side, const std::string& value);
+    void OptPad(int side, const std::string& value);
+    void OptPadColor(const std::string& value);
+    void OptQScale(const std::string& value);
+    void OptCodec(int media_type, const std::string& value);
+    void OptCodecTag(bool video, const std::string& value);
+    void OptPass(const std::string& value);
+    void OptMatrix(bool intra, const std::string& value);
+    void OptVStats();
+    void OptVStatsFile(const std::string& value);
+    void OptVideoHook(const std::string& value);
+    void OptTarget(const std::string& value);
+    // Adds a stream of that type to the last output file; a job without one has none to add to.
+    void OptNewStream(int media_type);
+
+    OptionState options_;
+    int32_t Verbosity_ = 1;
+    std::array<CodecContextPtr, 5> codec_holders_;
+    FormatContextPtr format_holder_;
+    SwsPtr scaler_holder_;
+    std::vector<std::string> generic_names_;
+    // Codec-private options (libx264's "crf", "preset"…), kept with the generic names.
+    std::vector<std::pair<std::string, std::string>> private_options_;
+    std::vector<std::pair<std::string, std::string>> private_format_options_;
+    VideoHookList video_hooks_;
+    std::vector<InputFormatPtr> input_files_;
+};
+
+class TFFmpeg : public TCustomFFmpeg {
+public:
+    int32_t Index = -1;
+    uint32_t ThreadID = 0;
+    TInputOptions InputOptions;
+    TOutputOptions OutputOptions;
+};
+
+} // namespace clipwright

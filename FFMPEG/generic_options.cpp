@@ -1,0 +1,161 @@
+// The generic option setter: names the option table does not know, looked up among the options
+// the codec, format and scaler libraries declare, collected in holder contexts and handed on to
+// the real contexts when files are opened.
+#include "FFMPEG/custom_ffmpeg.h"
+
+#include "FFMPEG/av_binding.h"
+#include "FFMPEG/value_parse.h"
+
+namespace clipwright {
+
+namespace {
+
+// The flag a codec option must carry to reach the holder of media type 0 to 4; data and
+// attachment holders take every codec option.
+constexpr int kTypeFlags[5] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0,
+                               AV_OPT_FLAG_SUBTITLE_PARAM, 0};
+
+bool SetOn(void* holder, const char* name, const char* value) {
+    return holder != nullptr && av().av_opt_set(holder, name, value, 0) >= 0;
+}
+
+const AVOption* Declared(void* holder, const char* name, int flags) {
+    return holder != nullptr ? av().av_opt_find(holder, name, nullptr, flags, 0) : nullptr;
+}
+
+bool DeclaredPrivately(const AVCodec* codec, const char* name) {
+    if (codec == nullptr || codec->priv_class == nullptr)
+        return false;
+    const AVClass* priv_class = codec->priv_class;
+    return av().av_opt_find(&priv_class, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+}
+
+bool MuxerDeclaresPrivately(const AVOutputFormat* muxer, const char* name) {
+    if (muxer == nullptr || muxer->priv_class == nullptr)
+        return false;
+    const AVClass* priv_class = muxer->priv_class;
+    return av().av_opt_find(&priv_class, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+}
+
+// Whether any muxer's private options declare `name` (the MPEG muxers' "muxrate"…).
+bool AnyMuxerDeclaresPrivately(const char* name) {
+    void* iterator = nullptr;
+    while (const AVOutputFormat* muxer = av().av_muxer_iterate(&iterator)) {
+        if (MuxerDeclaresPrivately(muxer, name))
+            return true;
+    }
+    return false;
+}
+
+// Names of the older library generation that this one spells differently.
+std::string CurrentName(const std::string& name) {
+    if (name == "gop")
+        return "g";
+    return name;
+}
+
+// Whether any codec's private options declare `name` (libx264's "crf", "preset"…).
+bool AnyCodecDeclaresPrivately(const char* name) {
+    void* iterator = nullptr;
+    while (const AVCodec* codec = av().av_codec_iterate(&iterator)) {
+        if (DeclaredPrivately(codec, name))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool TCustomFFmpeg::SetGenericOption(const std::string& raw_name, const std::string& raw_value) {
+    const std::string name = CurrentName(Trimmed(raw_name));
+    const std::string value = Trimmed(raw_value);
+    if (name.empty() || value.empty() || !codec_holders_[0])
+        return false;
+    const char* n = name.c_str();
+    const char* v = value.c_str();
+
+    const AVOption* accepted = nullptr;
+    bool result = false;
+    for (int type = 0; type < 5; ++type) {
+        if (const AVOption* option = Declared(codec_holders_[0].get(), n, kTypeFlags[type])) {
+            result = SetOn(codec_holders_[type].get(), n, v);
+            if (result)
+                accepted = option;
+        }
+    }
+    if (!result) {
+        accepted = Declared(format_holder_.get(), n, 0);
+        result = accepted != nullptr && SetOn(format_holder_.get(), n, v);
+    }
+    if (!result) {
+        accepted = Declared(scaler_holder_.get(), n, 0);
+        result = accepted != nullptr && SetOn(scaler_holder_.get(), n, v);
+    }
+    if (!result && name.size() > 1) {
+        // "vb", "ab"…: the rest of the name on the holder of the type its first letter names.
+        const int type = name[0] == 'a' ? 1 : name[0] == 'v' ? 0 : name[0] == 's' ? 3 : -1;
+        if (type >= 0) {
+            const char* rest = n + 1;
+            accepted = Declared(codec_holders_[type].get(), rest, 0);
+            result = accepted != nullptr && SetOn(codec_holders_[type].get(), rest, v);
+        }
+    }
+    if (!result) {
+        // Kept aside and handed only to a codec (or muxer) whose own private class declares it.
+        if (AnyCodecDeclaresPrivately(n))
+            private_options_.emplace_back(name, value);
+        else if (AnyMuxerDeclaresPrivately(n))
+            private_format_options_.emplace_back(name, value);
+        else
+            return false;
+        generic_names_.push_back(name);
+        return true;
+    }
+
+    generic_names_.push_back(accepted != nullptr ? accepted->name : name);
+    int64_t video_debug = 0;
+    int64_t format_debug = 0;
+    av().av_opt_get_int(codec_holders_[0].get(), "debug", 0, &video_debug);
+    av().av_opt_get_int(format_holder_.get(), "fdebug", 0, &format_debug);
+    if (video_debug != 0 || format_debug != 0)
+        SetVerbosity(2);
+    return true;
+}
+
+bool TCustomFFmpeg::SetGenericOption(const std::string& name, int32_t value) {
+    return SetGenericOption(name, std::to_string(value));
+}
+
+void TCustomFFmpeg::TransferOptions(void* target, void* holder, int mask) const {
+    if (target == nullptr || holder == nullptr)
+        return;
+    for (const std::string& name : generic_names_) {
+        const AVOption* option = av().av_opt_find(holder, name.c_str(), nullptr, 0, 0);
+        if (option == nullptr || (option->flags & mask) != mask)
+            continue;
+        uint8_t* text = nullptr;
+        if (av().av_opt_get(holder, name.c_str(), 0, &text) >= 0 && text != nullptr)
+            av().av_opt_set(target, name.c_str(), reinterpret_cast<const char*>(text), 0);
+        av().av_free(text);
+    }
+}
+
+DictionaryPtr TCustomFFmpeg::PrivateOptionsFor(const AVCodec* codec) const {
+    AVDictionary* options = nullptr;
+    for (const auto& [name, value] : private_options_) {
+        if (DeclaredPrivately(codec, name.c_str()))
+            av().av_dict_set(&options, name.c_str(), value.c_str(), 0);
+    }
+    return DictionaryPtr(options);
+}
+
+DictionaryPtr TCustomFFmpeg::PrivateFormatOptionsFor(const AVOutputFormat* muxer) const {
+    AVDictionary* options = nullptr;
+    for (const auto& [name, value] : private_format_options_) {
+        if (MuxerDeclaresPrivately(muxer, name.c_str()))
+            av().av_dict_set(&options, name.c_str(), value.c_str(), 0);
+    }
+    return DictionaryPtr(options);
+}
+
+} // namespace clipwright
