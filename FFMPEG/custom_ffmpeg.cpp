@@ -29,6 +29,7 @@ void TCustomFFmpeg::ResetOptions() {
     format_holder_.reset();
     scaler_holder_.reset();
     generic_names_.clear();
+    generic_holders_.clear();
     private_options_.clear();
     private_format_options_.clear();
     video_hooks_.Release();

@@ -164,6 +164,8 @@ private:
     FormatContextPtr format_holder_;
     SwsPtr scaler_holder_;
     std::vector<std::string> generic_names_;
+    std::vector<unsigned>
+        generic_holders_; // per name: bit t for codec holder t, 5 format, 6 scaler
     // Codec-private options (libx264's "crf", "preset"…), kept with the generic names.
     std::vector<std::pair<std::string, std::string>> private_options_;
     std::vector<std::pair<std::string, std::string>> private_format_options_;

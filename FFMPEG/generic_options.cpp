@@ -3,6 +3,8 @@
 // the real contexts when files are opened.
 #include "FFMPEG/custom_ffmpeg.h"
 
+#include <cstring>
+
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/value_parse.h"
 
@@ -22,6 +24,17 @@ bool SetOn(void* holder, const char* name, const char* value) {
 const AVOption* Declared(void* holder, const char* name, int flags) {
     return holder != nullptr ? av().av_opt_find(holder, name, nullptr, flags, 0) : nullptr;
 }
+
+// The flags an option had in the older library generation where this one merged it: "b" was
+// the video bit rate alone ("ab" set the audio one), so a plain "b" must not reach audio.
+int EffectiveFlags(const AVOption* option) {
+    if (std::strcmp(option->name, "b") == 0)
+        return option->flags & ~AV_OPT_FLAG_AUDIO_PARAM;
+    return option->flags;
+}
+
+constexpr unsigned kFormatHolderBit = 1u << 5;
+constexpr unsigned kScalerHolderBit = 1u << 6;
 
 bool DeclaredPrivately(const AVCodec* codec, const char* name) {
     if (codec == nullptr || codec->priv_class == nullptr)
@@ -76,20 +89,26 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& raw_name, const std::str
 
     const AVOption* accepted = nullptr;
     bool result = false;
-    for (int type = 0; type < 5; ++type) {
-        if (const AVOption* option = Declared(codec_holders_[0].get(), n, kTypeFlags[type])) {
-            result = SetOn(codec_holders_[type].get(), n, v);
-            if (result)
-                accepted = option;
+    unsigned holders = 0; // which holders took the value
+    const AVOption* codec_option = Declared(codec_holders_[0].get(), n, 0);
+    for (int type = 0; codec_option != nullptr && type < 5; ++type) {
+        if ((EffectiveFlags(codec_option) & kTypeFlags[type]) != kTypeFlags[type])
+            continue;
+        result = SetOn(codec_holders_[type].get(), n, v);
+        if (result) {
+            accepted = codec_option;
+            holders |= 1u << type;
         }
     }
     if (!result) {
         accepted = Declared(format_holder_.get(), n, 0);
         result = accepted != nullptr && SetOn(format_holder_.get(), n, v);
+        holders = result ? kFormatHolderBit : 0;
     }
     if (!result) {
         accepted = Declared(scaler_holder_.get(), n, 0);
         result = accepted != nullptr && SetOn(scaler_holder_.get(), n, v);
+        holders = result ? kScalerHolderBit : 0;
     }
     if (!result && name.size() > 1) {
         // "vb", "ab"…: the rest of the name on the holder of the type its first letter names.
@@ -98,6 +117,7 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& raw_name, const std::str
             const char* rest = n + 1;
             accepted = Declared(codec_holders_[type].get(), rest, 0);
             result = accepted != nullptr && SetOn(codec_holders_[type].get(), rest, v);
+            holders = result ? 1u << type : 0;
         }
     }
     if (!result) {
@@ -109,10 +129,12 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& raw_name, const std::str
         else
             return false;
         generic_names_.push_back(name);
+        generic_holders_.push_back(0);
         return true;
     }
 
     generic_names_.push_back(accepted != nullptr ? accepted->name : name);
+    generic_holders_.push_back(holders);
     int64_t video_debug = 0;
     int64_t format_debug = 0;
     av().av_opt_get_int(codec_holders_[0].get(), "debug", 0, &video_debug);
@@ -129,7 +151,20 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& name, int32_t value) {
 void TCustomFFmpeg::TransferOptions(void* target, void* holder, int mask) const {
     if (target == nullptr || holder == nullptr)
         return;
-    for (const std::string& name : generic_names_) {
+    unsigned holder_bit = 0;
+    for (int type = 0; type < 5; ++type) {
+        if (holder == codec_holders_[type].get())
+            holder_bit = 1u << type;
+    }
+    if (holder == format_holder_.get())
+        holder_bit = kFormatHolderBit;
+    if (holder == scaler_holder_.get())
+        holder_bit = kScalerHolderBit;
+    for (size_t i = 0; i < generic_names_.size(); ++i) {
+        // Only what was set on this holder: its other values are defaults, not the user's.
+        if ((generic_holders_[i] & holder_bit) == 0)
+            continue;
+        const std::string& name = generic_names_[i];
         const AVOption* option = av().av_opt_find(holder, name.c_str(), nullptr, 0, 0);
         if (option == nullptr || (option->flags & mask) != mask)
             continue;
