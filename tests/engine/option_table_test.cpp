@@ -206,6 +206,14 @@ TEST_F(OptionJobTest, VerbositySetsTheLibraryLevelForTheProcess) {
     av().av_log_set_level(saved);
 }
 
+TEST_F(OptionJobTest, DebugOptionRaisesTheLogLevelToDebug) {
+    const int saved = av().av_log_get_level();
+    job_.Dispatch("debug", "pict");
+    EXPECT_EQ(job_.Verbosity(), 2);
+    EXPECT_EQ(av().av_log_get_level(), AV_LOG_DEBUG);
+    av().av_log_set_level(saved);
+}
+
 TEST_F(OptionJobTest, ResetRestoresEveryDefault) {
     job_.Dispatch("ar", "8000");
     job_.Dispatch("s", "320x240");
