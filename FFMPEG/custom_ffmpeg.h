@@ -130,6 +130,9 @@ private:
     void SetBitRate(const std::string& name, const std::string& value);
     void LogIgnored(const std::string& name);
 
+    // "pgmyuv" is read as "image2", with the compatibility flag and a warning.
+    std::string CompatibleFormatName(const std::string& name);
+
     // Handlers of the option vocabulary that do more than store a value.
     void OptFormat(const std::string& name);
     void OptMap(const std::string& value);

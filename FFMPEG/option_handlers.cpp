@@ -51,15 +51,18 @@ std::string ProgramFolderWithSeparator() {
 
 } // namespace
 
+std::string TCustomFFmpeg::CompatibleFormatName(const std::string& name) {
+    if (name != "pgmyuv")
+        return name;
+    options_.pgmyuv_compat = 1;
+    Log(1, "pgmyuv format is deprecated, use image2");
+    return "image2";
+}
+
 void TCustomFFmpeg::OptFormat(const std::string& raw) {
     if (raw.empty())
         return;
-    std::string name = raw;
-    if (name == "pgmyuv") {
-        name = "image2";
-        options_.pgmyuv_compat = 1;
-        Log(1, "pgmyuv format is deprecated, use image2");
-    }
+    const std::string name = CompatibleFormatName(raw);
     options_.forced_input_format = av().av_find_input_format(name.c_str());
     options_.forced_output_format = av().av_guess_format(name.c_str(), nullptr, nullptr);
     if (options_.forced_input_format == nullptr && options_.forced_output_format == nullptr)
@@ -69,12 +72,7 @@ void TCustomFFmpeg::OptFormat(const std::string& raw) {
 void TCustomFFmpeg::SetInputFormat(const std::string& raw) {
     if (raw.empty())
         return;
-    std::string name = raw;
-    if (name == "pgmyuv") {
-        name = "image2";
-        options_.pgmyuv_compat = 1;
-        Log(1, "pgmyuv format is deprecated, use image2");
-    }
+    const std::string name = CompatibleFormatName(raw);
     const AVInputFormat* format = av().av_find_input_format(name.c_str());
     if (format == nullptr)
         throw FFMpegException(FormatText("Unknown input format: %s", name.c_str()));
@@ -84,12 +82,7 @@ void TCustomFFmpeg::SetInputFormat(const std::string& raw) {
 void TCustomFFmpeg::SetOutputFormat(const std::string& raw) {
     if (raw.empty())
         return;
-    std::string name = raw;
-    if (name == "pgmyuv") {
-        name = "image2";
-        options_.pgmyuv_compat = 1;
-        Log(1, "pgmyuv format is deprecated, use image2");
-    }
+    const std::string name = CompatibleFormatName(raw);
     const AVOutputFormat* format = av().av_guess_format(name.c_str(), nullptr, nullptr);
     if (format == nullptr)
         throw FFMpegException(FormatText("Unknown output format: %s", name.c_str()));
