@@ -37,8 +37,13 @@ void TCustomFFmpeg::ResetOptions() {
     HookRangePosition = 0;
 }
 
-void TCustomFFmpeg::Prepare() {
+void TCustomFFmpeg::ReleaseFiles() {
+    output_files_.clear();
     input_files_.clear();
+}
+
+void TCustomFFmpeg::Prepare() {
+    ReleaseFiles();
     ResetOptions();
     Running = false;
     StopRequested = false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FFMPEG/av_handles.h"
+#include "FFMPEG/job_files.h"
 #include "FFMPEG/option_state.h"
 #include "FFMPEG/options.h"
 #include "FFMPEG/video_hook.h"
@@ -113,9 +114,17 @@ public:
                      const std::string& fallback_norm);
 
     // Codec lookup: nothing or a codec of `media_type` registered under the name. On failure
-    // LastError says why.
+    // LastError says why. `codec`, when given, receives the codec found (none for no name).
     bool LookupCodec(const std::optional<std::string>& name, int media_type, bool encoder,
-                     int& codec_id);
+                     int& codec_id, const AVCodec** codec = nullptr);
+
+    // Opens one input with the current settings and appends it; the settings that describe
+    // one file are consumed. False: LastError says why and the input list is unchanged.
+    // Throws FFMpegException for a stream the job cannot describe (the caller frees the job).
+    bool OpenInputFile(const std::string& file_name);
+    // Creates one output with its streams and opens its byte stream. False: LastError says
+    // why and the output list is unchanged.
+    bool OpenOutputFile(const std::string& file_name);
 
     VideoHookList& VideoHooks() { return video_hooks_; }
 
@@ -123,12 +132,22 @@ public:
     std::vector<std::pair<int64_t, int64_t>> HookRanges;
     std::size_t HookRangePosition = 0;
 
-    // The opened input files (filled by the input set-up); the target detection reads them.
-    std::vector<InputFormatPtr>& InputFiles() { return input_files_; }
+    std::vector<InputFile>& InputFiles() { return input_files_; }
+    std::vector<OutputFile>& OutputFiles() { return output_files_; }
+    // Closes every file (outputs first); the settings stay.
+    void ReleaseFiles();
 
 private:
     void SetBitRate(const std::string& name, const std::string& value);
     void LogIgnored(const std::string& name);
+
+    void NewVideoStream(OutputFile& output);
+    void NewAudioStream(OutputFile& output);
+    void NewSubtitleStream(OutputFile& output);
+    // Which kinds of stream the inputs have; throws for a type the library does not list.
+    void CheckAudioVideoSubInputs(bool& has_video, bool& has_audio, bool& has_subtitle) const;
+    OutputStreamSetup& AddOutputStream(OutputFile& output, int media_type);
+    void ConsumeFileSettings();
 
     // "pgmyuv" is read as "image2", with the compatibility flag and a warning.
     std::string CompatibleFormatName(const std::string& name);
@@ -173,7 +192,8 @@ private:
     std::vector<std::pair<std::string, std::string>> private_options_;
     std::vector<std::pair<std::string, std::string>> private_format_options_;
     VideoHookList video_hooks_;
-    std::vector<InputFormatPtr> input_files_;
+    std::vector<InputFile> input_files_;
+    std::vector<OutputFile> output_files_;
 };
 
 class TFFmpeg : public TCustomFFmpeg {

@@ -351,14 +351,11 @@ void TCustomFFmpeg::OptVideoHook(const std::string& value) {
     options_.using_vhook = 1;
 }
 
-void TCustomFFmpeg::OptNewStream(int /*media_type*/) {
-    // Streams are added to an output file as it is set up; until the job has one there is
-    // nothing to add to.
-}
-
 bool TCustomFFmpeg::LookupCodec(const std::optional<std::string>& name, int media_type,
-                                bool encoder, int& codec_id) {
+                                bool encoder, int& codec_id, const AVCodec** found) {
     codec_id = 0;
+    if (found != nullptr)
+        *found = nullptr;
     if (!name)
         return true;
     const char* kind = encoder ? "encoder" : "decoder";
@@ -377,6 +374,8 @@ bool TCustomFFmpeg::LookupCodec(const std::optional<std::string>& name, int medi
         return false;
     }
     codec_id = codec->id;
+    if (found != nullptr)
+        *found = codec;
     return true;
 }
 

@@ -48,12 +48,13 @@ void TCustomFFmpeg::ApplyTarget(const std::string& target, const std::string& no
         if (rate.den == 0)
             throw FFMpegException("frame_rate is invalid.");
         norm = NormOfRate(std::llround(rate.num * 1000.0 / rate.den));
-        for (const InputFormatPtr& input : input_files_) {
-            for (unsigned i = 0; norm < 0 && i < input->nb_streams; ++i) {
-                AVStream* stream = input->streams[i];
+        for (const InputFile& input : input_files_) {
+            AVFormatContext* context = input.context.get();
+            for (unsigned i = 0; norm < 0 && i < context->nb_streams; ++i) {
+                AVStream* stream = context->streams[i];
                 if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
                     continue;
-                const AVRational fps = av().av_guess_frame_rate(input.get(), stream, nullptr);
+                const AVRational fps = av().av_guess_frame_rate(context, stream, nullptr);
                 if (fps.den != 0)
                     norm = NormOfRate(std::llround(fps.num * 1000.0 / fps.den));
             }

@@ -284,11 +284,9 @@ TEST_F(HandlerTest, TargetChannelsAndAspectKept) {
 }
 
 TEST_F(HandlerTest, TargetDetectedFromTheInputsVideo) {
-    AVFormatContext* input = nullptr;
-    const std::string file = testing::Media().mkv_audio_first; // 25 frames per second
-    ASSERT_GE(av().avformat_open_input(&input, file.c_str(), nullptr, nullptr), 0);
-    ASSERT_GE(av().avformat_find_stream_info(input, nullptr), 0);
-    job_.InputFiles().emplace_back(input);
+    job_.SetVerbosity(-1);
+    ASSERT_TRUE(job_.OpenInputFile(testing::Media().mkv_audio_first)) << job_.LastError;
+    job_.SetVerbosity(1);
     job_.Dispatch("r", "15/1");
     job_.Dispatch("target", "vcd");
     EXPECT_TRUE(Logged("Assuming PAL for target."));

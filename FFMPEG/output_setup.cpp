@@ -1,0 +1,199 @@
+// Creating a job's output: the muxer, its streams chosen from the format's defaults, the
+// settings and the inputs, the container metadata, and the opened byte stream.
+#include "FFMPEG/custom_ffmpeg.h"
+
+#include <ctime>
+
+#include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
+#include "FFMPEG/text_format.h"
+
+namespace clipwright {
+
+namespace {
+
+void SetMetadata(AVFormatContext* context, const char* key, const std::string& value) {
+    if (!value.empty())
+        av().av_dict_set(&context->metadata, key, value.c_str(), 0);
+}
+
+std::string IsoTime(int64_t seconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&time, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc);
+    return text;
+}
+
+// The image-sequence muxer needs a frame number in the name; this generation no longer says
+// so in its flags, so the name decides.
+bool NeedsNumber(const AVOutputFormat* format) {
+    return (format->flags & AVFMT_NEEDNUMBER) || std::string(format->name) == "image2";
+}
+
+bool MuxerDeclares(const AVOutputFormat* format, const char* name) {
+    const AVClass* priv_class = format->priv_class;
+    return priv_class != nullptr &&
+           av().av_opt_find(&priv_class, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+}
+
+} // namespace
+
+void TCustomFFmpeg::CheckAudioVideoSubInputs(bool& has_video, bool& has_audio,
+                                             bool& has_subtitle) const {
+    has_video = has_audio = has_subtitle = false;
+    for (const InputFile& input : input_files_) {
+        for (unsigned i = 0; i < input.context->nb_streams; ++i) {
+            switch (input.context->streams[i]->codecpar->codec_type) {
+            case AVMEDIA_TYPE_VIDEO:
+                has_video = true;
+                break;
+            case AVMEDIA_TYPE_AUDIO:
+                has_audio = true;
+                break;
+            case AVMEDIA_TYPE_SUBTITLE:
+                has_subtitle = true;
+                break;
+            case AVMEDIA_TYPE_DATA:
+            case AVMEDIA_TYPE_ATTACHMENT:
+            case AVMEDIA_TYPE_UNKNOWN:
+                break;
+            default:
+                throw FFMpegException("invalid codec_type of input file");
+            }
+        }
+    }
+}
+
+bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
+    struct Consume {
+        TCustomFFmpeg& job;
+        ~Consume() {
+            job.options_.forced_input_format = nullptr;
+            job.options_.forced_output_format = nullptr;
+        }
+    } consume{*this};
+
+    if (output_files_.size() >= static_cast<size_t>(kMaxOutputFiles)) {
+        LastError = FormatText("%s: too many output files (at most %d)", file_name.c_str(),
+                               kMaxOutputFiles);
+        return false;
+    }
+    const AVOutputFormat* format = options_.forced_output_format;
+    if (format == nullptr)
+        format = av().av_guess_format(nullptr, file_name.c_str(), nullptr);
+    if (format == nullptr) {
+        LastError =
+            FormatText("Unable to find a suitable output format for '%s'", file_name.c_str());
+        return false;
+    }
+
+    OutputFile output;
+    output.context.reset(av().avformat_alloc_context());
+    if (!output.context) {
+        LastError = OpenErrorText(file_name, AVERROR(ENOMEM));
+        return false;
+    }
+    AVFormatContext* context = output.context.get();
+    context->oformat = format;
+    context->url = av().av_strdup(file_name.c_str());
+
+    bool use_video = format->video_codec != AV_CODEC_ID_NONE || options_.video_stream_copy != 0 ||
+                     options_.video_codec_name.has_value();
+    bool use_audio = format->audio_codec != AV_CODEC_ID_NONE || options_.audio_stream_copy != 0 ||
+                     options_.audio_codec_name.has_value();
+    bool use_subtitle = format->subtitle_codec != AV_CODEC_ID_NONE ||
+                        options_.subtitle_stream_copy != 0 ||
+                        options_.subtitle_codec_name.has_value();
+    if (!input_files_.empty()) {
+        bool has_video = false;
+        bool has_audio = false;
+        bool has_subtitle = false;
+        try {
+            CheckAudioVideoSubInputs(has_video, has_audio, has_subtitle);
+        } catch (const FFMpegException& error) {
+            LastError = FormatText("check_audio_video_sub_inputs fail: %s", error.what());
+            return false;
+        }
+        use_video = use_video && has_video;
+        use_audio = use_audio && has_audio;
+        use_subtitle = use_subtitle && has_subtitle;
+    }
+    if (options_.audio_disable != 0)
+        use_audio = false;
+    if (options_.video_disable != 0)
+        use_video = false;
+    if (options_.subtitle_disable != 0)
+        use_subtitle = false;
+
+    const struct {
+        bool used;
+        const char* text;
+        void (TCustomFFmpeg::*create)(OutputFile&);
+    } kinds[] = {{use_video, "new_video_stream fail: %s", &TCustomFFmpeg::NewVideoStream},
+                 {use_audio, "new_audio_stream fail: %s", &TCustomFFmpeg::NewAudioStream},
+                 {use_subtitle, "new_subtitle_stream fail: %s", &TCustomFFmpeg::NewSubtitleStream}};
+    for (const auto& kind : kinds) {
+        if (!kind.used)
+            continue;
+        try {
+            (this->*kind.create)(output);
+        } catch (const std::exception& error) {
+            LastError = FormatText(kind.text, error.what());
+            return false;
+        }
+    }
+
+    if (options_.recording_timestamp != 0)
+        SetMetadata(context, "creation_time", IsoTime(options_.recording_timestamp));
+    SetMetadata(context, "title", options_.str_title);
+    // This generation calls the author "artist".
+    SetMetadata(context, "artist", options_.str_author);
+    SetMetadata(context, "copyright", options_.str_copyright);
+    SetMetadata(context, "comment", options_.str_comment);
+    SetMetadata(context, "album", options_.str_album);
+    if (options_.year > 0)
+        SetMetadata(context, "date", std::to_string(options_.year));
+    if (options_.track > 0)
+        SetMetadata(context, "track", std::to_string(options_.track));
+    SetMetadata(context, "genre", options_.str_genre);
+
+    if (NeedsNumber(format) && av().av_filename_number_test(context->url) == 0) {
+        LastError = OpenErrorText(context->url, AVERROR(EDOM));
+        return false;
+    }
+    if (!(format->flags & AVFMT_NOFILE) &&
+        av().avio_open2(&context->pb, file_name.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0) {
+        LastError = FormatText("Could not open '%s'", file_name.c_str());
+        return false;
+    }
+
+    context->max_delay = static_cast<int>(options_.mux_max_delay * 1000000);
+    TransferOptions(context, format_holder_.get(), kOptEncoding);
+    output.muxer_options = PrivateFormatOptionsFor(format);
+    // Preload and the output loop are the muxers' own options in this generation.
+    AVDictionary* muxer_options = output.muxer_options.release();
+    if (MuxerDeclares(format, "preload"))
+        av().av_dict_set_int(&muxer_options, "preload",
+                             static_cast<int64_t>(options_.mux_preload * 1000000), 0);
+    if (MuxerDeclares(format, "loop"))
+        av().av_dict_set_int(&muxer_options, "loop", options_.loop_output, 0);
+    output.muxer_options.reset(muxer_options);
+    output_files_.push_back(std::move(output));
+    return true;
+}
+
+void TCustomFFmpeg::OptNewStream(int media_type) {
+    if (output_files_.empty())
+        throw FFMpegException("At least one output file must be specified");
+    OutputFile& output = output_files_.back();
+    if (media_type == AVMEDIA_TYPE_VIDEO)
+        NewVideoStream(output);
+    else if (media_type == AVMEDIA_TYPE_AUDIO)
+        NewAudioStream(output);
+    else
+        NewSubtitleStream(output);
+}
+
+} // namespace clipwright

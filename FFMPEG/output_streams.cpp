@@ -1,0 +1,272 @@
+// The streams of an output file, each built from the option state at that moment; creating a
+// stream consumes its kind's codec name, copy flag, disable flag and language.
+#include "FFMPEG/custom_ffmpeg.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
+#include "FFMPEG/text_format.h"
+
+namespace clipwright {
+
+namespace {
+
+// "start,end,q/start,end,q…": q > 0 is a quantiser, q <= 0 a quality factor of -q percent.
+std::vector<RcOverride> ParseRcOverride(const std::string& text) {
+    std::vector<RcOverride> overrides;
+    const char* p = text.c_str();
+    for (;;) {
+        RcOverride entry{};
+        char* end = nullptr;
+        entry.start_frame = static_cast<int>(std::strtol(p, &end, 10));
+        if (end == p || *end == '\0')
+            throw FFMpegException("error parsing rc_override");
+        p = end + 1;
+        entry.end_frame = static_cast<int>(std::strtol(p, &end, 10));
+        if (end == p || *end == '\0')
+            throw FFMpegException("error parsing rc_override");
+        p = end + 1;
+        const int q = static_cast<int>(std::strtol(p, &end, 10));
+        if (q > 0) {
+            entry.qscale = q;
+            entry.quality_factor = 1.0f;
+        } else {
+            entry.qscale = 0;
+            entry.quality_factor = static_cast<float>(-q) / 100.0f;
+        }
+        overrides.push_back(entry);
+        p = std::strchr(p, '/');
+        if (p == nullptr)
+            break;
+        ++p;
+    }
+    return overrides;
+}
+
+// |a - b| as a reduced fraction with a non-negative numerator.
+AVRational Difference(AVRational a, AVRational b) {
+    int num = 0;
+    int den = 0;
+    av().av_reduce(&num, &den,
+                   static_cast<int64_t>(a.num) * b.den - static_cast<int64_t>(b.num) * a.den,
+                   static_cast<int64_t>(b.den) * a.den, INT32_MAX);
+    return AVRational{num < 0 ? -num : num, den};
+}
+
+bool Smaller(AVRational a, AVRational b) {
+    return static_cast<int64_t>(a.num) * b.den < static_cast<int64_t>(b.num) * a.den;
+}
+
+} // namespace
+
+OutputStreamSetup& TCustomFFmpeg::AddOutputStream(OutputFile& output, int media_type) {
+    AVFormatContext* context = output.context.get();
+    AVStream* stream = av().avformat_new_stream(context, nullptr);
+    if (stream == nullptr)
+        throw FFMpegException("Could not alloc stream");
+    stream->id = static_cast<int>(context->nb_streams) - 1;
+    OutputStreamSetup setup;
+    setup.encoder.reset(av().avcodec_alloc_context3(nullptr));
+    if (!setup.encoder)
+        throw FFMpegException("Could not alloc stream");
+    setup.encoder->codec_type = static_cast<AVMediaType>(media_type);
+    // The library picks the thread count.
+    setup.encoder->thread_count = 0;
+    output.streams.push_back(std::move(setup));
+    return output.streams.back();
+}
+
+void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
+    struct Consume {
+        OptionState& o;
+        ~Consume() {
+            o.video_disable = 0;
+            o.video_codec_name.reset();
+            o.video_stream_copy = 0;
+        }
+    } consume{options_};
+
+    OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_VIDEO);
+    AVCodecContext* encoder = setup.encoder.get();
+    AVCodecContext* holder = CodecHolder(AVMEDIA_TYPE_VIDEO);
+    const AVOutputFormat* format = output.context->oformat;
+    if (options_.video_codec_tag != 0)
+        encoder->codec_tag = options_.video_codec_tag;
+    // Global headers stay set on the holder so later video streams of the job inherit them.
+    if ((options_.video_global_header & 1) != 0 ||
+        (options_.video_global_header == 0 && (format->flags & AVFMT_GLOBALHEADER))) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        holder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if ((options_.video_global_header & 2) != 0) {
+        encoder->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+        holder->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    }
+    if (options_.video_stream_copy != 0) {
+        setup.stream_copy = true;
+        return;
+    }
+
+    const AVRational fps = options_.frame_rate.num != 0
+                               ? AVRational{options_.frame_rate.num, options_.frame_rate.den}
+                               : AVRational{25, 1};
+    int id = 0;
+    const AVCodec* codec = nullptr;
+    if (options_.video_codec_name) {
+        if (!LookupCodec(options_.video_codec_name, AVMEDIA_TYPE_VIDEO, true, id, &codec))
+            throw FFMpegException(LastError);
+    } else {
+        id = av().av_guess_codec(format, nullptr, output.context->url, nullptr, AVMEDIA_TYPE_VIDEO);
+        codec = av().avcodec_find_encoder(static_cast<AVCodecID>(id));
+    }
+    encoder->codec_id = static_cast<AVCodecID>(id);
+    setup.codec = codec;
+    TransferOptions(encoder, holder, kOptVideo | kOptEncoding);
+    encoder->time_base = AVRational{fps.den, fps.num};
+    if (codec != nullptr && codec->supported_framerates != nullptr) {
+        AVRational best = codec->supported_framerates[0];
+        AVRational best_error{INT32_MAX, 1};
+        for (const AVRational* p = codec->supported_framerates; p->den != 0; ++p) {
+            const AVRational error = Difference(fps, *p);
+            if (Smaller(error, best_error)) {
+                best_error = error;
+                best = *p;
+            }
+        }
+        encoder->time_base = AVRational{best.den, best.num};
+    }
+    encoder->width = options_.frame_width + options_.frame_padright + options_.frame_padleft;
+    encoder->height = options_.frame_height + options_.frame_padtop + options_.frame_padbottom;
+    if (encoder->width > 0) {
+        const AVRational sar = av().av_d2q(static_cast<double>(options_.frame_aspect_ratio) *
+                                               encoder->height / encoder->width,
+                                           255);
+        av().av_reduce(&encoder->sample_aspect_ratio.num, &encoder->sample_aspect_ratio.den,
+                       sar.num, sar.den, 255);
+    }
+    encoder->pix_fmt = static_cast<AVPixelFormat>(options_.frame_pix_fmt);
+    if (codec != nullptr && codec->pix_fmts != nullptr) {
+        bool listed = false;
+        for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
+            listed = listed || *p == encoder->pix_fmt;
+        if (!listed)
+            encoder->pix_fmt = codec->pix_fmts[0];
+    }
+    if (options_.intra_only != 0)
+        encoder->gop_size = 0;
+    if (options_.video_qscale != 0.0f || options_.same_quality != 0) {
+        encoder->flags |= AV_CODEC_FLAG_QSCALE;
+        setup.quality = FF_QP2LAMBDA * options_.video_qscale;
+        encoder->global_quality = static_cast<int>(setup.quality);
+    }
+    for (auto [matrix, target] : {std::pair{&options_.intra_matrix, &encoder->intra_matrix},
+                                  std::pair{&options_.inter_matrix, &encoder->inter_matrix}}) {
+        if (!*matrix)
+            continue;
+        // The context frees its matrices with av_free.
+        *target = static_cast<uint16_t*>(av().av_malloc(sizeof(QuantMatrix)));
+        if (*target == nullptr)
+            throw FFMpegException("Could not alloc stream");
+        std::memcpy(*target, (*matrix)->data(), sizeof(QuantMatrix));
+    }
+    if (options_.video_rc_override_string) {
+        const std::vector<RcOverride> overrides =
+            ParseRcOverride(*options_.video_rc_override_string);
+        encoder->rc_override =
+            static_cast<RcOverride*>(av().av_malloc(sizeof(RcOverride) * overrides.size()));
+        if (encoder->rc_override == nullptr)
+            throw FFMpegException("Could not alloc stream");
+        std::memcpy(encoder->rc_override, overrides.data(), sizeof(RcOverride) * overrides.size());
+        encoder->rc_override_count = static_cast<int>(overrides.size());
+    }
+    if (encoder->rc_initial_buffer_occupancy == 0)
+        encoder->rc_initial_buffer_occupancy = encoder->rc_buffer_size * 3 / 4;
+    encoder->intra_dc_precision = options_.intra_dc_precision - 8;
+    if (options_.do_psnr != 0)
+        encoder->flags |= AV_CODEC_FLAG_PSNR;
+    if (options_.do_pass == 1)
+        encoder->flags |= AV_CODEC_FLAG_PASS1;
+    else if (options_.do_pass != 0)
+        encoder->flags |= AV_CODEC_FLAG_PASS2;
+}
+
+void TCustomFFmpeg::NewAudioStream(OutputFile& output) {
+    struct Consume {
+        OptionState& o;
+        ~Consume() {
+            o.audio_disable = 0;
+            o.audio_codec_name.reset();
+            o.audio_stream_copy = 0;
+            o.audio_language.clear();
+        }
+    } consume{options_};
+
+    OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_AUDIO);
+    AVCodecContext* encoder = setup.encoder.get();
+    AVCodecContext* holder = CodecHolder(AVMEDIA_TYPE_AUDIO);
+    const AVOutputFormat* format = output.context->oformat;
+    if (options_.audio_codec_tag != 0)
+        encoder->codec_tag = options_.audio_codec_tag;
+    if (format->flags & AVFMT_GLOBALHEADER) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        holder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (options_.audio_stream_copy != 0) {
+        setup.stream_copy = true;
+    } else {
+        int id =
+            av().av_guess_codec(format, nullptr, output.context->url, nullptr, AVMEDIA_TYPE_AUDIO);
+        const AVCodec* codec = av().avcodec_find_encoder(static_cast<AVCodecID>(id));
+        TransferOptions(encoder, holder, kOptAudio | kOptEncoding);
+        if (options_.audio_codec_name &&
+            !LookupCodec(options_.audio_codec_name, AVMEDIA_TYPE_AUDIO, true, id, &codec))
+            throw FFMpegException(LastError);
+        encoder->codec_id = static_cast<AVCodecID>(id);
+        setup.codec = codec;
+        if (options_.audio_qscale > -99999.0f) {
+            encoder->flags |= AV_CODEC_FLAG_QSCALE;
+            setup.quality = FF_QP2LAMBDA * options_.audio_qscale;
+            encoder->global_quality = static_cast<int>(setup.quality);
+        }
+    }
+    av().av_channel_layout_uninit(&encoder->ch_layout);
+    av().av_channel_layout_default(&encoder->ch_layout, options_.audio_channels);
+    encoder->sample_rate = options_.audio_sample_rate;
+    encoder->time_base = AVRational{1, options_.audio_sample_rate};
+    if (!options_.audio_language.empty())
+        av().av_dict_set(&output.context->streams[output.streams.size() - 1]->metadata, "language",
+                         options_.audio_language.substr(0, 3).c_str(), 0);
+}
+
+void TCustomFFmpeg::NewSubtitleStream(OutputFile& output) {
+    struct Consume {
+        OptionState& o;
+        ~Consume() {
+            o.subtitle_disable = 0;
+            o.subtitle_codec_name.reset();
+            o.subtitle_stream_copy = 0;
+            o.subtitle_language.clear();
+        }
+    } consume{options_};
+
+    OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_SUBTITLE);
+    AVCodecContext* encoder = setup.encoder.get();
+    if (options_.subtitle_stream_copy != 0) {
+        setup.stream_copy = true;
+    } else {
+        TransferOptions(encoder, CodecHolder(AVMEDIA_TYPE_SUBTITLE), kOptSubtitle | kOptEncoding);
+        int id = 0;
+        const AVCodec* codec = nullptr;
+        if (!LookupCodec(options_.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, id, &codec))
+            throw FFMpegException(LastError);
+        encoder->codec_id = static_cast<AVCodecID>(id);
+        setup.codec = codec;
+    }
+    if (!options_.subtitle_language.empty())
+        av().av_dict_set(&output.context->streams[output.streams.size() - 1]->metadata, "language",
+                         options_.subtitle_language.substr(0, 3).c_str(), 0);
+}
+
+} // namespace clipwright
