@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "FFMPEG/av_error.h"
 #include "FFMPEG/av_handles.h"
 #include "FFMPEG/job_files.h"
 #include "FFMPEG/option_state.h"

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -371,6 +372,18 @@ GeneratedMedia Generate() {
     WriteTruncatedCopy(media.mp4_h264_aac, media.mp4_truncated, FileSize(media.mp4_h264_aac) / 2);
     media.avi_truncated = at("truncated.avi");
     WriteTruncatedCopy(media.avi_mpeg4_mp2, media.avi_truncated, FileSize(media.avi_mpeg4_mp2) / 2);
+
+    media.avi_unknown_codec = at("unknown_codec.avi");
+    {
+        std::ifstream in(media.avi_film_rate, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (size_t pos = bytes.find("FMP4"); pos != std::string::npos;
+             pos = bytes.find("FMP4", pos))
+            bytes.replace(pos, 4, "QQQQ");
+        std::ofstream(media.avi_unknown_codec, std::ios::binary) << bytes;
+    }
+    media.rm_unknown_codec = at("unknown_codec.rm");
+    std::filesystem::copy_file(media.avi_unknown_codec, media.rm_unknown_codec);
 
     media.random_mp4 = at("random.mp4");
     WriteRandomBytes(media.random_mp4, 64 * 1024, 1);

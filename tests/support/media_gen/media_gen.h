@@ -67,6 +67,8 @@ struct GeneratedMedia {
     std::string avi_truncated;      // the AVI cut in half: its index is lost, data remains
     std::string random_mp4;         // random bytes named .mp4
     std::string random_avi;         // random bytes named .avi
+    std::string avi_unknown_codec;  // the film-rate AVI with its video fourcc made unknown
+    std::string rm_unknown_codec;   // the same bytes named .rm
     std::string folder;
 };
 const GeneratedMedia& Media();
@@ -84,6 +86,8 @@ struct RealMediaFile {
     int width;                   // -1 without video
     int height;                  // -1 without video
     const char* frame_rate_text; // empty without video
+    int sample_rate;             // of the last audio stream; 0 without audio
+    int channels;                // of the last audio stream; 0 without audio
 };
 const std::vector<RealMediaFile>& RealMedia();
 std::string RealMediaPath(const char* name);
