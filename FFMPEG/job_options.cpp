@@ -182,6 +182,26 @@ void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
     }
 }
 
+bool BuildInput(TFFmpeg& job, const std::string& file_name, TInputOptions* options) {
+    if (options != nullptr) {
+        if (options->FileName.empty())
+            options->FileName = file_name;
+        job.InputOptions = *options;
+        ApplyInputOptions(job, job.InputOptions);
+    }
+    return job.OpenInputFile(file_name);
+}
+
+bool BuildOutput(TFFmpeg& job, const std::string& file_name, TOutputOptions* options) {
+    if (options != nullptr) {
+        if (options->FileName.empty())
+            options->FileName = file_name;
+        job.OutputOptions = *options;
+        ApplyOutputOptions(job, job.OutputOptions);
+    }
+    return job.OpenOutputFile(file_name);
+}
+
 std::vector<std::pair<int64_t, int64_t>> ParseHookRanges(const std::string& raw) {
     std::vector<std::pair<int64_t, int64_t>> ranges;
     const std::string text = Trimmed(raw);

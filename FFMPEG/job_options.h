@@ -20,6 +20,12 @@ void ApplyExtraOptions(TCustomFFmpeg& job, const std::string& text);
 void ApplyInputOptions(TCustomFFmpeg& job, const TInputOptions& options);
 void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& options);
 
+// The job's side of adding an input or output: the record (when given) gets the file name if
+// it has none, is copied into the job and applied, then the file is opened. False: LastError
+// says why. Handler errors are thrown, as the records' own application throws them.
+bool BuildInput(TFFmpeg& job, const std::string& file_name, TInputOptions* options);
+bool BuildOutput(TFFmpeg& job, const std::string& file_name, TOutputOptions* options);
+
 // "0-1000, 2000-3000": the kept ranges in microseconds, sorted by their ends.
 std::vector<std::pair<int64_t, int64_t>> ParseHookRanges(const std::string& text);
 

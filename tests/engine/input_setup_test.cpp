@@ -71,6 +71,19 @@ TEST_F(InputSetupTest, RealMediaExtensionGivesAPixelFormat) {
     EXPECT_EQ(O().frame_pix_fmt, AV_PIX_FMT_NONE);
 }
 
+TEST_F(InputSetupTest, QuietJobToleratesMissingStreamInformation) {
+    // Random bytes read as a transport stream: the reading of stream information fails.
+    job_.SetVerbosity(0);
+    job_.SetInputFormat("mpegts");
+    EXPECT_FALSE(job_.OpenInputFile(Media().random_avi));
+    EXPECT_EQ(job_.LastError, Media().random_avi + ": could not find codec parameters");
+    EXPECT_TRUE(job_.InputFiles().empty());
+    job_.SetVerbosity(-1);
+    job_.SetInputFormat("mpegts");
+    EXPECT_TRUE(job_.OpenInputFile(Media().random_avi)) << job_.LastError;
+    EXPECT_EQ(job_.InputFiles().size(), 1u);
+}
+
 TEST_F(InputSetupTest, StartTimeSeeksOnlyTheFirstInput) {
     job_.Dispatch("ss", "1");
     ASSERT_TRUE(job_.OpenInputFile(Media().avi_mpeg4_mp2));

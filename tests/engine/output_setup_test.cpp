@@ -265,6 +265,28 @@ TEST_F(OutputSetupTest, ContainerMetadataAndMuxerOptions) {
     EXPECT_EQ(output.context->packet_size, 2048u);
 }
 
+TEST_F(OutputSetupTest, JobBuiltEntirelyFromTheRecords) {
+    TInputOptions input;
+    InitInputOptions(input);
+    input.ExtraOptions = "v=-1";
+    ASSERT_TRUE(BuildInput(job_, Media().avi_mpeg4_mp2, &input)) << job_.LastError;
+    EXPECT_EQ(input.FileName, Media().avi_mpeg4_mp2) << "the caller's record gets the name";
+    TOutputOptions output;
+    InitOutputOptions(output);
+    output.VideoCodec = "mpeg4";
+    output.FrameSize = "160x120";
+    output.AudioCodec = "mp2";
+    output.AudioSampleRate = 44100;
+    output.AudioChannels = 1;
+    ASSERT_TRUE(BuildOutput(job_, Out("built.avi"), &output)) << job_.LastError;
+    EXPECT_EQ(job_.OutputOptions.FileName, Out("built.avi"));
+    EXPECT_EQ(Encoder(0, 0)->width, 160);
+    EXPECT_EQ(Encoder(0, 1)->sample_rate, 44100);
+    EXPECT_EQ(Encoder(0, 1)->ch_layout.nb_channels, 1);
+    EXPECT_FALSE(BuildOutput(job_, Out("x.xyz"), nullptr));
+    EXPECT_EQ(job_.OutputFiles().size(), 1u);
+}
+
 TEST_F(OutputSetupTest, TwentyFirstOutputIsRefused) {
     job_.Dispatch("vn", "");
     for (int i = 0; i < kMaxOutputFiles; ++i)
