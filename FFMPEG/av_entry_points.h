@@ -37,6 +37,7 @@
     X(av_packet_free)                                                                              \
     X(av_packet_ref)                                                                               \
     X(av_packet_unref)                                                                             \
+    X(av_new_packet)                                                                               \
     X(av_packet_rescale_ts)                                                                        \
     X(av_packet_get_side_data)                                                                     \
     X(av_get_audio_frame_duration2)
@@ -129,6 +130,7 @@
     X(av_frame_get_buffer)                                                                         \
     X(av_frame_make_writable)                                                                      \
     X(av_frame_copy_props)                                                                         \
+    X(av_frame_ref)                                                                                \
     X(av_image_get_buffer_size)                                                                    \
     X(av_image_fill_arrays)                                                                        \
     X(av_image_copy)                                                                               \

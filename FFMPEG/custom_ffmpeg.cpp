@@ -3,6 +3,9 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/engine_log.h"
+#include "FFMPEG/transcode.h"
+
+#include <filesystem>
 
 namespace clipwright {
 
@@ -38,8 +41,62 @@ void TCustomFFmpeg::ResetOptions() {
 }
 
 void TCustomFFmpeg::ReleaseFiles() {
+    for (OutputFile& output : output_files_) {
+        AVFormatContext* context = output.context.get();
+        if (context->oformat != nullptr && !(context->oformat->flags & AVFMT_NOFILE))
+            av().avio_closep(&context->pb);
+        // An output that never received a byte is no file worth keeping.
+        std::error_code error;
+        if (context->url != nullptr && std::filesystem::exists(context->url, error) &&
+            std::filesystem::is_regular_file(context->url, error) &&
+            std::filesystem::file_size(context->url, error) == 0)
+            std::filesystem::remove(context->url, error);
+    }
     output_files_.clear();
     input_files_.clear();
+}
+
+void TCustomFFmpeg::Terminate() {
+    Running = false;
+    Terminated = true;
+    if (TerminateCallback)
+        TerminateCallback(*this);
+}
+
+void TCustomFFmpeg::RunWrapper() {
+    CompletedNormally = false;
+    Transcoder transcoder(*this);
+    try {
+        transcoder.Run();
+    } catch (const std::exception& error) {
+        Log(-1, error.what());
+        ExceptionRaised = true;
+        ExceptionMessage = error.what();
+    }
+    transcoder.CloseCodecs();
+    ReleaseFiles();
+    Terminate();
+}
+
+void TCustomFFmpeg::Execute() {
+    if (Running || Terminated)
+        return;
+    const char* missing = output_files_.empty()  ? "Must supply at least one output file"
+                          : input_files_.empty() ? "Must supply at least one input file"
+                                                 : nullptr;
+    if (missing != nullptr) {
+        ReleaseFiles();
+        Log(-1, missing);
+        ExceptionRaised = true;
+        ExceptionMessage = missing;
+        Terminate();
+        return;
+    }
+    Running = true;
+    StopRequested = false;
+    CompletedNormally = false;
+    Terminated = false;
+    RunWrapper();
 }
 
 void TCustomFFmpeg::Prepare() {

@@ -25,7 +25,6 @@ namespace clipwright {
 
 enum THookAction { haContinue, haIgnore, haStop };
 
-// The 24-bit picture handed to OnCustomHook; defined with the video output.
 struct THookBitmap;
 
 // The library's option flags used in transfer masks.
@@ -133,9 +132,18 @@ public:
     std::vector<std::pair<int64_t, int64_t>> HookRanges;
     std::size_t HookRangePosition = 0;
 
+    // The job side of starting: refused when running or terminated; a job without an output
+    // or an input ends at once with its message; otherwise the run wrapper runs in place.
+    void Execute();
+    // The run wrapper: runs the transcode, turns an error into ExceptionRaised and its
+    // message, closes what is open, releases the files and ends the job.
+    void RunWrapper();
+    // Ends the job: flags, then the terminate slot.
+    void Terminate();
+
     std::vector<InputFile>& InputFiles() { return input_files_; }
     std::vector<OutputFile>& OutputFiles() { return output_files_; }
-    // Closes every file (outputs first); the settings stay.
+    // Closes every file (outputs first), deleting outputs left empty; the settings stay.
     void ReleaseFiles();
 
 private:
@@ -148,6 +156,7 @@ private:
     // Which kinds of stream the inputs have; throws for a type the library does not list.
     void CheckAudioVideoSubInputs(bool& has_video, bool& has_audio, bool& has_subtitle) const;
     OutputStreamSetup& AddOutputStream(OutputFile& output, int media_type);
+    void ResetEncoder(OutputStreamSetup& setup, const AVCodec* codec);
     void ConsumeFileSettings();
 
     // "pgmyuv" is read as "image2", with the compatibility flag and a warning.

@@ -78,6 +78,18 @@ OutputStreamSetup& TCustomFFmpeg::AddOutputStream(OutputFile& output, int media_
     return output.streams.back();
 }
 
+// A context made for the chosen codec starts from that codec's own defaults (libx264 refuses
+// the generic ones).
+void TCustomFFmpeg::ResetEncoder(OutputStreamSetup& setup, const AVCodec* codec) {
+    const AVMediaType type = setup.encoder->codec_type;
+    CodecContextPtr fresh(av().avcodec_alloc_context3(codec));
+    if (!fresh)
+        throw FFMpegException("Could not alloc stream");
+    fresh->codec_type = type;
+    fresh->thread_count = 0;
+    setup.encoder = std::move(fresh);
+}
+
 void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
     struct Consume {
         OptionState& o;
@@ -89,9 +101,22 @@ void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
     } consume{options_};
 
     OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_VIDEO);
-    AVCodecContext* encoder = setup.encoder.get();
     AVCodecContext* holder = CodecHolder(AVMEDIA_TYPE_VIDEO);
     const AVOutputFormat* format = output.context->oformat;
+    int id = 0;
+    const AVCodec* codec = nullptr;
+    if (options_.video_stream_copy == 0) {
+        if (options_.video_codec_name) {
+            if (!LookupCodec(options_.video_codec_name, AVMEDIA_TYPE_VIDEO, true, id, &codec))
+                throw FFMpegException(LastError);
+        } else {
+            id = av().av_guess_codec(format, nullptr, output.context->url, nullptr,
+                                     AVMEDIA_TYPE_VIDEO);
+            codec = av().avcodec_find_encoder(static_cast<AVCodecID>(id));
+        }
+        ResetEncoder(setup, codec);
+    }
+    AVCodecContext* encoder = setup.encoder.get();
     if (options_.video_codec_tag != 0)
         encoder->codec_tag = options_.video_codec_tag;
     // Global headers stay set on the holder so later video streams of the job inherit them.
@@ -112,15 +137,6 @@ void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
     const AVRational fps = options_.frame_rate.num != 0
                                ? AVRational{options_.frame_rate.num, options_.frame_rate.den}
                                : AVRational{25, 1};
-    int id = 0;
-    const AVCodec* codec = nullptr;
-    if (options_.video_codec_name) {
-        if (!LookupCodec(options_.video_codec_name, AVMEDIA_TYPE_VIDEO, true, id, &codec))
-            throw FFMpegException(LastError);
-    } else {
-        id = av().av_guess_codec(format, nullptr, output.context->url, nullptr, AVMEDIA_TYPE_VIDEO);
-        codec = av().avcodec_find_encoder(static_cast<AVCodecID>(id));
-    }
     encoder->codec_id = static_cast<AVCodecID>(id);
     setup.codec = codec;
     TransferOptions(encoder, holder, kOptVideo | kOptEncoding);
@@ -204,9 +220,19 @@ void TCustomFFmpeg::NewAudioStream(OutputFile& output) {
     } consume{options_};
 
     OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_AUDIO);
-    AVCodecContext* encoder = setup.encoder.get();
     AVCodecContext* holder = CodecHolder(AVMEDIA_TYPE_AUDIO);
     const AVOutputFormat* format = output.context->oformat;
+    int id = 0;
+    const AVCodec* codec = nullptr;
+    if (options_.audio_stream_copy == 0) {
+        id = av().av_guess_codec(format, nullptr, output.context->url, nullptr, AVMEDIA_TYPE_AUDIO);
+        codec = av().avcodec_find_encoder(static_cast<AVCodecID>(id));
+        if (options_.audio_codec_name &&
+            !LookupCodec(options_.audio_codec_name, AVMEDIA_TYPE_AUDIO, true, id, &codec))
+            throw FFMpegException(LastError);
+        ResetEncoder(setup, codec);
+    }
+    AVCodecContext* encoder = setup.encoder.get();
     if (options_.audio_codec_tag != 0)
         encoder->codec_tag = options_.audio_codec_tag;
     if (format->flags & AVFMT_GLOBALHEADER) {
@@ -252,15 +278,16 @@ void TCustomFFmpeg::NewSubtitleStream(OutputFile& output) {
     } consume{options_};
 
     OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_SUBTITLE);
-    AVCodecContext* encoder = setup.encoder.get();
     if (options_.subtitle_stream_copy != 0) {
         setup.stream_copy = true;
     } else {
-        TransferOptions(encoder, CodecHolder(AVMEDIA_TYPE_SUBTITLE), kOptSubtitle | kOptEncoding);
         int id = 0;
         const AVCodec* codec = nullptr;
         if (!LookupCodec(options_.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, id, &codec))
             throw FFMpegException(LastError);
+        ResetEncoder(setup, codec);
+        AVCodecContext* encoder = setup.encoder.get();
+        TransferOptions(encoder, CodecHolder(AVMEDIA_TYPE_SUBTITLE), kOptSubtitle | kOptEncoding);
         encoder->codec_id = static_cast<AVCodecID>(id);
         setup.codec = codec;
     }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cli/probe.h"
+#include "cli/transcode.h"
 
 namespace {
 
@@ -21,6 +22,8 @@ int main(int argc, char* argv[]) {
     }
     if (std::strcmp(argv[1], "probe") == 0)
         return clipwright::cli::RunProbe(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "transcode") == 0)
+        return clipwright::cli::RunTranscode(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         PrintUsage(stdout);
         return 0;

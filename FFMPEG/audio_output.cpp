@@ -1,0 +1,284 @@
+// Audio output: decoded audio as interleaved 16-bit samples, the resampler, the "async" clock
+// keeping, the sample fifo that cuts encoder frames, and subtitle output.
+#include "FFMPEG/transcode.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
+#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/text_format.h"
+
+namespace clipwright {
+
+namespace {
+
+constexpr int kMaxAudioPacket = 131072; // bytes of silence added at most in one block
+
+AVChannelLayout DefaultLayout(int channels) {
+    AVChannelLayout layout{};
+    av().av_channel_layout_default(&layout, channels);
+    return layout;
+}
+
+} // namespace
+
+const uint8_t* Transcoder::ToS16(TInputStreamState& ist, AVFrame* frame, int& size) {
+    AVCodecContext* dec = ist.Decoder->get();
+    const int channels = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels
+                                                          : dec->ch_layout.nb_channels;
+    const int bytes = frame->nb_samples * channels * 2;
+    if (audio_buffer_.size() < static_cast<size_t>(bytes))
+        audio_buffer_.resize(static_cast<size_t>(bytes));
+    size = bytes;
+    if (frame->format == AV_SAMPLE_FMT_S16) {
+        std::memcpy(audio_buffer_.data(), frame->data[0], static_cast<size_t>(bytes));
+        return audio_buffer_.data();
+    }
+    if (!ist.ToS16 || ist.ToS16Format != frame->format || ist.ToS16Channels != channels) {
+        SwrContext* swr = nullptr;
+        AVChannelLayout layout = DefaultLayout(channels);
+        if (av().swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_S16, frame->sample_rate, &layout,
+                                     static_cast<AVSampleFormat>(frame->format), frame->sample_rate,
+                                     0, nullptr) < 0 ||
+            av().swr_init(swr) < 0) {
+            av().swr_free(&swr);
+            throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d "
+                                             "channels @ %d Hz",
+                                             channels, frame->sample_rate, channels,
+                                             frame->sample_rate));
+        }
+        ist.ToS16.reset(swr);
+        ist.ToS16Format = frame->format;
+        ist.ToS16Channels = channels;
+    }
+    uint8_t* out[1] = {audio_buffer_.data()};
+    const int converted =
+        av().swr_convert(ist.ToS16.get(), out, frame->nb_samples,
+                         const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    size = converted > 0 ? converted * channels * 2 : 0;
+    return audio_buffer_.data();
+}
+
+void Transcoder::ApplyVolume(uint8_t* samples, int size) const {
+    const int volume = job_.Options().audio_volume;
+    if (volume == 256)
+        return;
+    auto* s = reinterpret_cast<int16_t*>(samples);
+    for (int i = 0; i < size / 2; ++i) {
+        const int v = (s[i] * volume + 128) >> 8;
+        s[i] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
+    }
+}
+
+void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
+                             const uint8_t* samples, int bytes) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    AVCodecContext* dec = ist.Decoder->get();
+    const OptionState& o = job_.Options();
+    const int enc_channels = enc->ch_layout.nb_channels;
+    const int dec_channels = dec->ch_layout.nb_channels;
+    if (enc_channels != dec_channels)
+        ost.AudioResample = true;
+    if (ost.AudioResample && !ost.Resampler) {
+        SwrContext* swr = nullptr;
+        AVChannelLayout out_layout = DefaultLayout(enc_channels);
+        AVChannelLayout in_layout = DefaultLayout(dec_channels);
+        if (av().swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_S16, enc->sample_rate,
+                                     &in_layout, AV_SAMPLE_FMT_S16, dec->sample_rate, 0,
+                                     nullptr) < 0 ||
+            av().swr_init(swr) < 0) {
+            av().swr_free(&swr);
+            throw FFMpegException(
+                FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                           dec_channels, dec->sample_rate, enc_channels, enc->sample_rate));
+        }
+        ost.Resampler.reset(swr);
+    }
+
+    const uint8_t* input = samples;
+    const int frame_bytes_out = 2 * enc_channels;
+    const double sync_ipts = static_cast<double>(ost.SyncInput->Pts - o.start_time) / 1000000.0;
+    const int64_t fifo_samples =
+        static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
+    if (o.audio_sync_method != 0) {
+        const double delta = sync_ipts * enc->sample_rate - static_cast<double>(ost.SyncPosition) -
+                             static_cast<double>(fifo_samples);
+        const double idelta = delta * dec->sample_rate / enc->sample_rate;
+        int byte_delta = static_cast<int>(idelta) * 2 * dec_channels;
+        if (std::fabs(delta) > 50) {
+            if (ist.IsStart || std::fabs(delta) > o.audio_drift_threshold * enc->sample_rate) {
+                if (byte_delta < 0) {
+                    byte_delta = std::max(byte_delta, -bytes);
+                    input += -byte_delta;
+                    bytes += byte_delta;
+                    if (job_.Verbosity() > 2)
+                        job_.Log(
+                            1, FormatText("discarding %d audio samples", static_cast<int>(-delta)));
+                    if (bytes <= 0)
+                        return;
+                    ist.IsStart = false;
+                } else {
+                    if (byte_delta + bytes <= kMaxAudioPacket)
+                        ist.IsStart = false;
+                    else
+                        byte_delta = kMaxAudioPacket - bytes;
+                    if (byte_delta < 0)
+                        byte_delta = 0;
+                    silence_.assign(static_cast<size_t>(byte_delta), 0);
+                    silence_.insert(silence_.end(), input, input + bytes);
+                    input = silence_.data();
+                    bytes += byte_delta;
+                    if (job_.Verbosity() > 2)
+                        job_.Log(1, FormatText("adding %d audio samples of silence",
+                                               static_cast<int>(delta)));
+                }
+            } else if (o.audio_sync_method > 1 && ost.Resampler) {
+                const int comp =
+                    std::clamp(static_cast<int>(delta), -o.audio_sync_method, o.audio_sync_method);
+                if (job_.Verbosity() > 2)
+                    job_.Log(1, FormatText("compensating audio timestamp drift:%.2f "
+                                           "compensation:%d in:%d",
+                                           delta, comp, enc->sample_rate));
+                av().swr_set_compensation(ost.Resampler.get(), comp, enc->sample_rate);
+            }
+        }
+    } else {
+        ost.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - fifo_samples;
+    }
+
+    const uint8_t* data = input;
+    int size_out = bytes;
+    if (ost.AudioResample) {
+        const int in_samples = bytes / (2 * dec_channels);
+        const int64_t capacity =
+            av().swr_get_delay(ost.Resampler.get(), enc->sample_rate) +
+            av().av_rescale_rnd(in_samples, enc->sample_rate, dec->sample_rate, AV_ROUND_UP) + 256;
+        const size_t needed = static_cast<size_t>(capacity) * frame_bytes_out;
+        if (work_buffer_.size() < needed)
+            work_buffer_.resize(needed);
+        uint8_t* out[1] = {work_buffer_.data()};
+        const uint8_t* in[1] = {input};
+        const int out_samples =
+            av().swr_convert(ost.Resampler.get(), out, static_cast<int>(capacity), in, in_samples);
+        data = work_buffer_.data();
+        size_out = out_samples > 0 ? out_samples * frame_bytes_out : 0;
+    }
+
+    const bool framed = enc->frame_size > 1;
+    if (framed) {
+        if (av().av_fifo_write(ost.SampleFifo.get(), data, static_cast<size_t>(size_out)) < 0)
+            throw FFMpegException("av_fifo_init fail");
+        const size_t frame_bytes = static_cast<size_t>(enc->frame_size) * frame_bytes_out;
+        if (fifo_frame_.size() < frame_bytes)
+            fifo_frame_.resize(frame_bytes);
+        while (av().av_fifo_can_read(ost.SampleFifo.get()) >= frame_bytes) {
+            av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), frame_bytes);
+            EncodeSamples(ost, fifo_frame_.data(), enc->frame_size);
+            ost.SyncPosition += enc->frame_size;
+        }
+    } else if (size_out > 0) {
+        const int count = size_out / frame_bytes_out;
+        EncodeSamples(ost, data, count);
+        ost.SyncPosition += count;
+    }
+}
+
+void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    // One frame per stream, grown when a block is larger; the encoder normally lets go of
+    // it before the next block, so making it writable costs nothing.
+    if (!ost.AudioFrame || ost.AudioFrameCapacity < count) {
+        ost.AudioFrame = allocFrame();
+        AVFrame* fresh = ost.AudioFrame.get();
+        fresh->nb_samples = std::max(count, enc->frame_size);
+        fresh->format = enc->sample_fmt;
+        fresh->sample_rate = enc->sample_rate;
+        if (av().av_channel_layout_copy(&fresh->ch_layout, &enc->ch_layout) < 0 ||
+            av().av_frame_get_buffer(fresh, 0) < 0)
+            throw FFMpegException("Audio encoding failed");
+        ost.AudioFrameCapacity = fresh->nb_samples;
+    }
+    AVFrame* frame = ost.AudioFrame.get();
+    if (av().av_frame_make_writable(frame) < 0)
+        throw FFMpegException("Audio encoding failed");
+    frame->nb_samples = count;
+    if (enc->sample_fmt == AV_SAMPLE_FMT_S16) {
+        std::memcpy(frame->data[0], samples,
+                    static_cast<size_t>(count) * 2 * enc->ch_layout.nb_channels);
+    } else {
+        // The engine holds interleaved 16-bit; the encoder's own format is made here.
+        if (!ost.ToEncoder) {
+            SwrContext* swr = nullptr;
+            if (av().swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
+                                         &enc->ch_layout, AV_SAMPLE_FMT_S16, enc->sample_rate, 0,
+                                         nullptr) < 0 ||
+                av().swr_init(swr) < 0) {
+                av().swr_free(&swr);
+                throw FFMpegException("Audio encoding failed");
+            }
+            ost.ToEncoder.reset(swr);
+        }
+        const uint8_t* in[1] = {samples};
+        av().swr_convert(ost.ToEncoder.get(), frame->extended_data, count, in, count);
+    }
+    // Packets must rise steadily even when the sync position is re-read from the input clock.
+    if (ost.NextAudioPts == INT64_MIN)
+        ost.NextAudioPts = ost.SyncPosition;
+    frame->pts = ost.NextAudioPts;
+    ost.NextAudioPts += count;
+    Encode(ost, frame);
+}
+
+void Transcoder::FlushAudio(TOutputStreamState& ost) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    const size_t left = av().av_fifo_can_read(ost.SampleFifo.get());
+    const int sample_bytes = 2 * enc->ch_layout.nb_channels;
+    if (left < static_cast<size_t>(sample_bytes) ||
+        !(enc->codec->capabilities &
+          (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)))
+        return;
+    if (fifo_frame_.size() < left)
+        fifo_frame_.resize(left);
+    av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), left);
+    EncodeSamples(ost, fifo_frame_.data(), static_cast<int>(left) / sample_bytes);
+    ost.SyncPosition += static_cast<int64_t>(left) / sample_bytes;
+}
+
+void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
+                                AVSubtitle* subtitle, int64_t pts) {
+    if (pts == AV_NOPTS_VALUE) {
+        job_.Log(0, "Subtitle packets must have a pts");
+        return;
+    }
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    if (subtitle_buffer_.empty())
+        subtitle_buffer_.resize(65536);
+    // DVB subtitles go out twice: once to show, once to clear.
+    const int copies = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
+    const unsigned rects = subtitle->num_rects;
+    for (int i = 0; i < copies; ++i) {
+        if (i == 1)
+            subtitle->num_rects = 0;
+        const int size = av().avcodec_encode_subtitle(
+            enc, subtitle_buffer_.data(), static_cast<int>(subtitle_buffer_.size()), subtitle);
+        subtitle->num_rects = rects;
+        if (size < 0) {
+            job_.Log(0, "Subtitle encoding failed");
+            return;
+        }
+        AVPacket* out = out_packet_.get();
+        if (av().av_new_packet(out, size) < 0)
+            throw FFMpegException("av_mallocz fail");
+        std::memcpy(out->data, subtitle_buffer_.data(), static_cast<size_t>(size));
+        out->pts = av().av_rescale_q(pts, ist.Stream->time_base, ost.Stream->time_base);
+        if (copies == 2)
+            out->pts += 90 * (i == 0 ? subtitle->start_display_time : subtitle->end_display_time);
+        out->dts = out->pts;
+        WritePacket(ost, out);
+    }
+}
+
+} // namespace clipwright

@@ -1,0 +1,408 @@
+// The main loop of a run: which input to read next, timestamp correction, decoding, stream
+// copy, the writing of every packet, the flush, the trailers and closing the codecs.
+#include "FFMPEG/transcode.h"
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
+#include "FFMPEG/codec_lock.h"
+#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/text_format.h"
+
+namespace clipwright {
+
+namespace {
+
+constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
+
+int32_t MaxFrames(const OptionState& o, AVMediaType type) {
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return o.max_frames_video;
+    case AVMEDIA_TYPE_AUDIO:
+        return o.max_frames_audio;
+    case AVMEDIA_TYPE_SUBTITLE:
+        return o.max_frames_subtitle;
+    default:
+        return o.max_frames_data;
+    }
+}
+
+} // namespace
+
+int Transcoder::ChooseInputFile(double& opts_min) {
+    const bool isync = job_.Options().input_sync != 0;
+    double ipts_min = 1e100;
+    opts_min = 1e100;
+    int file = -1;
+    for (const TOutputStreamState& ost : outputs_) {
+        const TInputStreamState& ist = inputs_[ost.SourceIndex];
+        const AVCodecContext* enc = ost.Setup->encoder.get();
+        // Encoded video counts frames; everything else is as far as its muxer stream got.
+        const double opts = enc->codec_type == AVMEDIA_TYPE_VIDEO && ost.EncodingNeeded
+                                ? ost.SyncPosition * av_q2d(enc->time_base)
+                                : ost.MuxedEnd * av_q2d(ost.Stream->time_base);
+        const double ipts = static_cast<double>(ist.Pts);
+        if (!files_[ist.FileIndex].EofReached) {
+            if (ipts < ipts_min) {
+                ipts_min = ipts;
+                if (isync)
+                    file = ist.FileIndex;
+            }
+            if (opts < opts_min) {
+                opts_min = opts;
+                if (!isync)
+                    file = ist.FileIndex;
+            }
+        }
+        if (ost.FrameNumber >= MaxFrames(job_.Options(), enc->codec_type))
+            return -1;
+    }
+    return file;
+}
+
+bool Transcoder::PastSizeLimit() const {
+    const int64_t limit = job_.Options().limit_filesize;
+    if (limit == 0 || job_.OutputFiles().empty())
+        return false;
+    AVIOContext* pb = job_.OutputFiles()[0].context->pb;
+    return pb != nullptr && av().avio_seek(pb, 0, SEEK_CUR) > limit;
+}
+
+void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
+    InputFile& input = job_.InputFiles()[ist.FileIndex];
+    const AVRational base = ist.Stream->time_base;
+    const int64_t offset = av().av_rescale_q(input.ts_offset, kMicroseconds, base);
+    if (packet->dts != AV_NOPTS_VALUE)
+        packet->dts += offset;
+    if (packet->pts != AV_NOPTS_VALUE)
+        packet->pts += offset;
+    const double scale = job_.Options().input_ts_scale[ist.FileIndex][ist.StreamIndex];
+    if (scale != 0.0) {
+        if (packet->pts != AV_NOPTS_VALUE)
+            packet->pts = std::llround(packet->pts * scale);
+        if (packet->dts != AV_NOPTS_VALUE)
+            packet->dts = std::llround(packet->dts * scale);
+    }
+    if (packet->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE ||
+        job_.Options().copy_ts != 0)
+        return;
+    const int64_t packet_dts = av().av_rescale_q(packet->dts, base, kMicroseconds);
+    const int64_t delta = packet_dts - ist.NextPts;
+    const double threshold = job_.Options().dts_delta_threshold * 1000000.0;
+    if (std::fabs(static_cast<double>(delta)) > threshold || packet_dts + 1 < ist.Pts) {
+        input.ts_offset -= delta;
+        if (job_.Verbosity() >= 3)
+            job_.Log(1, FormatText("timestamp discontinuity %lld, new offset= %lld",
+                                   static_cast<long long>(delta),
+                                   static_cast<long long>(input.ts_offset)));
+        const int64_t shift = av().av_rescale_q(delta, kMicroseconds, base);
+        packet->dts -= shift;
+        if (packet->pts != AV_NOPTS_VALUE)
+            packet->pts -= shift;
+    }
+}
+
+void Transcoder::RateEmulate(TInputStreamState& ist) {
+    if (!ist.RateEmu)
+        return;
+    // Hold the stream back to its own clock: its position against the wall clock since start.
+    const int64_t elapsed = av().av_gettime() - ist.RateEmuStart;
+    const int64_t ahead = ist.Pts - elapsed;
+    if (ahead > 50000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ahead / 1000));
+    ++ist.RateEmuFrame;
+}
+
+int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
+    const AVRational base = ist.Stream->time_base;
+    if (ist.NextPts == AV_NOPTS_VALUE)
+        ist.NextPts = ist.Pts;
+    if (packet != nullptr && packet->dts != AV_NOPTS_VALUE)
+        ist.NextPts = ist.Pts = av().av_rescale_q(packet->dts, base, kMicroseconds);
+
+    const int64_t start_time = job_.Options().start_time;
+    AVCodecContext* dec = ist.Decoder->get();
+    if (ist.DecodingNeeded) {
+        switch (dec->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+        case AVMEDIA_TYPE_VIDEO: {
+            const int sent = av().avcodec_send_packet(dec, packet);
+            if (sent < 0 && sent != AVERROR_EOF)
+                return -1;
+            for (;;) {
+                const int got = av().avcodec_receive_frame(dec, decoded_.get());
+                if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+                    break;
+                if (got < 0)
+                    return -1;
+                // The decode-time clock, as the packets carry it: a frame-threaded decoder
+                // hands frames back a few packets late, each with its own packet's dts.
+                AVFrame* frame = decoded_.get();
+                ist.Pts = frame->pkt_dts != AV_NOPTS_VALUE
+                              ? av().av_rescale_q(frame->pkt_dts, base, kMicroseconds)
+                              : ist.NextPts;
+                int64_t duration = 0;
+                if (dec->codec_type == AVMEDIA_TYPE_AUDIO) {
+                    if (dec->sample_rate > 0)
+                        duration = int64_t{1000000} * frame->nb_samples / dec->sample_rate;
+                } else {
+                    duration = frame->pkt_duration > 0
+                                   ? av().av_rescale_q(frame->pkt_duration, base, kMicroseconds)
+                                   : 0;
+                    if (duration <= 0) {
+                        const AVRational rate = av().av_guess_frame_rate(
+                            job_.InputFiles()[ist.FileIndex].context.get(), ist.Stream, nullptr);
+                        if (rate.num > 0)
+                            duration = int64_t{1000000} * rate.den / rate.num;
+                    }
+                }
+                ist.NextPts = ist.Pts + duration;
+                RateEmulate(ist);
+                if (start_time == 0 || ist.Pts >= start_time)
+                    DispatchFrame(ist, frame);
+                av().av_frame_unref(frame);
+            }
+            break;
+        }
+        case AVMEDIA_TYPE_SUBTITLE: {
+            if (packet == nullptr)
+                break;
+            AVSubtitle subtitle{};
+            int got = 0;
+            if (av().avcodec_decode_subtitle2(dec, &subtitle, &got, packet) < 0)
+                return -1;
+            if (got != 0) {
+                if (start_time == 0 || ist.Pts >= start_time)
+                    DispatchSubtitle(ist, &subtitle, packet->pts);
+                av().avsubtitle_free(&subtitle);
+            }
+            break;
+        }
+        default:
+            return -1;
+        }
+    } else if (packet != nullptr) {
+        int64_t duration =
+            packet->duration > 0 ? av().av_rescale_q(packet->duration, base, kMicroseconds) : 0;
+        if (duration <= 0 && dec->codec_type == AVMEDIA_TYPE_AUDIO && dec->frame_size > 0 &&
+            dec->sample_rate > 0)
+            duration = int64_t{1000000} * dec->frame_size / dec->sample_rate;
+        ist.NextPts += duration;
+        RateEmulate(ist);
+    }
+
+    // Copies take the packet itself, once per packet, whether or not it is also decoded.
+    if (packet != nullptr && (start_time == 0 || ist.Pts >= start_time)) {
+        for (TOutputStreamState& ost : outputs_) {
+            if (&inputs_[ost.SourceIndex] == &ist && !ost.EncodingNeeded)
+                CopyPacket(ost, ist, packet);
+        }
+    }
+    if (packet == nullptr) {
+        if (ist.DecodingNeeded && dec->codec_type == AVMEDIA_TYPE_VIDEO && ist.Deinterlacer)
+            DispatchVideo(ist, nullptr);
+        FlushEncoders(ist);
+    }
+    return 0;
+}
+
+void Transcoder::DispatchFrame(TInputStreamState& ist, AVFrame* frame) {
+    AVCodecContext* dec = ist.Decoder->get();
+    if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
+        DispatchVideo(ist, frame);
+        return;
+    }
+    int size = 0;
+    const uint8_t* samples = ToS16(ist, frame, size);
+    ApplyVolume(audio_buffer_.data(), size);
+    for (TOutputStreamState& ost : outputs_) {
+        if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
+            OutputAudio(ost, ist, samples, size);
+    }
+}
+
+void Transcoder::DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts) {
+    for (TOutputStreamState& ost : outputs_) {
+        if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
+            OutputSubtitle(ost, ist, subtitle, pts);
+    }
+}
+
+void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
+                            const AVPacket* packet) {
+    if (ost.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY))
+        return;
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+        counters_.AudioBytes += packet->size;
+    } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+        counters_.VideoBytes += packet->size;
+        ++ost.SyncPosition;
+    }
+    AVPacket* out = out_packet_.get();
+    if (av().av_packet_ref(out, packet) < 0)
+        throw FFMpegException("av_mallocz fail");
+    const AVRational from = ist.Stream->time_base;
+    const AVRational to = ost.Stream->time_base;
+    out->pts =
+        packet->pts != AV_NOPTS_VALUE ? av().av_rescale_q(packet->pts, from, to) : AV_NOPTS_VALUE;
+    out->dts = packet->dts != AV_NOPTS_VALUE ? av().av_rescale_q(packet->dts, from, to)
+                                             : av().av_rescale_q(ist.Pts, kMicroseconds, to);
+    out->duration = av().av_rescale_q(packet->duration, from, to);
+    WritePacket(ost, out);
+    ++ost.FrameNumber;
+}
+
+void Transcoder::WritePacket(TOutputStreamState& ost, AVPacket* packet) {
+    packet->stream_index = ost.StreamIndex;
+    const int64_t end = (packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts) +
+                        (packet->duration > 0 ? packet->duration : 0);
+    if (end > ost.MuxedEnd)
+        ost.MuxedEnd = end;
+    // The bitstream-filter chains are always empty: their options are not supported.
+    const int written =
+        av().av_interleaved_write_frame(job_.OutputFiles()[ost.FileIndex].context.get(), packet);
+    av().av_packet_unref(packet);
+    if (written < 0)
+        throw FFMpegException(OpenErrorText("av_interleaved_write_frame()", written));
+}
+
+int64_t Transcoder::Encode(TOutputStreamState& ost, AVFrame* frame) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    const int sent = av().avcodec_send_frame(enc, frame);
+    if (sent < 0 && sent != AVERROR_EOF)
+        throw FFMpegException(enc->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
+                                                                    : "Audio encoding failed");
+    int64_t bytes = 0;
+    AVPacket* out = out_packet_.get();
+    for (;;) {
+        const int got = av().avcodec_receive_packet(enc, out);
+        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+            break;
+        if (got < 0)
+            throw FFMpegException(enc->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
+                                                                        : "Audio encoding failed");
+        bytes += out->size;
+        if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+            counters_.VideoBytes += out->size;
+            size_t stats_size = 0;
+            if (const uint8_t* stats =
+                    av().av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &stats_size);
+                stats != nullptr && stats_size >= 6) {
+                ost.LastQuality = static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 |
+                                                     static_cast<uint32_t>(stats[3]) << 24);
+                ost.LastPictType =
+                    av().av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
+                const int errors = stats[5];
+                for (int p = 0; p < 3 && p < errors && stats_size >= 8 + 8 * (p + 1u); ++p) {
+                    uint64_t error = 0;
+                    for (int b = 7; b >= 0; --b)
+                        error = error << 8 | stats[8 + 8 * p + b];
+                    ost.LastError[p] = error;
+                }
+            }
+            if (ost.LogFile != nullptr && enc->stats_out != nullptr)
+                std::fputs(enc->stats_out, ost.LogFile);
+        } else if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+            counters_.AudioBytes += out->size;
+        }
+        av().av_packet_rescale_ts(out, enc->time_base, ost.Stream->time_base);
+        WritePacket(ost, out);
+    }
+    return bytes;
+}
+
+void Transcoder::FlushEncoders(TInputStreamState& ist) {
+    for (TOutputStreamState& ost : outputs_) {
+        if (&inputs_[ost.SourceIndex] != &ist || !ost.EncodingNeeded)
+            continue;
+        AVCodecContext* enc = ost.Setup->encoder.get();
+        if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+            FlushAudio(ost);
+            Encode(ost, nullptr);
+        } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+            Encode(ost, nullptr);
+        }
+    }
+}
+
+void Transcoder::MainLoop() {
+    const OptionState& o = job_.Options();
+    const double recording_seconds = static_cast<double>(o.recording_time) / 1000000.0;
+    AVPacket* packet = read_packet_.get();
+    while (!job_.StopRequested) {
+        double opts_min = 0.0;
+        const int file = ChooseInputFile(opts_min);
+        if (file < 0 || opts_min >= recording_seconds || PastSizeLimit())
+            break;
+        InputFile& input = job_.InputFiles()[file];
+        if (av().av_read_frame(input.context.get(), packet) < 0) {
+            files_[file].EofReached = true;
+            if (o.opt_shortest != 0)
+                break;
+            continue;
+        }
+        if (o.do_pkt_dump != 0)
+            av().av_pkt_dump_log2(nullptr, AV_LOG_INFO, packet, o.do_hex_dump,
+                                  input.context->streams[packet->stream_index]);
+        TInputFileState& state = files_[file];
+        if (packet->stream_index < state.StreamCount &&
+            !inputs_[state.FirstStream + packet->stream_index].Discard) {
+            TInputStreamState& ist = inputs_[state.FirstStream + packet->stream_index];
+            AdjustTimestamps(ist, packet);
+            if (ProcessPacket(ist, packet) < 0) {
+                if (job_.Verbosity() >= 0)
+                    job_.Log(1, FormatText("Error while decoding stream #%d.%d", ist.FileIndex,
+                                           ist.StreamIndex));
+                av().av_packet_unref(packet);
+                continue;
+            }
+        }
+        av().av_packet_unref(packet);
+        const int64_t now = av().av_gettime();
+        if (now - last_report_ > job_.ProgressInterval) {
+            last_report_ = now;
+            ReportProgress(false);
+        }
+    }
+
+    for (TInputStreamState& ist : inputs_) {
+        if (ist.DecodingNeeded)
+            ProcessPacket(ist, nullptr);
+    }
+    WriteTrailers();
+    ReportProgress(true);
+    CloseCodecs();
+    job_.CompletedNormally = !job_.StopRequested;
+}
+
+void Transcoder::WriteTrailers() {
+    for (OutputFile& file : job_.OutputFiles())
+        av().av_write_trailer(file.context.get());
+}
+
+void Transcoder::CloseCodecs() {
+    for (TOutputStreamState& ost : outputs_) {
+        // The two-pass statistics input is ours to free, opened or not.
+        if (ost.Setup->encoder)
+            av().av_freep(&ost.Setup->encoder->stats_in);
+        if (!ost.EncoderOpen)
+            continue;
+        std::lock_guard lock(CodecLock());
+        ost.Setup->encoder.reset();
+        ost.EncoderOpen = false;
+    }
+    for (TInputStreamState& ist : inputs_) {
+        if (!ist.DecoderOpen)
+            continue;
+        std::lock_guard lock(CodecLock());
+        ist.Decoder->reset();
+        ist.DecoderOpen = false;
+    }
+}
+
+} // namespace clipwright

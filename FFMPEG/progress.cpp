@@ -1,0 +1,153 @@
+// The progress report (status line, the seven values, the final summary) and the video
+// statistics file.
+#include "FFMPEG/transcode.h"
+
+#include <cmath>
+
+#include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
+#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/text_format.h"
+
+namespace clipwright {
+
+namespace {
+
+double Psnr(double d) {
+    return -10.0 * std::log10(d);
+}
+
+// Appends to a line that may hold at most 1023 characters, as the report always has.
+void Append(std::string& line, const std::string& piece) {
+    if (line.size() < 1023)
+        line += piece.substr(0, 1023 - line.size());
+}
+
+} // namespace
+
+void Transcoder::ReportProgress(bool final_report) {
+    if (job_.OutputFiles().empty())
+        return;
+    AVIOContext* pb = job_.OutputFiles()[0].context->pb;
+    int64_t size = pb != nullptr ? av().avio_size(pb) : 0;
+    if (size < 0 && pb != nullptr)
+        size = av().avio_seek(pb, 0, SEEK_CUR);
+    if (size < 0)
+        size = 0;
+
+    int32_t frame_number = -1;
+    int32_t fps = -1;
+    float quality = -1.0f;
+    double time = 1e10;
+    bool video_seen = false;
+    std::string line;
+    for (TOutputStreamState& ost : outputs_) {
+        const AVCodecContext* enc = ost.Setup->encoder.get();
+        const bool video = enc != nullptr && enc->codec_type == AVMEDIA_TYPE_VIDEO;
+        const float q =
+            ost.EncodingNeeded && ost.LastQuality >= 0 ? ost.LastQuality / FF_QP2LAMBDA : -1.0f;
+        if (video && video_seen) {
+            Append(line, FormatText("q=%2.1f ", q));
+        } else if (video) {
+            const double elapsed = (av().av_gettime() - counters_.TimerStart) / 1000000.0;
+            frame_number = ost.FrameNumber;
+            if (frame_number < 1)
+                return; // nothing to report before the first picture
+            fps = elapsed > 1.0 ? static_cast<int32_t>(frame_number / elapsed + 0.5) : 0;
+            quality = q;
+            Append(line, FormatText("frame=%5d fps=%3d q=%3.1f ", frame_number, fps, quality));
+            if (final_report)
+                Append(line, "L");
+            if (job_.Options().qp_hist != 0) {
+                const int qp = static_cast<int>(std::lrint(quality));
+                if (qp >= 0 && qp < 52)
+                    ++counters_.QpHistogram[qp];
+                for (int j = 0; j < 32; ++j)
+                    Append(line, FormatText("%X", static_cast<int>(std::lrint(
+                                                      std::log2(counters_.QpHistogram[j] + 1)))));
+            }
+            if (ost.EncodingNeeded && (enc->flags & AV_CODEC_FLAG_PSNR)) {
+                double error_sum = 0.0;
+                double scale_sum = 0.0;
+                const char planes[] = {'Y', 'U', 'V'};
+                Append(line, "PSNR=");
+                for (int p = 0; p < 3; ++p) {
+                    double error = 0.0;
+                    double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
+                    if (final_report) {
+                        error = static_cast<double>(enc->error[p]);
+                        scale *= frame_number;
+                    } else {
+                        error = static_cast<double>(ost.LastError[p]);
+                    }
+                    if (p > 0)
+                        scale /= 4;
+                    error_sum += error;
+                    scale_sum += scale;
+                    Append(line, FormatText("%c:%2.2f ", planes[p], Psnr(error / scale)));
+                }
+                Append(line, FormatText("*:%2.2f ", Psnr(error_sum / scale_sum)));
+            }
+            video_seen = true;
+        }
+        const double position = ost.MuxedEnd * av_q2d(ost.Stream->time_base);
+        if (position < time && position > 0)
+            time = position;
+    }
+    if (time < 0.01 || time == 1e10)
+        time = time == 1e10 ? 0.01 : std::max(time, 0.01);
+
+    if (job_.ProgressCallback || job_.Verbosity() > 0 || final_report) {
+        const double bit_rate = size * 8.0 / time / 1000.0;
+        Append(line, FormatText("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", size / 1024.0, time,
+                                bit_rate));
+        if (job_.Verbosity() > 1)
+            Append(line, FormatText(" dup=%d drop=%d", counters_.FramesDuplicated,
+                                    counters_.FramesDropped));
+        if (job_.ProgressCallback) {
+            job_.ProgressCallback(job_, frame_number, fps, static_cast<int32_t>(time * 1000),
+                                  quality, static_cast<float>(bit_rate), size,
+                                  job_.TotalDurationMs);
+        } else if (job_.Verbosity() >= 0 && job_.LogCallback) {
+            job_.Log(1, line);
+        }
+    }
+    if (final_report && job_.Verbosity() >= 0 && job_.LogCallback) {
+        const double raw = static_cast<double>(counters_.AudioBytes + counters_.VideoBytes +
+                                               counters_.HeaderBytes);
+        job_.Log(1, FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing "
+                               "overhead %.2f%%",
+                               counters_.VideoBytes / 1024.0, counters_.AudioBytes / 1024.0,
+                               counters_.HeaderBytes / 1024.0,
+                               raw > 0 ? 100.0 * (size - raw) / raw : 0.0));
+    }
+    last_line_ = line;
+}
+
+void Transcoder::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
+    const AVCodecContext* enc = ost.Setup->encoder.get();
+    if (enc->codec_type != AVMEDIA_TYPE_VIDEO || !job_.Options().vstats_filename)
+        return;
+    if (vstats_ == nullptr) {
+        const std::string& name = *job_.Options().vstats_filename;
+        vstats_ = std::fopen(name.c_str(), "w");
+        if (vstats_ == nullptr)
+            throw FFMpegException("fopen fail: " + name);
+    }
+    std::fprintf(vstats_, "frame= %5d q= %2.1f ", ost.FrameNumber, ost.LastQuality / FF_QP2LAMBDA);
+    if (enc->flags & AV_CODEC_FLAG_PSNR)
+        std::fprintf(vstats_, "PSNR= %6.2f ",
+                     Psnr(ost.LastError[0] /
+                          (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
+    std::fprintf(vstats_, "f_size= %6d ", frame_size);
+    double ti = ost.SyncPosition * av_q2d(enc->time_base);
+    if (ti < 0.01)
+        ti = 0.01;
+    const double br = frame_size * 8 / av_q2d(enc->time_base) / 1000.0;
+    const double avg = counters_.VideoBytes * 8.0 / ti / 1000.0;
+    std::fprintf(vstats_, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                 counters_.VideoBytes / 1024.0, ti, br, avg);
+    std::fprintf(vstats_, "type= %c\n", ost.LastPictType);
+}
+
+} // namespace clipwright

@@ -1,0 +1,212 @@
+// One run of a job: the stream tables built from its open files, the main loop over input
+// packets, stream copy, the flush, the trailers and the progress report. Runs on the job's
+// thread; the video, audio and subtitle output steps plug in through the Output* members.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FFMPEG/av_handles.h"
+#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/hook_bitmap.h"
+
+struct AVCodecContext;
+struct AVFilterContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct AVSubtitle;
+
+namespace clipwright {
+
+struct TInputFileState {
+    bool EofReached = false;
+    int32_t FirstStream = 0; // index of the file's stream 0 in the input stream table
+    int32_t StreamCount = 0; // streams when the run started; later ones are ignored
+};
+
+struct TInputStreamState {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    AVStream* Stream = nullptr;         // borrowed from the demuxer
+    CodecContextPtr* Decoder = nullptr; // the job's decoder context for this stream
+    bool Discard = true;                // until an output stream takes it as its source
+    bool DecodingNeeded = false;
+    bool RateEmu = false;
+    int64_t RateEmuStart = 0; // wall clock, microseconds
+    uint32_t RateEmuFrame = 0;
+    int64_t NextPts = INT64_MIN; // microseconds; none until known
+    int64_t Pts = 0;             // microseconds
+    bool IsStart = true;
+    bool DecoderOpen = false;
+    // Decoded audio to interleaved 16-bit at the decoder's rate and channels.
+    SwrPtr ToS16;
+    int ToS16Format = -1;
+    int ToS16Channels = 0;
+    // Deinterlacing filter, built at the first picture.
+    FilterGraphPtr Deinterlacer;
+    AVFilterContext* DeinterlaceSource = nullptr;
+    AVFilterContext* DeinterlaceSink = nullptr;
+    bool DeinterlaceFailed = false;
+};
+
+struct TOutputStreamState {
+    int32_t FileIndex = 0;
+    int32_t StreamIndex = 0;
+    int32_t SourceIndex = 0;
+    AVStream* Stream = nullptr;         // borrowed from the muxer
+    OutputStreamSetup* Setup = nullptr; // the job's encoder context and codec
+    bool EncodingNeeded = false;
+    int32_t FrameNumber = 0;
+    TInputStreamState* SyncInput = nullptr;
+    int64_t SyncPosition = 0; // in the encoder's time base
+    int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
+    // Video.
+    bool VideoResample = false;
+    FramePtr TempPicture;
+    SwsPtr ScaleContext;
+    int32_t ResampleHeight = 0;
+    bool VideoCrop = false;
+    int32_t CropTop = 0, CropLeft = 0;
+    bool VideoPad = false;
+    int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    float LastQuality = -1.0f; // lambda of the last coded frame
+    char LastPictType = '?';
+    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
+    // Audio.
+    bool AudioResample = false;
+    SwrPtr Resampler;
+    FifoPtr SampleFifo;               // interleaved signed 16-bit samples, as bytes
+    SwrPtr ToEncoder;                 // 16-bit to the encoder's sample format
+    FramePtr AudioFrame;              // reused for every block sent to the encoder
+    int64_t NextAudioPts = INT64_MIN; // encoder time base; rises by the samples sent
+    int AudioFrameCapacity = 0;
+    // Two-pass statistics file while pass 1 is encoded.
+    std::FILE* LogFile = nullptr;
+    bool EncoderOpen = false;
+};
+
+// The job-level counters of one run.
+struct RunCounters {
+    int64_t VideoBytes = 0;
+    int64_t AudioBytes = 0;
+    int64_t HeaderBytes = 0;
+    int32_t FramesDuplicated = 0;
+    int32_t FramesDropped = 0;
+    int64_t TimerStart = 0;
+    int32_t QpHistogram[52] = {};
+};
+
+class Transcoder {
+public:
+    explicit Transcoder(TCustomFFmpeg& job);
+    Transcoder(const Transcoder&) = delete;
+    Transcoder& operator=(const Transcoder&) = delete;
+    ~Transcoder();
+
+    // The whole run: set-up, main loop, flush, trailers and the final report. Throws
+    // FFMpegException; the caller closes what is still open with CloseCodecs().
+    void Run();
+    // Closes every encoder and decoder the run still has open.
+    void CloseCodecs();
+
+    const RunCounters& Counters() const { return counters_; }
+    // The last status line the progress report built.
+    const std::string& LastStatusLine() const { return last_line_; }
+
+private:
+    // Set-up, in order.
+    void BuildInputTables();
+    void CheckOutputs();
+    void CheckMaps();
+    void BuildOutputTables();
+    void ChooseSources();
+    void SetStreamParameters();
+    void SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist);
+    void SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist);
+    void OpenPassLog(TOutputStreamState& ost, int index);
+    void ReportMapping();
+    void OpenEncoders();
+    void OpenDecoders();
+    void CopyMetadata();
+    void WriteHeaders();
+
+    // The loop.
+    void MainLoop();
+    // The input file to read next, -1 to end; `opts_min` the least output position, seconds.
+    int ChooseInputFile(double& opts_min);
+    bool PastSizeLimit() const;
+    void AdjustTimestamps(TInputStreamState& ist, AVPacket* packet);
+    int ProcessPacket(TInputStreamState& ist, AVPacket* packet);
+    void DispatchFrame(TInputStreamState& ist, AVFrame* frame);
+    // The decoded block as interleaved 16-bit in the audio buffer; `size` its bytes.
+    const uint8_t* ToS16(TInputStreamState& ist, AVFrame* frame, int& size);
+    void ApplyVolume(uint8_t* samples, int size) const;
+    void EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count);
+    // Deinterlacing (when asked), then hooks, then every encoded output fed by the stream.
+    // `picture` none drains the deinterlacer at the end of input.
+    void DispatchVideo(TInputStreamState& ist, AVFrame* picture);
+    void DispatchPicture(TInputStreamState& ist, AVFrame* picture);
+    void OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture);
+    // The hooks, once per picture; returns the picture the outputs take (a working copy when
+    // a hook may change it).
+    AVFrame* PreprocessVideo(TInputStreamState& ist, AVFrame* picture);
+    void RunCustomHook(AVFrame* working, int64_t pts);
+    void DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts);
+    void CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket* packet);
+    void RateEmulate(TInputStreamState& ist);
+    void FlushEncoders(TInputStreamState& ist);
+    // Encodes what the sample fifo still holds as a last, short frame.
+    void FlushAudio(TOutputStreamState& ost);
+    void WriteTrailers();
+
+    // Output steps of the video, audio and subtitle outputs. `picture` is the decoded frame.
+    void OutputVideo(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
+    void OutputAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
+                     int size);
+    void OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,
+                        int64_t pts);
+    // Sends one frame (or the flush) to an encoder and writes what comes out. Returns the
+    // bytes written.
+    int64_t Encode(TOutputStreamState& ost, AVFrame* frame);
+    void WritePacket(TOutputStreamState& ost, AVPacket* packet);
+    void WriteVideoStats(TOutputStreamState& ost, int frame_size);
+    void ReportProgress(bool final_report);
+
+    TCustomFFmpeg& job_;
+    std::vector<TInputFileState> files_;
+    std::vector<TInputStreamState> inputs_;
+    std::vector<TOutputStreamState> outputs_;
+    RunCounters counters_;
+    bool headers_written_ = false;
+    int64_t last_report_ = 0;
+    // Reused for every packet and frame of the run.
+    PacketPtr read_packet_;
+    PacketPtr out_packet_;
+    FramePtr decoded_;
+    FramePtr encode_frame_;
+    FramePtr crop_view_;
+    FramePtr inner_view_;
+    FramePtr deinterlaced_;
+    // Hooks.
+    int32_t hook_frame_counter_ = 0;
+    THookAction hook_action_ = haContinue;
+    bool hooks_enabled_ = false;
+    FramePtr hook_frame_;
+    FramePtr rgb_frame_;
+    SwsPtr to_rgb_;
+    SwsPtr from_rgb_;
+    std::unique_ptr<THookBitmap> hook_bitmap_;
+    std::vector<uint8_t> audio_buffer_; // decoded audio as interleaved signed 16-bit
+    std::vector<uint8_t> work_buffer_;  // resampled audio
+    std::vector<uint8_t> fifo_frame_;   // one encoder frame read from a sample fifo
+    std::vector<uint8_t> silence_;      // silence inserted before a late block
+    std::vector<uint8_t> subtitle_buffer_;
+    std::string last_line_;
+    std::FILE* vstats_ = nullptr;
+};
+
+} // namespace clipwright

@@ -1,0 +1,493 @@
+// The first half of a run: stream tables, source choice, every output stream's parameters
+// (copied or to be encoded), the codecs opened, the mapping report and the headers.
+#include "FFMPEG/transcode.h"
+
+#include <cstring>
+
+#include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
+#include "FFMPEG/codec_lock.h"
+#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/text_format.h"
+#include "FFMPEG/value_parse.h"
+
+namespace clipwright {
+
+namespace {
+
+AVRational Inverse(AVRational q) {
+    return AVRational{q.den, q.num};
+}
+
+double ToSeconds(AVRational q) {
+    return q.den != 0 ? static_cast<double>(q.num) / q.den : 0.0;
+}
+
+} // namespace
+
+Transcoder::Transcoder(TCustomFFmpeg& job) : job_(job) {}
+
+Transcoder::~Transcoder() {
+    for (TOutputStreamState& ost : outputs_) {
+        if (ost.LogFile != nullptr)
+            std::fclose(ost.LogFile);
+    }
+    if (vstats_ != nullptr)
+        std::fclose(vstats_);
+}
+
+void Transcoder::BuildInputTables() {
+    const int64_t now = av().av_gettime();
+    for (size_t f = 0; f < job_.InputFiles().size(); ++f) {
+        InputFile& file = job_.InputFiles()[f];
+        TInputFileState state;
+        state.FirstStream = static_cast<int32_t>(inputs_.size());
+        state.StreamCount = static_cast<int32_t>(file.context->nb_streams);
+        files_.push_back(state);
+        for (int32_t s = 0; s < state.StreamCount; ++s) {
+            TInputStreamState ist;
+            ist.FileIndex = static_cast<int32_t>(f);
+            ist.StreamIndex = s;
+            ist.Stream = file.context->streams[s];
+            ist.Decoder = &file.decoders[s];
+            ist.RateEmu = file.rate_emu;
+            if (ist.RateEmu)
+                ist.RateEmuStart = now;
+            inputs_.push_back(std::move(ist));
+        }
+    }
+}
+
+void Transcoder::CheckOutputs() {
+    for (const OutputFile& file : job_.OutputFiles()) {
+        if (file.context->nb_streams == 0)
+            throw FFMpegException("Output file does not contain any stream");
+    }
+}
+
+void Transcoder::CheckMaps() {
+    size_t total = 0;
+    for (const OutputFile& file : job_.OutputFiles())
+        total += file.context->nb_streams;
+    const std::vector<TStreamMap>& maps = job_.Options().stream_maps;
+    if (!maps.empty() && maps.size() != total)
+        throw FFMpegException("Number of stream maps must match number of output streams");
+    auto exists = [&](int32_t file, int32_t stream) {
+        return file >= 0 && file < static_cast<int32_t>(files_.size()) && stream >= 0 &&
+               stream < files_[file].StreamCount;
+    };
+    for (const TStreamMap& map : maps) {
+        if (!exists(map.File, map.Stream))
+            throw FFMpegException(
+                FormatText("Could not find input stream #%d.%d", map.File, map.Stream));
+        if (!exists(map.SyncFile, map.SyncStream))
+            throw FFMpegException(
+                FormatText("Could not find sync stream #%d.%d", map.SyncFile, map.SyncStream));
+    }
+}
+
+void Transcoder::BuildOutputTables() {
+    std::vector<OutputFile>& files = job_.OutputFiles();
+    for (size_t k = 0; k < files.size(); ++k) {
+        for (unsigned i = 0; i < files[k].context->nb_streams; ++i) {
+            TOutputStreamState ost;
+            ost.FileIndex = static_cast<int32_t>(k);
+            ost.StreamIndex = static_cast<int32_t>(i);
+            ost.Stream = files[k].context->streams[i];
+            ost.Setup = &files[k].streams[i];
+            outputs_.push_back(std::move(ost));
+        }
+    }
+}
+
+void Transcoder::ChooseSources() {
+    const std::vector<TStreamMap>& maps = job_.Options().stream_maps;
+    const int32_t program_id = job_.Options().opt_programid;
+    for (size_t n = 0; n < outputs_.size(); ++n) {
+        TOutputStreamState& ost = outputs_[n];
+        const AVMediaType type = ost.Setup->encoder->codec_type;
+        AVFormatContext* output = job_.OutputFiles()[ost.FileIndex].context.get();
+        int source = -1;
+        if (!maps.empty()) {
+            source = files_[maps[n].File].FirstStream + maps[n].Stream;
+            if (inputs_[source].Stream->codecpar->codec_type != type) {
+                av().av_dump_format(output, ost.FileIndex, output->url, 1);
+                throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d",
+                                                 maps[n].File, maps[n].Stream, ost.FileIndex,
+                                                 ost.StreamIndex));
+            }
+        } else if (program_id != 0) {
+            for (size_t f = 0; f < files_.size() && source < 0; ++f) {
+                const AVFormatContext* input = job_.InputFiles()[f].context.get();
+                for (unsigned p = 0; p < input->nb_programs && source < 0; ++p) {
+                    const AVProgram* program = input->programs[p];
+                    if (program->id != program_id)
+                        continue;
+                    for (unsigned s = 0; s < program->nb_stream_indexes && source < 0; ++s) {
+                        const int index =
+                            files_[f].FirstStream + static_cast<int>(program->stream_index[s]);
+                        if (inputs_[index].Discard &&
+                            inputs_[index].Stream->codecpar->codec_type == type)
+                            source = index;
+                    }
+                }
+            }
+        } else {
+            for (size_t j = 0; j < inputs_.size() && source < 0; ++j) {
+                if (inputs_[j].Discard && inputs_[j].Stream->codecpar->codec_type == type)
+                    source = static_cast<int>(j);
+            }
+            // One input stream may feed several outputs: the last of the kind.
+            for (size_t k = inputs_.size(); k-- > 0 && source < 0;) {
+                if (inputs_[k].Stream->codecpar->codec_type == type)
+                    source = static_cast<int>(k);
+            }
+        }
+        if (source < 0) {
+            av().av_dump_format(output, ost.FileIndex, output->url, 1);
+            throw FFMpegException(
+                FormatText("Could not find input stream matching output stream #%d.%d",
+                           ost.FileIndex, ost.StreamIndex));
+        }
+        ost.SourceIndex = source;
+        inputs_[source].Discard = false;
+        ost.SyncInput = !maps.empty()
+                            ? &inputs_[files_[maps[n].SyncFile].FirstStream + maps[n].SyncStream]
+                            : &inputs_[source];
+    }
+}
+
+void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    const AVStream* source = ist.Stream;
+    const AVOutputFormat* format = job_.OutputFiles()[ost.FileIndex].context->oformat;
+    const unsigned user_tag = enc->codec_tag;
+    const AVMediaType type = enc->codec_type;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        if (job_.CustomHookCallback)
+            throw FFMpegException(
+                "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+        if (!job_.VideoHooks().empty())
+            throw FFMpegException(
+                "-vcodec copy and -vhook are incompatible (frames are not decoded)");
+    } else if (type == AVMEDIA_TYPE_AUDIO) {
+        if (job_.Options().audio_volume != 256)
+            throw FFMpegException(
+                "-acodec copy and -vol are incompatible (frames are not decoded)");
+    } else if (type != AVMEDIA_TYPE_SUBTITLE) {
+        throw FFMpegException("invalid codec_type of output stream");
+    }
+
+    // Codec, tag, bit rate, extradata and the type's own parameters, all from the source.
+    if (av().avcodec_parameters_to_context(enc, source->codecpar) < 0)
+        throw FFMpegException("av_mallocz fail");
+    enc->codec_tag = user_tag;
+    if (user_tag == 0) {
+        const unsigned source_tag = source->codecpar->codec_tag;
+        const AVCodecTag* const* table = format->codec_tag;
+        if (table == nullptr || av().av_codec_get_id(table, source_tag) != AV_CODEC_ID_NONE ||
+            av().av_codec_get_tag(table, source->codecpar->codec_id) == 0)
+            enc->codec_tag = source_tag;
+    }
+    // A very fine stream time base (as MP4's) is replaced by the codec's own where coarser,
+    // so containers that count frames (AVI) do not fill the gaps with empty frames.
+    AVRational codec_base{0, 1};
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        const AVRational rate = av().av_guess_frame_rate(
+            job_.InputFiles()[ist.FileIndex].context.get(), ist.Stream, nullptr);
+        if (rate.num > 0 && rate.den > 0)
+            codec_base = Inverse(rate);
+    } else if (type == AVMEDIA_TYPE_AUDIO && enc->sample_rate > 0) {
+        codec_base = AVRational{1, enc->sample_rate};
+    }
+    enc->time_base =
+        ToSeconds(codec_base) > ToSeconds(source->time_base) && ToSeconds(source->time_base) < 0.001
+            ? codec_base
+            : source->time_base;
+    if (type == AVMEDIA_TYPE_AUDIO) {
+        if ((enc->block_align == 1 && enc->codec_id == AV_CODEC_ID_MP3) ||
+            enc->codec_id == AV_CODEC_ID_AC3)
+            enc->block_align = 0;
+    }
+}
+
+void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    AVCodecContext* dec = ist.Decoder->get();
+    const OptionState& o = job_.Options();
+    switch (enc->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+        ost.SampleFifo.reset(av().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
+        if (!ost.SampleFifo)
+            throw FFMpegException("av_fifo_init fail");
+        ost.AudioResample = enc->sample_rate != dec->sample_rate || o.audio_sync_method >= 2;
+        break;
+    case AVMEDIA_TYPE_VIDEO: {
+        ost.VideoCrop =
+            (o.frame_topband + o.frame_bottomband + o.frame_leftband + o.frame_rightband) != 0;
+        ost.VideoPad =
+            (o.frame_padtop + o.frame_padbottom + o.frame_padleft + o.frame_padright) != 0;
+        const int crop_width = dec->width - (o.frame_leftband + o.frame_rightband);
+        const int crop_height = dec->height - (o.frame_topband + o.frame_bottomband);
+        ost.VideoResample = enc->width != crop_width + o.frame_padleft + o.frame_padright ||
+                            enc->height != crop_height + o.frame_padtop + o.frame_padbottom ||
+                            enc->pix_fmt != dec->pix_fmt;
+        if (ost.VideoCrop) {
+            ost.CropTop = o.frame_topband;
+            ost.CropLeft = o.frame_leftband;
+        }
+        auto temp_picture = [&](const char* failure) {
+            ost.TempPicture = allocFrame();
+            ost.TempPicture->format = enc->pix_fmt;
+            ost.TempPicture->width = enc->width;
+            ost.TempPicture->height = enc->height;
+            if (av().av_frame_get_buffer(ost.TempPicture.get(), 0) < 0)
+                throw FFMpegException(failure);
+        };
+        if (ost.VideoPad) {
+            ost.PadTop = o.frame_padtop;
+            ost.PadBottom = o.frame_padbottom;
+            ost.PadLeft = o.frame_padleft;
+            ost.PadRight = o.frame_padright;
+            if (!ost.VideoResample)
+                temp_picture("avpicture_alloc fail");
+        }
+        if (ost.VideoResample) {
+            temp_picture("Cannot allocate temp picture, check pix fmt");
+            int64_t flags = o.sws_flags;
+            av().av_opt_get_int(job_.ScalerHolder(), "sws_flags", 0, &flags);
+            job_.Options().sws_flags = static_cast<int32_t>(flags);
+            ost.ScaleContext.reset(av().sws_getContext(
+                crop_width, crop_height, dec->pix_fmt,
+                enc->width - (o.frame_padleft + o.frame_padright),
+                enc->height - (o.frame_padtop + o.frame_padbottom), enc->pix_fmt,
+                static_cast<int>(flags), nullptr, nullptr, nullptr));
+            if (!ost.ScaleContext)
+                throw FFMpegException("Cannot get resampling context");
+            ost.ResampleHeight = crop_height;
+        }
+        break;
+    }
+    case AVMEDIA_TYPE_SUBTITLE:
+        break;
+    default:
+        throw FFMpegException("invalid codec_type of output stream");
+    }
+    ost.EncodingNeeded = true;
+    ist.DecodingNeeded = true;
+}
+
+void Transcoder::OpenPassLog(TOutputStreamState& ost, int index) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    if (!(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+        return;
+    const std::string& prefix = job_.Options().pass_logfilename_prefix;
+    std::string name =
+        FormatText("%s-%d.log", prefix.empty() ? "ffmpeg2pass" : prefix.c_str(), index);
+    if (name.size() > 1023)
+        name.resize(1023);
+    if (enc->flags & AV_CODEC_FLAG_PASS1) {
+        ost.LogFile = std::fopen(name.c_str(), "w");
+        if (ost.LogFile == nullptr)
+            throw FFMpegException("creat file fail: " + name);
+        return;
+    }
+    std::FILE* file = std::fopen(name.c_str(), "r");
+    if (file == nullptr)
+        throw FFMpegException("creat open fail: " + name);
+    std::fseek(file, 0, SEEK_END);
+    const long size = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    char* buffer = static_cast<char*>(av().av_malloc(static_cast<size_t>(size < 0 ? 0 : size) + 1));
+    if (buffer == nullptr) {
+        std::fclose(file);
+        throw FFMpegException("Could not allocate log buffer");
+    }
+    const size_t read = std::fread(buffer, 1, static_cast<size_t>(size < 0 ? 0 : size), file);
+    std::fclose(file);
+    buffer[read] = '\0';
+    enc->stats_in = buffer;
+}
+
+void Transcoder::SetStreamParameters() {
+    for (size_t n = 0; n < outputs_.size(); ++n) {
+        TOutputStreamState& ost = outputs_[n];
+        TInputStreamState& ist = inputs_[ost.SourceIndex];
+        AVStream* out = ost.Stream;
+        if (av().av_dict_get(out->metadata, "language", nullptr, 0) == nullptr) {
+            if (const AVDictionaryEntry* language =
+                    av().av_dict_get(ist.Stream->metadata, "language", nullptr, 0))
+                av().av_dict_set(&out->metadata, "language", language->value, 0);
+        }
+        out->disposition = ist.Stream->disposition;
+        if (ost.Setup->stream_copy)
+            SetCopyParameters(ost, ist);
+        else
+            SetEncodeParameters(ost, ist);
+        if (ost.EncodingNeeded)
+            OpenPassLog(ost, static_cast<int>(n));
+        // The description of the output shows the final parameters.
+        if (av().avcodec_parameters_from_context(out->codecpar, ost.Setup->encoder.get()) < 0)
+            throw FFMpegException("av_mallocz fail");
+    }
+}
+
+void Transcoder::ReportMapping() {
+    if (job_.Verbosity() < 0 || !job_.LogCallback)
+        return;
+    job_.Log(1, "Stream mapping:");
+    for (const TOutputStreamState& ost : outputs_) {
+        const TInputStreamState& source = inputs_[ost.SourceIndex];
+        job_.Log(1, FormatText("  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
+                               ost.FileIndex, ost.StreamIndex));
+        if (ost.SyncInput != &source)
+            job_.Log(1, FormatText(" [sync #%d.%d]", ost.SyncInput->FileIndex,
+                                   ost.SyncInput->StreamIndex));
+    }
+}
+
+void Transcoder::OpenEncoders() {
+    for (TOutputStreamState& ost : outputs_) {
+        AVCodecContext* enc = ost.Setup->encoder.get();
+        if (ost.EncodingNeeded) {
+            const AVCodec* codec = ost.Setup->codec != nullptr
+                                       ? ost.Setup->codec
+                                       : av().avcodec_find_encoder(enc->codec_id);
+            if (codec == nullptr)
+                throw FFMpegException(FormatText("Unsupported codec for output stream #%d.%d",
+                                                 ost.FileIndex, ost.StreamIndex));
+            if (enc->codec_type == AVMEDIA_TYPE_VIDEO)
+                enc->framerate = Inverse(enc->time_base);
+            if (enc->codec_type == AVMEDIA_TYPE_AUDIO && enc->sample_fmt == AV_SAMPLE_FMT_NONE &&
+                codec->sample_fmts != nullptr) {
+                // Interleaved 16-bit when the encoder takes it: that is what the engine holds.
+                enc->sample_fmt = codec->sample_fmts[0];
+                for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+                    if (*f == AV_SAMPLE_FMT_S16)
+                        enc->sample_fmt = *f;
+                }
+            }
+            DictionaryPtr options = job_.PrivateOptionsFor(codec);
+            AVDictionary* dict = options.release();
+            int opened = 0;
+            {
+                std::lock_guard lock(CodecLock());
+                opened = av().avcodec_open2(enc, codec, &dict);
+                ost.EncoderOpen = opened >= 0;
+            }
+            av().av_dict_free(&dict);
+            if (opened < 0)
+                throw FFMpegException(
+                    FormatText("Error while opening codec for output stream #%d.%d - maybe "
+                               "incorrect parameters such as bit_rate, rate, width or height",
+                               ost.FileIndex, ost.StreamIndex));
+            counters_.HeaderBytes += enc->extradata_size;
+        }
+        // The opened encoder may have added extradata and settled its parameters.
+        if (av().avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
+            throw FFMpegException("av_mallocz fail");
+        ost.Stream->time_base = enc->time_base;
+    }
+}
+
+void Transcoder::OpenDecoders() {
+    for (TInputStreamState& ist : inputs_) {
+        if (!ist.DecodingNeeded)
+            continue;
+        AVCodecContext* dec = ist.Decoder->get();
+        const AVCodec* codec = av().avcodec_find_decoder(dec->codec_id);
+        if (codec == nullptr)
+            throw FFMpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
+                                             static_cast<int>(dec->codec_id), ist.FileIndex,
+                                             ist.StreamIndex));
+        dec->pkt_timebase = ist.Stream->time_base;
+        std::lock_guard lock(CodecLock());
+        if (av().avcodec_open2(dec, codec, nullptr) < 0)
+            throw FFMpegException(FormatText("Error while opening codec for input stream #%d.%d",
+                                             ist.FileIndex, ist.StreamIndex));
+        ist.DecoderOpen = true;
+    }
+}
+
+void Transcoder::CopyMetadata() {
+    const int output_count = static_cast<int>(job_.OutputFiles().size());
+    const int input_count = static_cast<int>(job_.InputFiles().size());
+    for (const TMetaDataMap& map : job_.Options().meta_data_maps) {
+        if (map.OutFile < 0 || map.OutFile >= output_count)
+            throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
+                                             map.OutFile, map.OutFile, map.InFile));
+        if (map.InFile < 0 || map.InFile >= input_count)
+            throw FFMpegException(FormatText("Invalid input file index %d map_meta_data(%d,%d)",
+                                             map.InFile, map.OutFile, map.InFile));
+        const AVDictionary* from = job_.InputFiles()[map.InFile].context->metadata;
+        AVFormatContext* to = job_.OutputFiles()[map.OutFile].context.get();
+        for (const char* key : {"title", "artist", "author", "copyright", "comment", "album",
+                                "date", "track", "genre"}) {
+            if (const AVDictionaryEntry* entry = av().av_dict_get(from, key, nullptr, 0))
+                av().av_dict_set(&to->metadata, key, entry->value, 0);
+        }
+    }
+}
+
+void Transcoder::WriteHeaders() {
+    bool all_rtp = true;
+    std::vector<OutputFile>& files = job_.OutputFiles();
+    for (size_t i = 0; i < files.size(); ++i) {
+        AVDictionary* options = nullptr;
+        av().av_dict_copy(&options, files[i].muxer_options.get(), 0);
+        const int written = av().avformat_write_header(files[i].context.get(), &options);
+        av().av_dict_free(&options);
+        if (written < 0)
+            throw FFMpegException(FormatText(
+                "Could not write header for output file #%d (incorrect codec parameters ?)",
+                static_cast<int>(i)));
+        all_rtp = all_rtp && std::strcmp(files[i].context->oformat->name, "rtp") == 0;
+    }
+    headers_written_ = true;
+    if (all_rtp && !files.empty() && job_.LogCallback) {
+        std::vector<AVFormatContext*> contexts;
+        for (OutputFile& file : files)
+            contexts.push_back(file.context.get());
+        char sdp[2048] = {};
+        av().av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
+        job_.Log(1, "SDP: " + Trimmed(sdp));
+    }
+}
+
+void Transcoder::Run() {
+    BuildInputTables();
+    CheckOutputs();
+    CheckMaps();
+    BuildOutputTables();
+    ChooseSources();
+    SetStreamParameters();
+    for (size_t i = 0; i < job_.OutputFiles().size(); ++i) {
+        AVFormatContext* output = job_.OutputFiles()[i].context.get();
+        av().av_dump_format(output, static_cast<int>(i), output->url, 1);
+    }
+    ReportMapping();
+    OpenEncoders();
+    OpenDecoders();
+    for (TInputStreamState& ist : inputs_) {
+        ist.Pts = 0;
+        ist.NextPts = AV_NOPTS_VALUE;
+        ist.IsStart = true;
+    }
+    CopyMetadata();
+    WriteHeaders();
+    counters_.TimerStart = av().av_gettime();
+    last_report_ = counters_.TimerStart;
+
+    read_packet_ = allocPacket();
+    out_packet_ = allocPacket();
+    decoded_ = allocFrame();
+    encode_frame_ = allocFrame();
+    crop_view_ = allocFrame();
+    inner_view_ = allocFrame();
+    deinterlaced_ = allocFrame();
+    hooks_enabled_ = !job_.VideoHooks().empty();
+    hook_action_ = haContinue;
+    MainLoop();
+}
+
+} // namespace clipwright
