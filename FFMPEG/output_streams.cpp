@@ -283,8 +283,16 @@ void TCustomFFmpeg::NewSubtitleStream(OutputFile& output) {
     } else {
         int id = 0;
         const AVCodec* codec = nullptr;
-        if (!LookupCodec(options_.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, id, &codec))
-            throw FFMpegException(LastError);
+        if (options_.subtitle_codec_name) {
+            if (!LookupCodec(options_.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, id, &codec))
+                throw FFMpegException(LastError);
+        } else {
+            // This generation's muxers name a default subtitle codec (MP4: timed text), as they
+            // do for video and audio.
+            id = av().av_guess_codec(output.context->oformat, nullptr, output.context->url, nullptr,
+                                     AVMEDIA_TYPE_SUBTITLE);
+            codec = av().avcodec_find_encoder(static_cast<AVCodecID>(id));
+        }
         ResetEncoder(setup, codec);
         AVCodecContext* encoder = setup.encoder.get();
         TransferOptions(encoder, CodecHolder(AVMEDIA_TYPE_SUBTITLE), kOptSubtitle | kOptEncoding);

@@ -25,6 +25,12 @@ void Append(std::string& line, const std::string& piece) {
 
 } // namespace
 
+std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate) {
+    bit_rate = size * 8.0 / seconds / 1000.0;
+    return FormatText("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", size / 1024.0, seconds,
+                      bit_rate);
+}
+
 void Transcoder::ReportProgress(bool final_report) {
     if (job_.OutputFiles().empty())
         return;
@@ -94,8 +100,8 @@ void Transcoder::ReportProgress(bool final_report) {
         if (position < time && position > 0)
             time = position;
     }
-    if (time < 0.01 || time == 1e10)
-        time = time == 1e10 ? 0.01 : std::max(time, 0.01);
+    if (time == 1e10 || time < 0.01)
+        time = 0.01; // no output position yet
 
     if (job_.ProgressCallback || job_.Verbosity() > 0 || final_report) {
         const double bit_rate = size * 8.0 / time / 1000.0;

@@ -100,6 +100,10 @@ struct RunCounters {
     int32_t QpHistogram[52] = {};
 };
 
+// "size=    1024kB time=8.00 bitrate=1048.6kbits/s" for 1048576 bytes at 8 s; `bit_rate`
+// receives the kbit/s.
+std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate);
+
 class Transcoder {
 public:
     explicit Transcoder(TCustomFFmpeg& job);

@@ -291,6 +291,47 @@ std::size_t FileSize(const std::string& path) {
     return static_cast<std::size_t>(std::filesystem::file_size(path));
 }
 
+void WriteRemux(const std::string& source, const std::string& target, int skip_video,
+                double jump_at, double jump_by) {
+    AVFormatContext* in = nullptr;
+    Check(avformat_open_input(&in, source.c_str(), nullptr, nullptr), "open " + source);
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> input(
+        in, [](AVFormatContext* c) { avformat_close_input(&c); });
+    Check(avformat_find_stream_info(in, nullptr), "stream info");
+    AVFormatContext* raw = nullptr;
+    Check(avformat_alloc_output_context2(&raw, nullptr, nullptr, target.c_str()), "output");
+    std::unique_ptr<AVFormatContext, OutputFree> output(raw);
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+        AVStream* stream = avformat_new_stream(raw, nullptr);
+        Check(avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar), "copy");
+        stream->codecpar->codec_tag = 0;
+        stream->time_base = in->streams[i]->time_base;
+    }
+    Check(avio_open(&raw->pb, target.c_str(), AVIO_FLAG_WRITE), "open " + target);
+    Check(avformat_write_header(raw, nullptr), "header");
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    int video_seen = 0;
+    while (av_read_frame(in, packet.get()) >= 0) {
+        const AVStream* from = in->streams[packet->stream_index];
+        if (from->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && video_seen++ < skip_video) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        const int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+        if (ts != AV_NOPTS_VALUE && ts * av_q2d(from->time_base) >= jump_at) {
+            const int64_t shift = static_cast<int64_t>(jump_by / av_q2d(from->time_base));
+            if (packet->pts != AV_NOPTS_VALUE)
+                packet->pts += shift;
+            if (packet->dts != AV_NOPTS_VALUE)
+                packet->dts += shift;
+        }
+        av_packet_rescale_ts(packet.get(), from->time_base,
+                             raw->streams[packet->stream_index]->time_base);
+        Check(av_interleaved_write_frame(raw, packet.get()), "write");
+    }
+    Check(av_write_trailer(raw), "trailer");
+}
+
 namespace {
 
 std::string MakeFolder() {
@@ -384,6 +425,20 @@ GeneratedMedia Generate() {
     }
     media.rm_unknown_codec = at("unknown_codec.rm");
     std::filesystem::copy_file(media.avi_unknown_codec, media.rm_unknown_codec);
+
+    media.mkv_no_key_start = at("no_key_start.mkv");
+    WriteRemux(media.mkv_audio_first, media.mkv_no_key_start, 3);
+    media.mkv_dts_jump = at("dts_jump.mkv");
+    WriteRemux(media.mkv_audio_first, media.mkv_dts_jump, 0, 0.5, 20.0);
+    media.avi_long = at("long.avi");
+    WriteMedia(
+        media.avi_long,
+        {.video = VideoSpec{.codec = "mpeg4",
+                            .width = 160,
+                            .height = 120,
+                            .frame_rate = {10, 1},
+                            .frames = 120},
+         .audio = AudioSpec{.codec = "mp2", .sample_rate = 22050, .channels = 1, .seconds = 12.0}});
 
     media.random_mp4 = at("random.mp4");
     WriteRandomBytes(media.random_mp4, 64 * 1024, 1);

@@ -53,6 +53,12 @@ void WriteTruncatedCopy(const std::string& source, const std::string& target, st
 
 std::size_t FileSize(const std::string& path);
 
+// Copies the packets of `source` into `target` (same container kind), leaving out the first
+// `skip_video` video packets and moving every packet at or after `jump_at` seconds
+// `jump_by` seconds later.
+void WriteRemux(const std::string& source, const std::string& target, int skip_video,
+                double jump_at = 1e9, double jump_by = 0.0);
+
 // The files the probe and engine suites share, written on first use into one temporary folder
 // per process and removed at exit.
 struct GeneratedMedia {
@@ -68,6 +74,9 @@ struct GeneratedMedia {
     std::string random_mp4;         // random bytes named .mp4
     std::string random_avi;         // random bytes named .avi
     std::string avi_unknown_codec;  // the film-rate AVI with its video fourcc made unknown
+    std::string mkv_no_key_start;   // the Matroska file without its first 3 video packets
+    std::string mkv_dts_jump;       // the Matroska file with a 20 s jump after 0.5 s
+    std::string avi_long;           // MPEG-4 + MP2 AVI of 12 s at 10 fps, 160x120
     std::string rm_unknown_codec;   // the same bytes named .rm
     std::string folder;
 };
