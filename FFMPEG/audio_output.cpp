@@ -188,6 +188,26 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
 
 void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count) {
     AVCodecContext* enc = ost.Setup->encoder.get();
+    if (ost.NextAudioPts == INT64_MIN)
+        ost.NextAudioPts = ost.SyncPosition;
+    if (ost.Amr) {
+        // One packet a frame of 160 samples, the engine's own encoder.
+        AVPacket* out = out_packet_.get();
+        if (av().av_new_packet(out, kAmrNbMaxFrameBytes) < 0)
+            throw FFMpegException("Audio encoding failed");
+        const int size = ost.Amr->Encode(reinterpret_cast<const int16_t*>(samples), out->data);
+        if (size <= 0)
+            throw FFMpegException("Audio encoding failed");
+        out->size = size;
+        out->pts = out->dts = ost.NextAudioPts;
+        out->duration = count;
+        out->flags |= AV_PKT_FLAG_KEY;
+        ost.NextAudioPts += count;
+        counters_.AudioBytes += size;
+        av().av_packet_rescale_ts(out, enc->time_base, ost.Stream->time_base);
+        WritePacket(ost, out);
+        return;
+    }
     // One frame per stream, grown when a block is larger; the encoder normally lets go of
     // it before the next block, so making it writable costs nothing.
     if (!ost.AudioFrame || ost.AudioFrameCapacity < count) {
@@ -225,8 +245,6 @@ void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, 
         av().swr_convert(ost.ToEncoder.get(), frame->extended_data, count, in, count);
     }
     // Packets must rise steadily even when the sync position is re-read from the input clock.
-    if (ost.NextAudioPts == INT64_MIN)
-        ost.NextAudioPts = ost.SyncPosition;
     frame->pts = ost.NextAudioPts;
     ost.NextAudioPts += count;
     Encode(ost, frame);
@@ -236,7 +254,7 @@ void Transcoder::FlushAudio(TOutputStreamState& ost) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     const size_t left = av().av_fifo_can_read(ost.SampleFifo.get());
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
-    if (left < static_cast<size_t>(sample_bytes) ||
+    if (left < static_cast<size_t>(sample_bytes) || enc->codec == nullptr ||
         !(enc->codec->capabilities &
           (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)))
         return;

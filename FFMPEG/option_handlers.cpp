@@ -363,6 +363,15 @@ bool TCustomFFmpeg::LookupCodec(const std::optional<std::string>& name, int medi
     std::string library_name = *name;
     if (encoder && (library_name == "libfaac" || library_name == "mpeg4aac"))
         library_name = "aac";
+    // AMR-NB is encoded by the engine itself; the stream names the codec, no library encoder.
+    if (encoder && (library_name == "libamr_nb" || library_name == "amr_nb")) {
+        if (media_type != AVMEDIA_TYPE_AUDIO) {
+            LastError = FormatText("Invalid %s type '%s'", kind, name->c_str());
+            return false;
+        }
+        codec_id = AV_CODEC_ID_AMR_NB;
+        return true;
+    }
     const AVCodec* codec = encoder ? av().avcodec_find_encoder_by_name(library_name.c_str())
                                    : av().avcodec_find_decoder_by_name(library_name.c_str());
     if (codec == nullptr) {

@@ -323,7 +323,8 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
         AVCodecContext* enc = ost.Setup->encoder.get();
         if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
             FlushAudio(ost);
-            Encode(ost, nullptr);
+            if (!ost.Amr)
+                Encode(ost, nullptr);
         } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
             Encode(ost, nullptr);
         }

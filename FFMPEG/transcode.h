@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FFMPEG/amrnb_encoder.h"
 #include "FFMPEG/av_handles.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/hook_bitmap.h"
@@ -79,10 +80,11 @@ struct TOutputStreamState {
     // Audio.
     bool AudioResample = false;
     SwrPtr Resampler;
-    FifoPtr SampleFifo;               // interleaved signed 16-bit samples, as bytes
-    SwrPtr ToEncoder;                 // 16-bit to the encoder's sample format
-    FramePtr AudioFrame;              // reused for every block sent to the encoder
-    int64_t NextAudioPts = INT64_MIN; // encoder time base; rises by the samples sent
+    FifoPtr SampleFifo;                // interleaved signed 16-bit samples, as bytes
+    SwrPtr ToEncoder;                  // 16-bit to the encoder's sample format
+    FramePtr AudioFrame;               // reused for every block sent to the encoder
+    int64_t NextAudioPts = INT64_MIN;  // encoder time base; rises by the samples sent
+    std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
     int AudioFrameCapacity = 0;
     // Two-pass statistics file while pass 1 is encoded.
     std::FILE* LogFile = nullptr;
@@ -134,6 +136,8 @@ private:
     void OpenPassLog(TOutputStreamState& ost, int index);
     void ReportMapping();
     void OpenEncoders();
+    // The engine's own AMR-NB encoder for a stream that asks for it.
+    void OpenAmrNb(TOutputStreamState& ost);
     void OpenDecoders();
     void CopyMetadata();
     void WriteHeaders();

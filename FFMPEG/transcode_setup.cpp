@@ -353,6 +353,11 @@ void Transcoder::OpenEncoders() {
             const AVCodec* codec = ost.Setup->codec != nullptr
                                        ? ost.Setup->codec
                                        : av().avcodec_find_encoder(enc->codec_id);
+            if (codec == nullptr && enc->codec_id == AV_CODEC_ID_AMR_NB &&
+                enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+                OpenAmrNb(ost);
+                continue;
+            }
             if (codec == nullptr)
                 throw FFMpegException(FormatText("Unsupported codec for output stream #%d.%d",
                                                  ost.FileIndex, ost.StreamIndex));
@@ -388,6 +393,22 @@ void Transcoder::OpenEncoders() {
             throw FFMpegException("av_mallocz fail");
         ost.Stream->time_base = enc->time_base;
     }
+}
+
+void Transcoder::OpenAmrNb(TOutputStreamState& ost) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    if (enc->sample_rate != kAmrNbSampleRate || enc->ch_layout.nb_channels != 1)
+        throw FFMpegException(
+            FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
+                       "parameters such as bit_rate, rate, width or height",
+                       ost.FileIndex, ost.StreamIndex));
+    ost.Amr = std::make_unique<AmrNbEncoder>(enc->bit_rate);
+    enc->frame_size = kAmrNbFrameSamples;
+    enc->time_base = AVRational{1, kAmrNbSampleRate};
+    enc->bit_rate = AmrNbEncoder::BitRateOfMode(ost.Amr->Mode());
+    if (av().avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
+        throw FFMpegException("av_mallocz fail");
+    ost.Stream->time_base = enc->time_base;
 }
 
 void Transcoder::OpenDecoders() {

@@ -145,8 +145,13 @@ TEST_F(HandlerTest, CodecNamesAndCopy) {
     EXPECT_EQ(job_.LastError, "Unknown decoder 'nosuch'");
     EXPECT_FALSE(job_.LookupCodec(std::string("mp2"), AVMEDIA_TYPE_VIDEO, true, id));
     EXPECT_EQ(job_.LastError, "Invalid encoder type 'mp2'");
-    EXPECT_FALSE(job_.LookupCodec(std::string("libamr_nb"), AVMEDIA_TYPE_AUDIO, true, id));
-    EXPECT_EQ(job_.LastError, "Unknown encoder 'libamr_nb'");
+    // AMR-NB is the engine's own encoder: the stream names the codec, no library encoder.
+    const AVCodec* codec = nullptr;
+    EXPECT_TRUE(job_.LookupCodec(std::string("libamr_nb"), AVMEDIA_TYPE_AUDIO, true, id, &codec));
+    EXPECT_EQ(id, AV_CODEC_ID_AMR_NB);
+    EXPECT_EQ(codec, nullptr);
+    EXPECT_FALSE(job_.LookupCodec(std::string("amr_nb"), AVMEDIA_TYPE_VIDEO, true, id));
+    EXPECT_EQ(job_.LastError, "Invalid encoder type 'amr_nb'");
 }
 
 TEST_F(HandlerTest, MapsAndTimestampScale) {
