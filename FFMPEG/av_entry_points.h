@@ -174,4 +174,5 @@
     X(avfilter_inout_alloc)                                                                        \
     X(avfilter_inout_free)                                                                         \
     X(av_buffersrc_add_frame_flags)                                                                \
-    X(av_buffersink_get_frame)
+    X(av_buffersink_get_frame)                                                                     \
+    X(av_buffersink_get_time_base)

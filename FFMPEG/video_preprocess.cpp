@@ -92,10 +92,12 @@ void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
         return;
     }
     const int64_t current = ist.Pts;
+    // The filter counts in half the input's time base (it can emit fields).
+    const AVRational base = av().av_buffersink_get_time_base(ist.DeinterlaceSink);
     AVFrame* out = deinterlaced_.get();
     while (av().av_buffersink_get_frame(ist.DeinterlaceSink, out) >= 0) {
         if (out->pts != AV_NOPTS_VALUE)
-            ist.Pts = out->pts;
+            ist.Pts = av().av_rescale_q(out->pts, base, AVRational{1, AV_TIME_BASE});
         DispatchPicture(ist, out);
         av().av_frame_unref(out);
     }

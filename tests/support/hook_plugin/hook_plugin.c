@@ -13,6 +13,7 @@ typedef struct Hook {
 
 static int configure_calls;
 static int release_calls;
+static int process_calls;
 
 int Configure(void** context, int argc, char* argv[]) {
     ++configure_calls;
@@ -33,6 +34,7 @@ void Process(void* context, CwHookPicture* picture, int pixel_format, int width,
     (void)height;
     (void)pts;
     const Hook* hook = context;
+    ++process_calls;
     picture->data[0][0] = (uint8_t)(picture->data[0][0] * 10 + hook->digit);
 }
 
@@ -46,4 +48,8 @@ int HookPluginConfigureCalls(void) {
 }
 int HookPluginReleaseCalls(void) {
     return release_calls;
+}
+
+int HookPluginProcessCalls(void) {
+    return process_calls;
 }
