@@ -1,5 +1,5 @@
 // Audio output: decoded audio as interleaved 16-bit samples, the resampler, the "async" clock
-// keeping, the sample fifo that cuts encoder frames, and subtitle output.
+// keeping and the sample fifo that cuts encoder frames.
 #include "FFMPEG/transcode.h"
 
 #include <algorithm>
@@ -263,40 +263,6 @@ void Transcoder::FlushAudio(TOutputStreamState& ost) {
     av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), left);
     EncodeSamples(ost, fifo_frame_.data(), static_cast<int>(left) / sample_bytes);
     ost.SyncPosition += static_cast<int64_t>(left) / sample_bytes;
-}
-
-void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
-                                AVSubtitle* subtitle, int64_t pts) {
-    if (pts == AV_NOPTS_VALUE) {
-        job_.Log(0, "Subtitle packets must have a pts");
-        return;
-    }
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    if (subtitle_buffer_.empty())
-        subtitle_buffer_.resize(65536);
-    // DVB subtitles go out twice: once to show, once to clear.
-    const int copies = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
-    const unsigned rects = subtitle->num_rects;
-    for (int i = 0; i < copies; ++i) {
-        if (i == 1)
-            subtitle->num_rects = 0;
-        const int size = av().avcodec_encode_subtitle(
-            enc, subtitle_buffer_.data(), static_cast<int>(subtitle_buffer_.size()), subtitle);
-        subtitle->num_rects = rects;
-        if (size < 0) {
-            job_.Log(0, "Subtitle encoding failed");
-            return;
-        }
-        AVPacket* out = out_packet_.get();
-        if (av().av_new_packet(out, size) < 0)
-            throw FFMpegException("av_mallocz fail");
-        std::memcpy(out->data, subtitle_buffer_.data(), static_cast<size_t>(size));
-        out->pts = av().av_rescale_q(pts, ist.Stream->time_base, ost.Stream->time_base);
-        if (copies == 2)
-            out->pts += 90 * (i == 0 ? subtitle->start_display_time : subtitle->end_display_time);
-        out->dts = out->pts;
-        WritePacket(ost, out);
-    }
 }
 
 } // namespace clipwright

@@ -269,6 +269,12 @@ void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState&
         break;
     }
     case AVMEDIA_TYPE_SUBTITLE:
+        // This generation's subtitle encoders want a clock and a canvas: the source's.
+        enc->time_base = ist.Stream->time_base;
+        if (enc->width == 0) {
+            enc->width = dec->width > 0 ? dec->width : o.frame_width;
+            enc->height = dec->height > 0 ? dec->height : o.frame_height;
+        }
         break;
     default:
         throw FFMpegException("invalid codec_type of output stream");

@@ -7,8 +7,8 @@
 namespace clipwright::bench {
 
 struct Measure {
-    double seconds = 0;    // median wall time
-    long peak_rss_kb = 0;  // peak resident set of a child process that ran the work once
+    double seconds = 0;   // median wall time
+    long peak_rss_kb = 0; // peak resident set of a child process that ran the work once
 };
 
 // Runs `work` `runs` times in this process for the median wall time, and once in a forked

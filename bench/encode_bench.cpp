@@ -103,10 +103,10 @@ void BareEncode(const std::string& input, const std::string& output, const Targe
 
     const int v = decoders[0]->codec_type == AVMEDIA_TYPE_VIDEO ? 0 : 1;
     const int a = 1 - v;
-    SwsContext* scale = sws_getContext(decoders[v]->width, decoders[v]->height,
-                                       decoders[v]->pix_fmt, encoders[v].codec->width,
-                                       encoders[v].codec->height, encoders[v].codec->pix_fmt,
-                                       SWS_BICUBIC, nullptr, nullptr, nullptr);
+    SwsContext* scale =
+        sws_getContext(decoders[v]->width, decoders[v]->height, decoders[v]->pix_fmt,
+                       encoders[v].codec->width, encoders[v].codec->height,
+                       encoders[v].codec->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
     SwrContext* resample = nullptr;
     swr_alloc_set_opts2(&resample, &encoders[a].codec->ch_layout, encoders[a].codec->sample_fmt,
                         encoders[a].codec->sample_rate, &decoders[a]->ch_layout,
@@ -136,16 +136,15 @@ void BareEncode(const std::string& input, const std::string& output, const Targe
         while (avcodec_receive_frame(decoders[index], decoded) >= 0) {
             if (index == v) {
                 av_frame_make_writable(scaled);
-                sws_scale(scale, decoded->data, decoded->linesize, 0, decoded->height,
-                          scaled->data, scaled->linesize);
+                sws_scale(scale, decoded->data, decoded->linesize, 0, decoded->height, scaled->data,
+                          scaled->linesize);
                 scaled->pts = video_pts++;
                 WriteAll(out, encoders[v], scaled, out_packet);
             } else {
                 uint8_t** converted = nullptr;
-                av_samples_alloc_array_and_samples(&converted, nullptr,
-                                                   encoders[a].codec->ch_layout.nb_channels,
-                                                   decoded->nb_samples + 256,
-                                                   encoders[a].codec->sample_fmt, 0);
+                av_samples_alloc_array_and_samples(
+                    &converted, nullptr, encoders[a].codec->ch_layout.nb_channels,
+                    decoded->nb_samples + 256, encoders[a].codec->sample_fmt, 0);
                 const int count = swr_convert(resample, converted, decoded->nb_samples + 256,
                                               const_cast<const uint8_t**>(decoded->extended_data),
                                               decoded->nb_samples);
@@ -154,8 +153,7 @@ void BareEncode(const std::string& input, const std::string& output, const Targe
                 av_freep(&converted);
                 while (av_audio_fifo_size(fifo) >= frame_size) {
                     av_frame_make_writable(samples);
-                    av_audio_fifo_read(fifo, reinterpret_cast<void**>(samples->data),
-                                       frame_size);
+                    av_audio_fifo_read(fifo, reinterpret_cast<void**>(samples->data), frame_size);
                     samples->pts = audio_pts;
                     audio_pts += frame_size;
                     WriteAll(out, encoders[a], samples, out_packet);
@@ -219,23 +217,30 @@ int main() {
     av_log_set_level(AV_LOG_QUIET);
     namespace gen = clipwright::testing;
     const std::string input = clipwright::bench::TempPath("source_640x480.mp4");
-    gen::WriteMedia(input, {.format = "",
-                            .video = gen::VideoSpec{.codec = "libx264", .width = 640,
-                                                    .height = 480, .frame_rate = {30, 1},
-                                                    .frames = 300, .bit_rate = 1500000},
-                            .audio = gen::AudioSpec{.codec = "aac", .sample_rate = 44100,
-                                                    .channels = 2, .seconds = 10.0},
-                            .metadata = {}});
+    gen::WriteMedia(
+        input,
+        {.format = "",
+         .video = gen::VideoSpec{.codec = "libx264",
+                                 .width = 640,
+                                 .height = 480,
+                                 .frame_rate = {30, 1},
+                                 .frames = 300,
+                                 .bit_rate = 1500000},
+         .audio =
+             gen::AudioSpec{.codec = "aac", .sample_rate = 44100, .channels = 2, .seconds = 10.0},
+         .metadata = {}});
     av_log_set_level(AV_LOG_QUIET);
     const Target targets[] = {{"MPEG-4 + MP3 in AVI", "avi", "mpeg4", "libmp3lame"},
                               {"libx264 + AAC in MP4", "mp4", "libx264", "aac"}};
     const int runs = 3;
     std::printf("re-encoding 10 s of 640x480 H.264 + AAC, median of %d runs\n", runs);
     for (const Target& target : targets) {
-        const std::string bare_out = clipwright::bench::TempPath(std::string("bare.") + target.file);
+        const std::string bare_out =
+            clipwright::bench::TempPath(std::string("bare.") + target.file);
         const std::string engine_out =
             clipwright::bench::TempPath(std::string("engine.") + target.file);
-        const auto bare = clipwright::bench::Run([&] { BareEncode(input, bare_out, target); }, runs);
+        const auto bare =
+            clipwright::bench::Run([&] { BareEncode(input, bare_out, target); }, runs);
         const auto engine =
             clipwright::bench::Run([&] { EngineEncode(input, engine_out, target); }, runs);
         std::printf("%s\n", target.name);

@@ -369,3 +369,32 @@ TEST(EncodeTest, DeinterlacedAvchdIsProgressive) {
 
 } // namespace
 } // namespace clipwright
+
+namespace clipwright {
+namespace {
+
+TEST(SubtitleOutputTest, DvbSubtitlesGoOutTwiceOthersOnce) {
+    const testing::FileReport in = testing::ReadBack(testing::Media().ts_dvb_subtitles);
+    const testing::StreamReport* source = testing::FirstOf(in, AVMEDIA_TYPE_SUBTITLE);
+    ASSERT_NE(source, nullptr);
+    ASSERT_EQ(source->codec, "dvb_subtitle");
+    ASSERT_EQ(source->packets, 2);
+
+    const std::string encoded = OutPath("dvb_encoded.ts");
+    testing::JobResult run = testing::RunJob({testing::Media().ts_dvb_subtitles}, "", encoded,
+                                             "vcodec=copy\nscodec=dvbsub");
+    ASSERT_TRUE(run.completed) << run.build_error << run.message;
+    const testing::StreamReport* shown_and_cleared =
+        testing::FirstOf(testing::ReadBack(encoded), AVMEDIA_TYPE_SUBTITLE);
+    ASSERT_NE(shown_and_cleared, nullptr);
+    EXPECT_EQ(shown_and_cleared->packets, 4);
+
+    const std::string copied = OutPath("dvb_copied.ts");
+    run = testing::RunJob({testing::Media().ts_dvb_subtitles}, "", copied,
+                          "vcodec=copy\nscodec=copy");
+    ASSERT_TRUE(run.completed) << run.message;
+    EXPECT_EQ(testing::FirstOf(testing::ReadBack(copied), AVMEDIA_TYPE_SUBTITLE)->packets, 2);
+}
+
+} // namespace
+} // namespace clipwright

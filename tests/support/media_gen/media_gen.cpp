@@ -1,6 +1,7 @@
 #include "tests/support/media_gen/media_gen.h"
 
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -291,6 +292,65 @@ std::size_t FileSize(const std::string& path) {
     return static_cast<std::size_t>(std::filesystem::file_size(path));
 }
 
+void WriteDvbSubtitles(const std::string& path, int count) {
+    AVFormatContext* raw = nullptr;
+    Check(avformat_alloc_output_context2(&raw, nullptr, "mpegts", path.c_str()), "output");
+    std::unique_ptr<AVFormatContext, OutputFree> output(raw);
+    std::vector<Track> tracks(1);
+    OpenVideo(raw, VideoSpec{.codec = "mpeg2video", .frame_rate = {25, 1}, .frames = 50},
+              tracks[0]);
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_DVB_SUBTITLE);
+    std::unique_ptr<AVCodecContext, CodecContextFree> sub(avcodec_alloc_context3(codec));
+    sub->time_base = AVRational{1, 90000};
+    sub->width = 320;
+    sub->height = 240;
+    Check(avcodec_open2(sub.get(), codec, nullptr), "open dvbsub");
+    AVStream* stream = avformat_new_stream(raw, nullptr);
+    stream->time_base = sub->time_base;
+    Check(avcodec_parameters_from_context(stream->codecpar, sub.get()), "subtitle parameters");
+    Check(avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE), "open " + path);
+    Check(avformat_write_header(raw, nullptr), "header");
+
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::vector<uint8_t> bitmap(64 * 16, 1);
+    uint32_t palette[4] = {0x00000000, 0xffffffff, 0xff000000, 0xffff0000};
+    for (int i = 0; i < count; ++i) {
+        // The video up to this subtitle, then the subtitle itself.
+        while (tracks[0].next_pts < (i + 1) * 25 - 20)
+            Advance(raw, tracks[0], packet.get());
+        AVSubtitleRect rect{};
+        rect.x = 10;
+        rect.y = 200;
+        rect.w = 64;
+        rect.h = 16;
+        rect.nb_colors = 4;
+        rect.type = SUBTITLE_BITMAP;
+        rect.data[0] = bitmap.data();
+        rect.linesize[0] = 64;
+        rect.data[1] = reinterpret_cast<uint8_t*>(palette);
+        AVSubtitleRect* rects[1] = {&rect};
+        AVSubtitle subtitle{};
+        subtitle.start_display_time = 0;
+        subtitle.end_display_time = 500;
+        subtitle.num_rects = 1;
+        subtitle.rects = rects;
+        subtitle.pts = av_rescale_q(i * 40 + 10, AVRational{1, 25}, AVRational{1, AV_TIME_BASE});
+        std::vector<uint8_t> buffer(65536);
+        const int size = avcodec_encode_subtitle(sub.get(), buffer.data(),
+                                                 static_cast<int>(buffer.size()), &subtitle);
+        Check(size, "encode subtitle");
+        Check(av_new_packet(packet.get(), size), "packet");
+        std::memcpy(packet->data, buffer.data(), static_cast<size_t>(size));
+        packet->stream_index = stream->index;
+        packet->pts = packet->dts =
+            av_rescale_q(subtitle.pts, AVRational{1, AV_TIME_BASE}, stream->time_base);
+        Check(av_interleaved_write_frame(raw, packet.get()), "write subtitle");
+    }
+    while (!tracks[0].flushed)
+        Advance(raw, tracks[0], packet.get());
+    Check(av_write_trailer(raw), "trailer");
+}
+
 void WriteRemux(const std::string& source, const std::string& target, int skip_video,
                 double jump_at, double jump_by) {
     AVFormatContext* in = nullptr;
@@ -439,6 +499,9 @@ GeneratedMedia Generate() {
                             .frame_rate = {10, 1},
                             .frames = 120},
          .audio = AudioSpec{.codec = "mp2", .sample_rate = 22050, .channels = 1, .seconds = 12.0}});
+
+    media.ts_dvb_subtitles = at("dvb_subtitles.ts");
+    WriteDvbSubtitles(media.ts_dvb_subtitles, 2);
 
     media.random_mp4 = at("random.mp4");
     WriteRandomBytes(media.random_mp4, 64 * 1024, 1);

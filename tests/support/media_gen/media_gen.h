@@ -56,6 +56,9 @@ std::size_t FileSize(const std::string& path);
 // Copies the packets of `source` into `target` (same container kind), leaving out the first
 // `skip_video` video packets and moving every packet at or after `jump_at` seconds
 // `jump_by` seconds later.
+// An MPEG-TS with 2 s of MPEG-2 video and `count` DVB subtitles, one a second.
+void WriteDvbSubtitles(const std::string& path, int count);
+
 void WriteRemux(const std::string& source, const std::string& target, int skip_video,
                 double jump_at = 1e9, double jump_by = 0.0);
 
@@ -77,6 +80,7 @@ struct GeneratedMedia {
     std::string mkv_no_key_start;   // the Matroska file without its first 3 video packets
     std::string mkv_dts_jump;       // the Matroska file with a 20 s jump after 0.5 s
     std::string avi_long;           // MPEG-4 + MP2 AVI of 12 s at 10 fps, 160x120
+    std::string ts_dvb_subtitles;   // MPEG-TS, MPEG-2 video and two DVB bitmap subtitles
     std::string rm_unknown_codec;   // the same bytes named .rm
     std::string folder;
 };

@@ -1,0 +1,56 @@
+// Subtitle output: each decoded subtitle encoded for every subtitle output fed by it.
+#include "FFMPEG/transcode.h"
+
+#include <cstring>
+
+#include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
+#include "FFMPEG/custom_ffmpeg.h"
+
+namespace clipwright {
+
+void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
+                                AVSubtitle* subtitle, int64_t pts) {
+    if (pts == AV_NOPTS_VALUE) {
+        job_.Log(0, "Subtitle packets must have a pts");
+        return;
+    }
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    if (subtitle_buffer_.empty())
+        subtitle_buffer_.resize(65536);
+    // DVB subtitles go out twice: once to show, once to clear.
+    const int copies = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
+    const unsigned rects = subtitle->num_rects;
+    int64_t shown_dts = 0;
+    for (int i = 0; i < copies; ++i) {
+        if (i == 1)
+            subtitle->num_rects = 0;
+        const int size = av().avcodec_encode_subtitle(
+            enc, subtitle_buffer_.data(), static_cast<int>(subtitle_buffer_.size()), subtitle);
+        subtitle->num_rects = rects;
+        if (size < 0) {
+            job_.Log(0, "Subtitle encoding failed");
+            return;
+        }
+        AVPacket* out = out_packet_.get();
+        if (av().av_new_packet(out, size) < 0)
+            throw FFMpegException("av_mallocz fail");
+        std::memcpy(out->data, subtitle_buffer_.data(), static_cast<size_t>(size));
+        const int64_t base = av().av_rescale_q(pts, ist.Stream->time_base, ost.Stream->time_base);
+        if (copies == 2) {
+            // Display times are in milliseconds; the clearing packet is timed by its pts and
+            // follows the showing one in decode order even when the page outlasts the next.
+            const uint32_t display =
+                i == 0 ? subtitle->start_display_time : subtitle->end_display_time;
+            out->pts =
+                base + av().av_rescale_q(display, AVRational{1, 1000}, ost.Stream->time_base);
+            out->dts = i == 0 ? out->pts : shown_dts + 1;
+            shown_dts = out->dts;
+        } else {
+            out->pts = out->dts = base;
+        }
+        WritePacket(ost, out);
+    }
+}
+
+} // namespace clipwright
