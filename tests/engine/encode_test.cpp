@@ -25,9 +25,7 @@ using testing::ReadBack;
 using testing::RunJob;
 
 std::string OutPath(const std::string& name) {
-    const fs::path folder = fs::path(Media().folder) / "encode";
-    fs::create_directories(folder);
-    return (folder / name).string();
+    return testing::OutputPath("encode", name);
 }
 
 // The dup and drop counts of the final status line (logged at level 2 and above).

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 #include "FFMPEG/av_handles.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/job_options.h"
+#include "tests/support/media_gen/media_gen.h"
 
 namespace clipwright::testing {
 
@@ -49,6 +51,13 @@ struct JobResult {
         return false;
     }
 };
+
+// A file of that name in a folder of the generated media that the suite owns.
+inline std::string OutputPath(const std::string& suite, const std::string& name) {
+    const std::filesystem::path folder = std::filesystem::path(Media().folder) / suite;
+    std::filesystem::create_directories(folder);
+    return (folder / name).string();
+}
 
 // `configure` runs on the built job before it starts (to set hooks or a stop request).
 inline JobResult RunJob(const std::vector<std::string>& inputs, const std::string& input_options,

@@ -20,9 +20,7 @@ using testing::ReadBack;
 using testing::RunJob;
 
 std::string OutPath(const std::string& name) {
-    const fs::path folder = fs::path(Media().folder) / "transcode";
-    fs::create_directories(folder);
-    return (folder / name).string();
+    return testing::OutputPath("transcode", name);
 }
 
 struct CopyCase {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/engine/job_runner.h"
 #include "tests/support/media_gen/media_gen.h"
 
 namespace clipwright {
@@ -12,20 +13,7 @@ namespace {
 
 using testing::Media;
 
-std::string MediaInfo(const std::string& inform, const std::string& file) {
-    const std::string command = "mediainfo --Inform='" + inform + "' '" + file + "' 2>/dev/null";
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        size_t n = 0;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        pclose(pipe);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
+using testing::MediaInfo;
 
 TEST(GeneratedMediaTest, MediaInfoSeesThePropertiesAskedFor) {
     EXPECT_EQ(MediaInfo("Video;%Format% %Width%x%Height% %FrameRate%", Media().avi_mpeg4_mp2),
