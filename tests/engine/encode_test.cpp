@@ -233,7 +233,8 @@ TEST(AudioOutputTest, ResamplesToAnotherRateAndChannelCount) {
     const std::string target = OutPath("mono22k.wav");
     const JobResult run = RunJob({Media().mp3_audio_only}, "", target, "ar=22050\nac=1");
     ASSERT_TRUE(run.completed) << run.message;
-    const testing::StreamReport* audio = FirstOf(ReadBack(target), AVMEDIA_TYPE_AUDIO);
+    const testing::FileReport report = ReadBack(target);
+    const testing::StreamReport* audio = FirstOf(report, AVMEDIA_TYPE_AUDIO);
     EXPECT_EQ(audio->sample_rate, 22050);
     EXPECT_EQ(audio->channels, 1);
     EXPECT_NEAR(audio->end_seconds, 3.0, 0.1);
@@ -255,7 +256,8 @@ TEST(AudioOutputTest, LateAudioIsFilledWithSilence) {
     ASSERT_TRUE(job.OpenOutputFile(target)) << job.LastError;
     job.Execute();
     ASSERT_TRUE(job.CompletedNormally) << job.ExceptionMessage;
-    const testing::StreamReport* audio = FirstOf(ReadBack(target), AVMEDIA_TYPE_AUDIO);
+    const testing::FileReport report = ReadBack(target);
+    const testing::StreamReport* audio = FirstOf(report, AVMEDIA_TYPE_AUDIO);
     ASSERT_NE(audio, nullptr);
     EXPECT_NEAR(audio->start_seconds, 0.0, 0.05) << "silence fills the first half second";
     EXPECT_NEAR(audio->end_seconds, 3.5, 0.1);
@@ -382,8 +384,9 @@ TEST(SubtitleOutputTest, DvbSubtitlesGoOutTwiceOthersOnce) {
     testing::JobResult run = testing::RunJob({testing::Media().ts_dvb_subtitles}, "", encoded,
                                              "vcodec=copy\nscodec=dvbsub");
     ASSERT_TRUE(run.completed) << run.build_error << run.message;
+    const testing::FileReport report = testing::ReadBack(encoded);
     const testing::StreamReport* shown_and_cleared =
-        testing::FirstOf(testing::ReadBack(encoded), AVMEDIA_TYPE_SUBTITLE);
+        testing::FirstOf(report, AVMEDIA_TYPE_SUBTITLE);
     ASSERT_NE(shown_and_cleared, nullptr);
     EXPECT_EQ(shown_and_cleared->packets, 4);
 

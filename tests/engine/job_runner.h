@@ -198,6 +198,7 @@ inline FileReport ReadBack(const std::string& file) {
     return report;
 }
 
+// The first stream of that type, or none. The report must outlive the pointer.
 inline const StreamReport* FirstOf(const FileReport& report, AVMediaType type) {
     for (const StreamReport& s : report.streams) {
         if (s.type == type)
