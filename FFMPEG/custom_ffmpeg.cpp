@@ -78,9 +78,36 @@ void TCustomFFmpeg::RunWrapper() {
     Terminate();
 }
 
-void TCustomFFmpeg::Execute() {
-    if (Running || Terminated)
+TFFmpeg::~TFFmpeg() {
+    StopRequested = true;
+    SetPaused(false);
+    if (Worker.joinable())
+        Worker.join();
+}
+
+void TCustomFFmpeg::SetPaused(bool paused) {
+    {
+        std::lock_guard guard(pause_lock_);
+        paused_ = paused;
+    }
+    pause_changed_.notify_all();
+}
+
+void TCustomFFmpeg::WaitWhilePaused() {
+    if (!paused_)
         return;
+    std::unique_lock guard(pause_lock_);
+    pause_changed_.wait(guard, [this] { return !paused_ || StopRequested; });
+}
+
+void TCustomFFmpeg::Execute() {
+    if (BeginRun())
+        RunWrapper();
+}
+
+bool TCustomFFmpeg::BeginRun() {
+    if (Running || Terminated)
+        return false;
     const char* missing = output_files_.empty()  ? "Must supply at least one output file"
                           : input_files_.empty() ? "Must supply at least one input file"
                                                  : nullptr;
@@ -90,13 +117,13 @@ void TCustomFFmpeg::Execute() {
         ExceptionRaised = true;
         ExceptionMessage = missing;
         Terminate();
-        return;
+        return false;
     }
     Running = true;
     StopRequested = false;
     CompletedNormally = false;
     Terminated = false;
-    RunWrapper();
+    return true;
 }
 
 void TCustomFFmpeg::Prepare() {

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -55,11 +58,11 @@ public:
 
     // Lifecycle flags. StopRequested is written by the caller's thread and polled by the
     // job's thread; the others are written by the job's thread.
-    bool Running = false;
+    std::atomic<bool> Running{false};
     std::atomic<bool> StopRequested{false};
-    bool CompletedNormally = false;
-    bool Terminated = false;
-    bool ExceptionRaised = false;
+    std::atomic<bool> CompletedNormally{false};
+    std::atomic<bool> Terminated{false};
+    std::atomic<bool> ExceptionRaised{false};
     std::string ExceptionMessage;
     std::string LastError;
     int64_t ProgressInterval = 500000; // microseconds
@@ -135,6 +138,13 @@ public:
     // The job side of starting: refused when running or terminated; a job without an output
     // or an input ends at once with its message; otherwise the run wrapper runs in place.
     void Execute();
+    // The checks and flags of starting; true when the run wrapper is to run next.
+    bool BeginRun();
+
+    // The cooperative pause: a paused job waits at its stop-request checks until resumed.
+    void SetPaused(bool paused);
+    bool Paused() const { return paused_; }
+    void WaitWhilePaused();
     // The run wrapper: runs the transcode, turns an error into ExceptionRaised and its
     // message, closes what is open, releases the files and ends the job.
     void RunWrapper();
@@ -191,7 +201,10 @@ private:
     void OptNewStream(int media_type);
 
     OptionState options_;
-    int32_t Verbosity_ = 1;
+    std::atomic<int32_t> Verbosity_{1};
+    std::atomic<bool> paused_{false};
+    std::mutex pause_lock_;
+    std::condition_variable pause_changed_;
     std::array<CodecContextPtr, 5> codec_holders_;
     FormatContextPtr format_holder_;
     SwsPtr scaler_holder_;
@@ -208,8 +221,12 @@ private:
 
 class TFFmpeg : public TCustomFFmpeg {
 public:
+    // Asks the job to stop, resumes it when paused and waits for its thread before freeing.
+    ~TFFmpeg() override;
+
     int32_t Index = -1;
-    uint32_t ThreadID = 0;
+    std::atomic<uint32_t> ThreadID{0};
+    std::thread Worker; // the job's worker thread, joined before the job is freed
     TInputOptions InputOptions;
     TOutputOptions OutputOptions;
 };

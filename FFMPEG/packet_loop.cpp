@@ -336,6 +336,9 @@ void Transcoder::MainLoop() {
     const double recording_seconds = static_cast<double>(o.recording_time) / 1000000.0;
     AVPacket* packet = read_packet_.get();
     while (!job_.StopRequested) {
+        job_.WaitWhilePaused();
+        if (job_.StopRequested)
+            break;
         double opts_min = 0.0;
         const int file = ChooseInputFile(opts_min);
         if (file < 0 || opts_min >= recording_seconds || PastSizeLimit())

@@ -147,6 +147,7 @@ void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& ist, AV
 
     AVFrame* frame = encode_frame_.get();
     for (int i = 0; i < nb && !job_.StopRequested; ++i) {
+        job_.WaitWhilePaused();
         // A refcounted picture is handed over by reference; a view is described in place.
         if (final_picture->buf[0] != nullptr) {
             if (av().av_frame_ref(frame, final_picture) < 0)
