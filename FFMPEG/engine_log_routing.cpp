@@ -67,9 +67,12 @@ void EngineLogCallback(void* context, int av_level, const char* format, va_list 
             std::memcpy(buffer, pending.data(), used);
         }
         used = std::min(used, kLogBuffer - 1);
-        // Bounded by the buffer: a longer message is cut, never written past it.
-        std::vsnprintf(buffer + used, kLogBuffer - used, format, args);
+        // Bounded by the buffer: a longer message is cut, never written past it, and what was
+        // kept ends its line (the cut-off part held the line feed).
+        const int wanted = std::vsnprintf(buffer + used, kLogBuffer - used, format, args);
         std::string text(buffer);
+        if (wanted >= 0 && static_cast<size_t>(wanted) >= kLogBuffer - used)
+            text += '\n';
         size_t start = 0;
         for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
             lines.push_back(text.substr(start, end - start));
