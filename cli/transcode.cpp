@@ -1,119 +1,208 @@
 #include "cli/transcode.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <exception>
+#include <mutex>
 #include <string>
+#include <vector>
 
-#include "FFMPEG/custom_ffmpeg.h"
-#include "FFMPEG/job_options.h"
+#include "FFMPEG/engine.h"
 #include "cli/library_folder.h"
 
 namespace clipwright::cli {
 
 namespace {
 
-TCustomFFmpeg* gRunningJob = nullptr;
+std::atomic<bool> gInterrupted{false};
 
-// Ctrl-C asks the job to stop: it finishes its output files and ends.
+// Ctrl-C only raises a flag: the main thread stops the engine, which finishes the outputs.
 extern "C" void OnInterrupt(int) {
-    if (gRunningJob != nullptr)
-        gRunningJob->StopRequested = true;
+    gInterrupted = true;
 }
 
 int Usage() {
     std::fprintf(stderr, "Usage: clipwright-cli transcode -i IN [-I NAME=VALUE]... -o OUT "
-                         "[-O NAME=VALUE]... [--log-level quiet|error|info|debug|all]\n");
+                         "[-O NAME=VALUE]... [-i IN2 ... -o OUT2 ...] [--jobs N] "
+                         "[--log-level quiet|error|info|debug|all]\n");
     return 2;
 }
 
-// The engine level a --log-level name stands for: quiet -1 … all 3.
-bool ParseLevel(const char* name, int& level) {
+bool ParseLevel(const char* name, TLogLevel& level) {
     const char* names[] = {"quiet", "error", "info", "debug", "all"};
     for (int i = 0; i < 5; ++i) {
         if (std::strcmp(name, names[i]) == 0) {
-            level = i - 1;
+            level = static_cast<TLogLevel>(i);
             return true;
         }
     }
     return false;
 }
 
-} // namespace
-
-int RunTranscode(int argc, char* argv[]) {
+struct JobSpec {
     std::string input;
     std::string output;
     std::string input_options;
     std::string output_options;
-    int level = 1;
+    int32_t index = -1;
+    std::string outcome; // "Done", "Fail", "Abort"
+    std::string message;
+};
+
+std::string Clock(double seconds) {
+    const int total = static_cast<int>(seconds);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", total / 3600, total / 60 % 60, total % 60);
+    return text;
+}
+
+} // namespace
+
+int RunTranscode(int argc, char* argv[]) {
+    std::vector<JobSpec> specs;
+    TLogLevel level = llInfo;
+    int limit = 1;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc)
             return Usage();
         const char* value = argv[++i];
-        if (arg == "-i")
-            input = value;
-        else if (arg == "-o")
-            output = value;
-        else if (arg == "-I")
-            input_options += std::string(value) + "\n";
-        else if (arg == "-O")
-            output_options += std::string(value) + "\n";
-        else if (arg == "--log-level") {
+        if (arg == "-i") {
+            JobSpec spec;
+            spec.input = value;
+            specs.push_back(spec);
+        } else if (arg == "--jobs") {
+            limit = std::atoi(value);
+            if (limit < 1)
+                return Usage();
+        } else if (arg == "--log-level") {
             if (!ParseLevel(value, level))
                 return Usage();
-        } else
+        } else if (specs.empty()) {
+            return Usage();
+        } else if (arg == "-o") {
+            specs.back().output = value;
+        } else if (arg == "-I") {
+            specs.back().input_options += std::string(value) + "\n";
+        } else if (arg == "-O") {
+            specs.back().output_options += std::string(value) + "\n";
+        } else {
+            return Usage();
+        }
+    }
+    if (specs.empty())
+        return Usage();
+    for (const JobSpec& spec : specs) {
+        if (spec.output.empty())
             return Usage();
     }
-    if (input.empty() || output.empty())
-        return Usage();
-    if (!BindLibraries())
+
+    TFFmpegEngine engine;
+    if (!engine.LoadAVLib(LibraryFolder(), true)) {
+        std::fprintf(stderr, "%s\n", engine.LastErrMsg().c_str());
         return 2;
+    }
+    engine.SetLogLevel(level);
 
-    TFFmpeg job;
-    job.LogCallback = [level](TCustomFFmpeg&, int line_level, const std::string& text) {
-        if (line_level <= level)
-            std::fprintf(stderr, "%s\n", text.c_str());
+    std::mutex lock;
+    std::condition_variable batch_ended;
+    bool ended = false;
+    bool progress_shown = false;
+    const auto started = std::chrono::steady_clock::now();
+    engine.OnLog = [&](int32_t, TLogLevel line_level, const std::string& message) {
+        if (line_level > level)
+            return;
+        std::lock_guard guard(lock);
+        if (progress_shown)
+            std::fputc('\n', stderr);
+        progress_shown = false;
+        std::fprintf(stderr, "%s\n", message.c_str());
     };
-    try {
-        job.Prepare();
-        job.SetVerbosity(level);
+    if (specs.size() == 1) {
+        engine.OnProgress = [&](int32_t, int32_t frame, int32_t fps, int32_t current, float, float,
+                                int64_t, int32_t total) {
+            const double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            const int percent =
+                total > 0 ? std::min(100, static_cast<int>(100LL * current / total)) : 0;
+            std::string bar(30, ' ');
+            for (int i = 0; i < percent * 30 / 100; ++i)
+                bar[static_cast<size_t>(i)] = '=';
+            std::lock_guard guard(lock);
+            std::fprintf(stderr, "\r[%s] %3d%%  %s  %4d fps  frame %d", bar.c_str(), percent,
+                         Clock(elapsed).c_str(), fps < 0 ? 0 : fps, frame < 0 ? 0 : frame);
+            std::fflush(stderr);
+            progress_shown = true;
+        };
+    }
+    engine.OnTerminate = [&](int32_t index, bool finished, bool exception,
+                             const std::string& message) {
+        std::lock_guard guard(lock);
+        if (index < 0) {
+            ended = true;
+            batch_ended.notify_all();
+            return;
+        }
+        for (JobSpec& spec : specs) {
+            if (spec.index == index) {
+                spec.outcome = finished ? "Done" : exception ? "Fail" : "Abort";
+                spec.message = message;
+            }
+        }
+    };
+
+    bool any_failed = false;
+    for (JobSpec& spec : specs) {
         TInputOptions in;
-        InitInputOptions(in);
-        in.ExtraOptions = input_options;
-        if (!BuildInput(job, input, &in)) {
-            std::fprintf(stderr, "error: %s\n", job.LastError.c_str());
-            return 1;
-        }
+        in.ExtraOptions = spec.input_options;
+        const int32_t index = engine.AddInputFile(spec.input, &in);
         TOutputOptions out;
-        InitOutputOptions(out);
-        out.ExtraOptions = output_options;
-        if (!BuildOutput(job, output, &out)) {
-            std::fprintf(stderr, "error: %s\n", job.LastError.c_str());
-            return 1;
+        out.ExtraOptions = spec.output_options;
+        if (index < 0 || !engine.SetOutputFile(index, spec.output, &out)) {
+            spec.outcome = "Fail";
+            spec.message = engine.LastErrMsg();
+            any_failed = true;
+            if (index >= 0)
+                engine.RemoveTask(index);
+            continue;
         }
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "error: %s\n", error.what());
-        return 1;
+        spec.index = index;
     }
 
-    gRunningJob = &job;
-    std::signal(SIGINT, OnInterrupt);
-    job.Execute();
-    std::signal(SIGINT, SIG_DFL);
-    gRunningJob = nullptr;
-    if (job.ExceptionRaised) {
-        if (level < 0)
-            std::fprintf(stderr, "error: %s\n", job.ExceptionMessage.c_str());
-        return 1;
+    if (engine.TaskCount() > 0) {
+        gInterrupted = false;
+        std::signal(SIGINT, OnInterrupt);
+        engine.StartConvert(limit);
+        std::unique_lock guard(lock);
+        bool stop_sent = false;
+        while (!ended) {
+            batch_ended.wait_for(guard, std::chrono::milliseconds(100));
+            if (gInterrupted && !stop_sent) {
+                guard.unlock();
+                engine.Stop();
+                guard.lock();
+                stop_sent = true;
+            }
+        }
+        std::signal(SIGINT, SIG_DFL);
+        if (progress_shown)
+            std::fputc('\n', stderr);
     }
-    if (!job.CompletedNormally) {
-        std::fprintf(stderr, "error: the conversion was stopped\n");
-        return 1;
+
+    bool any_stopped = false;
+    for (const JobSpec& spec : specs) {
+        std::printf("%s -> %s: %s%s%s\n", spec.input.c_str(), spec.output.c_str(),
+                    spec.outcome.c_str(), spec.message.empty() ? "" : ": ", spec.message.c_str());
+        any_failed = any_failed || spec.outcome == "Fail";
+        any_stopped = any_stopped || spec.outcome == "Abort";
     }
-    return 0;
+    std::fflush(stdout);
+    if (any_stopped && gInterrupted)
+        return 130;
+    return any_failed || any_stopped ? 1 : 0;
 }
 
 } // namespace clipwright::cli

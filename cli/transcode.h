@@ -2,9 +2,10 @@
 
 namespace clipwright::cli {
 
-// `transcode -i IN [-I NAME=VALUE]... -o OUT [-O NAME=VALUE]... [--log-level LEVEL]`:
-// 0 when the job completed normally, 1 when it failed or could not be built, 2 on usage or
-// binding errors.
+// `transcode -i IN [-I NAME=VALUE]... -o OUT [-O NAME=VALUE]... [-i ... -o ...]... [--jobs N]
+// [--log-level LEVEL]`: one job per pair through the engine, N at once, a line per job
+// "IN -> OUT: Done|Fail|Abort[: message]". 0 when every job finished normally, 1 when any
+// failed, 130 when stopped with Ctrl-C, 2 on usage or binding errors.
 int RunTranscode(int argc, char* argv[]);
 
 } // namespace clipwright::cli
