@@ -194,13 +194,31 @@ void TCustomFFmpegEngine::ClearTasks() {
 void TCustomFFmpegEngine::StartConvert(int32_t limit) {
     JoinTerminateThreads();
     ClearLogList();
-    std::lock_guard guard(lock_);
-    next_job_ = 0;
-    terminated_count_ = 0;
-    run_limit_ = limit;
-    pending_count_ = jobs_.Count();
-    for (int i = 0; i < std::max(limit, 1) && pending_count_ > 0; ++i)
-        StartNext();
+    {
+        std::lock_guard guard(lock_);
+        next_job_ = 0;
+        terminated_count_ = 0;
+        run_limit_ = limit;
+        pending_count_ = jobs_.Count();
+        sync_queue_.clear();
+        for (int i = 0; i < std::max(limit, 1) && pending_count_ > 0; ++i)
+            StartNext();
+    }
+    // Synchronous mode: each job runs here, after the wait that stands in for the one-shot
+    // timer of a program with an event loop, and outside the lock (its log lines take the
+    // component list first, then this component's lock).
+    for (;;) {
+        TFFmpeg* job = nullptr;
+        {
+            std::lock_guard guard(lock_);
+            if (sync_queue_.empty())
+                break;
+            job = sync_queue_.front();
+            sync_queue_.erase(sync_queue_.begin());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        StartJob(*job);
+    }
 }
 
 void TCustomFFmpegEngine::StartNext() {
@@ -208,12 +226,10 @@ void TCustomFFmpegEngine::StartNext() {
         return;
     --pending_count_;
     TFFmpeg& job = jobs_[next_job_++];
-    if (run_limit_ <= 0) {
-        // Synchronous mode: the caller's call returns before the job runs in a program with an
-        // event loop; here the wait stands in for that one-shot timer.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    StartJob(job);
+    if (run_limit_ <= 0)
+        sync_queue_.push_back(&job);
+    else
+        StartJob(job);
 }
 
 void TCustomFFmpegEngine::StartJob(TFFmpeg& job) {

@@ -122,6 +122,7 @@ private:
     TLogLevel log_level_ = llInfo;
     int32_t progress_interval_ = 500;
     TConvertPriority thread_priority_ = tpNormal;
+    std::vector<TFFmpeg*> sync_queue_; // synchronous mode: jobs due to run on the caller's thread
     // Threads that end jobs stopped before they started; joined before jobs go away.
     std::vector<std::thread> terminate_threads_;
 };

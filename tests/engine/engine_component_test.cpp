@@ -265,27 +265,24 @@ TEST_F(EngineTest, RemoveTaskRenumbers) {
 TEST_F(EngineTest, PauseHoldsAJobAndResumeContinuesIt) {
     engine_.SetProgressInterval(100);
     AddJob(Media().avi_long, Out("pause.avi"), "vcodec=mpeg4", "re=1");
+    auto reports = [this] {
+        std::lock_guard guard(lock_);
+        return progress_.size();
+    };
+    auto wait_for_more = [&](size_t than) {
+        for (int tries = 0; tries < 1000 && reports() <= than; ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return reports() > than;
+    };
     engine_.StartConvert(1);
-    for (int tries = 0; tries < 200 && progress_.empty(); ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(wait_for_more(0));
     engine_.Pause();
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    size_t before = 0;
-    {
-        std::lock_guard guard(lock_);
-        before = progress_.size();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    {
-        std::lock_guard guard(lock_);
-        EXPECT_EQ(progress_.size(), before) << "a paused job makes no progress";
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // a report in flight lands
+    const size_t before = reports();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(reports(), before) << "a paused job makes no progress";
     engine_.Resume();
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    {
-        std::lock_guard guard(lock_);
-        EXPECT_GT(progress_.size(), before) << "resumed";
-    }
+    EXPECT_TRUE(wait_for_more(before)) << "resumed";
     engine_.Stop();
     ASSERT_TRUE(WaitForBatchEnd());
     EXPECT_EQ(Terminations().front(), (Termination{0, false, false, ""}));
