@@ -62,7 +62,7 @@ protected:
         return index;
     }
     std::string Out(const std::string& name) { return testing::OutputPath("engine", name); }
-    bool WaitForBatchEnd(int seconds = 60) {
+    bool WaitForBatchEnd(int seconds = 300) {
         std::unique_lock guard(lock_);
         return ended_.wait_for(guard, std::chrono::seconds(seconds), [this] {
             return !terminations_.empty() && std::get<0>(terminations_.back()) == -1;
@@ -116,7 +116,7 @@ TEST_F(EngineTest, BuildFailuresSetLastErrMsg) {
 
 TEST_F(EngineTest, RunLimitOfTwoOverFiveJobs) {
     for (int i = 0; i < 5; ++i)
-        AddJob(Media().avi_long, Out("limit" + std::to_string(i) + ".avi"), "vcodec=mpeg4");
+        AddJob(Media().avi_long, Out("limit" + std::to_string(i) + ".avi"), "vcodec=mpeg4\nt=4");
     engine_.StartConvert(2);
     int most = 0;
     int observed_two = 0;
