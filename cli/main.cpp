@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/convert.h"
 #include "cli/probe.h"
 #include "cli/transcode.h"
 
@@ -24,6 +25,10 @@ int main(int argc, char* argv[]) {
         return clipwright::cli::RunProbe(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "transcode") == 0)
         return clipwright::cli::RunTranscode(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "profiles") == 0)
+        return clipwright::cli::RunProfiles(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "convert") == 0)
+        return clipwright::cli::RunConvert(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         PrintUsage(stdout);
         return 0;

@@ -64,10 +64,12 @@ std::string MapDeviceVideoCodec(const std::string& text) {
 
 std::string MapAudioCodec(const std::string& text) {
     static const std::pair<const char*, const char*> kMap[] = {
-        {"aac", "libfaac"},  {"ac3", "ac3"},           {"flac", "flac"},
-        {"asf", "mp3"},      {"mp3", "libmp3lame"},    {"m4a", "mpeg4aac"},
-        {"mpeg4aac", "libfaac"}, {"ra", "ac3"},        {"wma7x", "wmav2"},
-        {"wav", "pcm_s16le"}, {"mpeg4aac_qt", "libfaac"}, {"amr_nb", "libamr_nb"}};
+        {"aac", "libfaac"},         {"ac3", "ac3"},
+        {"flac", "flac"},           {"asf", "mp3"},
+        {"mp3", "libmp3lame"},      {"m4a", "mpeg4aac"},
+        {"mpeg4aac", "libfaac"},    {"ra", "ac3"},
+        {"wma7x", "wmav2"},         {"wav", "pcm_s16le"},
+        {"mpeg4aac_qt", "libfaac"}, {"amr_nb", "libamr_nb"}};
     const std::string codec = Lower(text);
     for (const auto& [from, to] : kMap) {
         if (codec == from)

@@ -11,14 +11,12 @@ namespace {
 using Items = std::vector<std::string>;
 
 // The named lists.
-const Items kSzFull = {"Original Video Size", "128 x 96 (SQCIF)", "160 x 120 (QVGA)",
-                       "176 x 120",           "176 x 144 (QCIF)", "192 x 144",
-                       "208 x 176",           "220 x 176",        "240 x 180",
-                       "320 x 200",           "320 x 240 (VGA)",  "352 x 240",
-                       "352 x 288 (CIF)",     "480 x 272",        "480 x 360",
-                       "480 x 480",           "480 x 576",        "624 x 352",
-                       "640 x 352",           "640 x 480",        "704 x 576 (4CIF)",
-                       "720 x 480",           "720 x 576"};
+const Items kSzFull = {"Original Video Size", "128 x 96 (SQCIF)", "160 x 120 (QVGA)", "176 x 120",
+                       "176 x 144 (QCIF)",    "192 x 144",        "208 x 176",        "220 x 176",
+                       "240 x 180",           "320 x 200",        "320 x 240 (VGA)",  "352 x 240",
+                       "352 x 288 (CIF)",     "480 x 272",        "480 x 360",        "480 x 480",
+                       "480 x 576",           "624 x 352",        "640 x 352",        "640 x 480",
+                       "704 x 576 (4CIF)",    "720 x 480",        "720 x 576"};
 const Items kSzMobile = {"128 x 96 (SQCIF)", "160 x 120 (QVGA)", "176 x 144 (QCIF)", "208 x 176",
                          "220 x 176",        "320 x 240 (VGA)",  "352 x 288 (CIF)"};
 const Items kSzPmp = {"Auto", "160 x 120", "320 x 240", "480 x 272", "720 x 480", "640 x 480"};
@@ -96,8 +94,7 @@ void FillZuneWmv(ProfileLists& l) {
     StereoOriginal(l);
 }
 
-void FillAudioOnly(ProfileLists& l, const char* codec, const Items& rates, int bit_rate,
-                   int rate) {
+void FillAudioOnly(ProfileLists& l, const char* codec, const Items& rates, int bit_rate, int rate) {
     ClearVideo(l);
     l.ComboAudioCodec.Replace({codec}, 0);
     l.ComboAudioBitrate.Replace(kAb13, bit_rate);
@@ -105,10 +102,18 @@ void FillAudioOnly(ProfileLists& l, const char* codec, const Items& rates, int b
     StereoOriginal(l);
 }
 
-void FillM4a(ProfileLists& l) { FillAudioOnly(l, "mpeg4aac", kSr8, 7, 5); }
-void FillMp3(ProfileLists& l) { FillAudioOnly(l, "mp3", kSr8, 9, 5); }
-void FillWav(ProfileLists& l) { FillAudioOnly(l, "pcm_s16le", kSr8W, 7, 4); }
-void FillWma(ProfileLists& l) { FillAudioOnly(l, "wmav2", kSr8W, 7, 5); }
+void FillM4a(ProfileLists& l) {
+    FillAudioOnly(l, "mpeg4aac", kSr8, 7, 5);
+}
+void FillMp3(ProfileLists& l) {
+    FillAudioOnly(l, "mp3", kSr8, 9, 5);
+}
+void FillWav(ProfileLists& l) {
+    FillAudioOnly(l, "pcm_s16le", kSr8W, 7, 4);
+}
+void FillWma(ProfileLists& l) {
+    FillAudioOnly(l, "wmav2", kSr8W, 7, 5);
+}
 
 void FillIPhone(ProfileLists& l, const std::string& size) {
     const bool extra = size == "640 x 480";
@@ -121,8 +126,12 @@ void FillIPhone(ProfileLists& l, const std::string& size) {
     l.ComboSamplingRate.Replace(kSr8, 4);
     StereoOriginal(l);
 }
-void FillIPhoneNormal(ProfileLists& l) { FillIPhone(l, "480 x 320"); }
-void FillIPhoneExtra(ProfileLists& l) { FillIPhone(l, "640 x 480"); }
+void FillIPhoneNormal(ProfileLists& l) {
+    FillIPhone(l, "480 x 320");
+}
+void FillIPhoneExtra(ProfileLists& l) {
+    FillIPhone(l, "640 x 480");
+}
 
 void FillIPod(ProfileLists& l, bool extra) {
     l.ComboVideoCodec.Replace({"MPEG4", "H264"}, 0);
@@ -133,8 +142,12 @@ void FillIPod(ProfileLists& l, bool extra) {
     l.ComboAudioBitrate.Replace(kAb13, IndexOf(kAb13, "64 Kbps"));
     l.ComboSamplingRate.Replace(kSr8, 4);
 }
-void FillIPodNormal(ProfileLists& l) { FillIPod(l, false); }
-void FillIPodExtra(ProfileLists& l) { FillIPod(l, true); }
+void FillIPodNormal(ProfileLists& l) {
+    FillIPod(l, false);
+}
+void FillIPodExtra(ProfileLists& l) {
+    FillIPod(l, true);
+}
 
 void FillIPodTouch(ProfileLists& l, bool extra) {
     l.ComboVideoCodec.Replace({"MPEG4", "H264"}, 0);
@@ -145,8 +158,12 @@ void FillIPodTouch(ProfileLists& l, bool extra) {
     l.ComboAudioBitrate.Replace(kAb13, IndexOf(kAb13, "80 Kbps"));
     l.ComboSamplingRate.Replace(kSr8, 4);
 }
-void FillIPodTouchNormal(ProfileLists& l) { FillIPodTouch(l, false); }
-void FillIPodTouchExtra(ProfileLists& l) { FillIPodTouch(l, true); }
+void FillIPodTouchNormal(ProfileLists& l) {
+    FillIPodTouch(l, false);
+}
+void FillIPodTouchExtra(ProfileLists& l) {
+    FillIPodTouch(l, true);
+}
 
 void FillMobile(ProfileLists& l) {
     l.ComboVideoCodec.Replace({"MPEG4", "H263", "H264"}, 0);
@@ -175,8 +192,12 @@ void FillAvi(ProfileLists& l, bool divx) {
     l.ComboSamplingRate.Replace(kSr8, 5);
     StereoOriginal(l);
 }
-void FillAviNormal(ProfileLists& l) { FillAvi(l, false); }
-void FillAviDivx(ProfileLists& l) { FillAvi(l, true); }
+void FillAviNormal(ProfileLists& l) {
+    FillAvi(l, false);
+}
+void FillAviDivx(ProfileLists& l) {
+    FillAvi(l, true);
+}
 
 void FillContainer(ProfileLists& l, Items codecs, int size, const Items& bit_rates,
                    const std::string& bit_rate, int frame_rate, Items audio, int audio_bit_rate,
@@ -220,9 +241,15 @@ void FillPortable(ProfileLists& l, const std::string& size, const Items& bit_rat
     l.ComboAudioBitrate.Replace(kAb13, 7);
     l.ComboSamplingRate.Replace(kSr8, 5);
 }
-void FillArchos500(ProfileLists& l) { FillPortable(l, "480 x 272", kVb13, "1200 Kbps"); }
-void FillArchos700(ProfileLists& l) { FillPortable(l, "720 x 480", kVbHigh, "2000 Kbps"); }
-void FillZen(ProfileLists& l) { FillPortable(l, "640 x 480", kVb13, "1200 Kbps"); }
+void FillArchos500(ProfileLists& l) {
+    FillPortable(l, "480 x 272", kVb13, "1200 Kbps");
+}
+void FillArchos700(ProfileLists& l) {
+    FillPortable(l, "720 x 480", kVbHigh, "2000 Kbps");
+}
+void FillZen(ProfileLists& l) {
+    FillPortable(l, "640 x 480", kVb13, "1200 Kbps");
+}
 
 void FillBlackBerryMpeg4(ProfileLists& l) {
     l.ComboVideoCodec.Replace({"MPEG4"}, 0);
@@ -265,8 +292,7 @@ const std::vector<ProfileEntry>& Catalogue() {
         {"iPod (*.mp4)", "MP4", FillIPodNormal, BuildIPodOptions},
         {"iPod Extra (640 x 480) (*.mp4)", "MP4", FillIPodExtra, BuildIPodOptions},
         {"iPod Touch (*.mp4)", "MP4", FillIPodTouchNormal, BuildIPodTouchOptions},
-        {"iPod Touch Extra (640 x 480) (*.mp4)", "MP4", FillIPodTouchExtra,
-         BuildIPodTouchOptions},
+        {"iPod Touch Extra (640 x 480) (*.mp4)", "MP4", FillIPodTouchExtra, BuildIPodTouchOptions},
         {"iPod Video For TV (*.mp4)", "MP4", FillIPodExtra, BuildIPodOptions},
         {"3GP - Mobile Video Format (*.3gp)", "3GP", FillMobile, BuildMobileOptions},
         {"3G2 - Mobile Video Format (*.3g2)", "3G2", FillMobile, BuildMobileOptions},

@@ -23,11 +23,12 @@ ProfileLists::ProfileLists() {
 }
 
 std::vector<std::pair<const char*, ProfileList*>> ProfileLists::All() {
-    return {{"ComboVideoCodec", &ComboVideoCodec},       {"ComboVideoSize", &ComboVideoSize},
-            {"ComboVideoBitrate", &ComboVideoBitrate},   {"ComboVideoFramerate", &ComboVideoFramerate},
-            {"ComboAudioCodec", &ComboAudioCodec},       {"ComboAudioBitrate", &ComboAudioBitrate},
-            {"ComboSamplingRate", &ComboSamplingRate},   {"ComboAudioChannels", &ComboAudioChannels},
-            {"ComboAspectRatio", &ComboAspectRatio}};
+    return {
+        {"ComboVideoCodec", &ComboVideoCodec},     {"ComboVideoSize", &ComboVideoSize},
+        {"ComboVideoBitrate", &ComboVideoBitrate}, {"ComboVideoFramerate", &ComboVideoFramerate},
+        {"ComboAudioCodec", &ComboAudioCodec},     {"ComboAudioBitrate", &ComboAudioBitrate},
+        {"ComboSamplingRate", &ComboSamplingRate}, {"ComboAudioChannels", &ComboAudioChannels},
+        {"ComboAspectRatio", &ComboAspectRatio}};
 }
 
 } // namespace clipwright
