@@ -1,0 +1,194 @@
+// clipwright-cli convert: every profile with its defaults on a real file, checked with
+// mediainfo against what the profile and the players ask; the naming and refusal rules.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/media_gen/media_gen.h"
+
+namespace clipwright {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Media;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+};
+
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
+
+CliRun Cli(const std::string& arguments) {
+    CliRun run;
+    const std::string command = std::string(CLI_PATH) + " " + arguments + " 2>/dev/null";
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n = 0;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            run.out.append(buffer, n);
+        const int status = pclose(pipe);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return run;
+}
+
+std::string MediaInfo(const std::string& inform, const std::string& file) {
+    CliRun run;
+    const std::string command = "mediainfo --Inform=" + Quote(inform) + " " + Quote(file);
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[1024];
+        size_t n = 0;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            run.out.append(buffer, n);
+        pclose(pipe);
+    }
+    while (!run.out.empty() && (run.out.back() == '\n' || run.out.back() == '\r'))
+        run.out.pop_back();
+    return run.out;
+}
+
+fs::path Folder(const std::string& name) {
+    const fs::path folder = fs::path(Media().folder) / "convert" / name;
+    fs::create_directories(folder);
+    return folder;
+}
+
+struct ProfileCase {
+    int index;
+    const char* container; // mediainfo's General format
+    const char* video;     // "Format CodecID WxH" or empty for audio only
+    const char* audio;     // "Format SamplingRate Channels"
+};
+
+const std::string kVideoSource = "mp4_h264_aac_560x320.mp4"; // mono 48 kHz AAC, 30 fps
+const std::string kAudioSource = "mp3_44k_stereo_id3v23.mp3";
+
+class ProfileConvertTest : public ::testing::TestWithParam<ProfileCase> {};
+
+TEST_P(ProfileConvertTest, DefaultsGiveAFileThePlayersTake) {
+    const ProfileCase& c = GetParam();
+    const bool video = c.video[0] != '\0';
+    const std::string source =
+        testing::RealMediaPath(video ? kVideoSource.c_str() : kAudioSource.c_str());
+    const fs::path folder = Folder(std::to_string(c.index));
+    const CliRun run = Cli("convert --profile " + std::to_string(c.index) + " --output-folder " +
+                           Quote(folder.string()) + " " + Quote(source));
+    ASSERT_EQ(run.status, 0) << run.out;
+    ASSERT_NE(run.out.find(": Done"), std::string::npos) << run.out;
+    ASSERT_FALSE(fs::is_empty(folder));
+    const std::string file = fs::directory_iterator(folder)->path().string();
+
+    EXPECT_EQ(MediaInfo("General;%Format%", file), c.container);
+    if (video) {
+        EXPECT_EQ(MediaInfo("Video;%Format% %CodecID% %Width%x%Height%", file), c.video);
+        const std::string format = MediaInfo("Video;%Format%", file);
+        if (format == "MPEG-4 Visual") {
+            EXPECT_EQ(MediaInfo("Video;%Format_Profile%", file).rfind("Simple@", 0), 0u);
+        }
+        EXPECT_NE(MediaInfo("Video;%Format_Settings_BVOP%", file), "Yes") << "no B-frames";
+    } else {
+        EXPECT_EQ(MediaInfo("General;%VideoCount%", file), "");
+    }
+    EXPECT_EQ(MediaInfo("Audio;%Format% %SamplingRate% %Channel(s)%", file), c.audio);
+    if (MediaInfo("Audio;%Format%", file) == "AAC") {
+        EXPECT_LE(std::stoi(MediaInfo("Audio;%BitRate%", file)), 161000);
+        EXPECT_EQ(MediaInfo("Audio;%Format_AdditionalFeatures%", file), "LC");
+    }
+}
+
+// Sizes: the profile's selection, or the source's 560x320 for "Original Video Size".
+INSTANTIATE_TEST_SUITE_P(
+    AllProfiles, ProfileConvertTest,
+    ::testing::Values(ProfileCase{0, "MPEG-4", "MPEG-4 Visual mp4v-20 320x240", "AAC 44100 2"},
+                      ProfileCase{1, "Windows Media", "WMV2 WMV2 320x240", "WMA 48000 2"},
+                      ProfileCase{3, "MPEG-4", "", "AAC 48000 2"},
+                      ProfileCase{4, "MPEG Audio", "", "MPEG Audio 48000 2"},
+                      ProfileCase{5, "Wave", "", "PCM 44100 2"},
+                      ProfileCase{6, "Windows Media", "", "WMA 48000 2"},
+                      ProfileCase{8, "MPEG-4", "MPEG-4 Visual mp4v-20 480x320", "AAC 44100 2"},
+                      ProfileCase{9, "MPEG-4", "MPEG-4 Visual mp4v-20 640x480", "AAC 44100 2"},
+                      ProfileCase{10, "MPEG-4", "MPEG-4 Visual mp4v-20 320x240", "AAC 44100 1"},
+                      ProfileCase{11, "MPEG-4", "MPEG-4 Visual mp4v-20 640x480", "AAC 44100 1"},
+                      ProfileCase{12, "MPEG-4", "MPEG-4 Visual mp4v-20 480x320", "AAC 44100 1"},
+                      ProfileCase{13, "MPEG-4", "MPEG-4 Visual mp4v-20 640x480", "AAC 44100 1"},
+                      ProfileCase{14, "MPEG-4", "MPEG-4 Visual mp4v-20 640x480", "AAC 44100 1"},
+                      ProfileCase{16, "MPEG-4", "MPEG-4 Visual mp4v-20 176x144", "AMR 8000 1"},
+                      ProfileCase{17, "MPEG-4", "MPEG-4 Visual mp4v-20 176x144", "AMR 8000 1"},
+                      ProfileCase{18, "AVI", "MPEG-4 Visual XVID 560x320", "PCM 48000 2"},
+                      ProfileCase{19, "AVI", "MPEG-4 Visual DX50 560x320", "MPEG Audio 48000 2"},
+                      ProfileCase{20, "MPEG-4", "MPEG-4 Visual mp4v-20 560x320", "AAC 44100 2"},
+                      ProfileCase{21, "MPEG-4", "MPEG-4 Visual mp4v-20 560x320", "AAC 44100 2"},
+                      ProfileCase{22, "MPEG-PS", "MPEG Video  320x240", "MPEG Audio 44100 2"},
+                      ProfileCase{23, "MPEG-PS", "MPEG Video  320x240", "MPEG Audio 44100 2"},
+                      ProfileCase{24, "Windows Media", "WMV2 WMV2 320x240", "WMA 48000 2"},
+                      ProfileCase{26, "AVI", "MPEG-4 Visual XVID 480x272", "MPEG Audio 48000 2"},
+                      ProfileCase{27, "AVI", "MPEG-4 Visual XVID 720x480", "MPEG Audio 48000 2"},
+                      ProfileCase{28, "MPEG-4", "MPEG-4 Visual mp4v-20 320x240", "AAC 44100 2"},
+                      ProfileCase{29, "AVI", "H.263 H263 176x144", "MPEG Audio 44100 2"},
+                      ProfileCase{30, "MPEG-4", "MPEG-4 Visual mp4v-20 176x144", "AMR 8000 1"},
+                      ProfileCase{31, "AVI", "MPEG-4 Visual XVID 640x480", "MPEG Audio 48000 2"},
+                      ProfileCase{32, "AVI", "MPEG-4 Visual XVID 640x480", "MPEG Audio 48000 2"}),
+    [](const auto& info) { return "profile_" + std::to_string(info.param.index); });
+
+TEST(CliConvertTest, H264ChoicesAreBaselineAtTheirLevel) {
+    const fs::path folder = Folder("h264");
+    const std::string source = testing::RealMediaPath(kVideoSource.c_str());
+    CliRun run = Cli("convert --profile 10 --video-codec H264 --output-folder " +
+                     Quote(folder.string()) + " " + Quote(source));
+    ASSERT_EQ(run.status, 0) << run.out;
+    const std::string file = (folder / "mp4_h264_aac_560x320.mp4").string();
+    EXPECT_EQ(MediaInfo("Video;%Format% %Format_Profile%", file), "AVC Constrained Baseline@L1.3");
+    run = Cli("convert --profile 8 --video-codec H264 --overwrite --output-folder " +
+              Quote(folder.string()) + " " + Quote(source));
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(MediaInfo("Video;%Format_Profile%", file), "Constrained Baseline@L3");
+}
+
+TEST(CliConvertTest, NamesSelectionsAndRefusals) {
+    const fs::path folder = Folder("naming");
+    const std::string source = testing::RealMediaPath(kAudioSource.c_str());
+    const std::string arguments = "convert --profile " + Quote("WAV - Waveform Audio (*.wav)") +
+                                  " --sampling-rate " + Quote("22050 Hz") +
+                                  " --channels Mono --volume 10 --output-folder " +
+                                  Quote(folder.string()) + " " + Quote(source);
+    CliRun run = Cli(arguments);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out,
+              source + " -> " + (folder / "mp3_44k_stereo_id3v23.wav").string() + ": Done\n");
+    EXPECT_EQ(MediaInfo("Audio;%SamplingRate% %Channel(s)%",
+                        (folder / "mp3_44k_stereo_id3v23.wav").string()),
+              "22050 1");
+    run = Cli(arguments);
+    EXPECT_NE(run.out.find("mp3_44k_stereo_id3v23-1.wav: Done"), std::string::npos) << run.out;
+
+    run = Cli("convert --profile 5 --sampling-rate " + Quote("11025 Hz") + " --output-folder " +
+              Quote(folder.string()) + " " + Quote(source));
+    EXPECT_EQ(run.status, 2);
+    run =
+        Cli("convert --profile 2 --output-folder " + Quote(folder.string()) + " " + Quote(source));
+    EXPECT_EQ(run.status, 2) << "a separator is no profile";
+
+    // An output that would be the input itself is refused, and the input stays as it was.
+    const fs::path own = Folder("own");
+    const fs::path input = own / "tone.wav";
+    fs::copy_file(testing::RealMediaPath("wav_pcm16_48k_mono.wav"), input,
+                  fs::copy_options::overwrite_existing);
+    const auto size = fs::file_size(input);
+    run = Cli("convert --profile 5 --overwrite --output-folder " + Quote(own.string()) + " " +
+              Quote(input.string()));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find(": Fail: the output would replace the input"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(fs::file_size(input), size);
+}
+
+} // namespace
+} // namespace clipwright

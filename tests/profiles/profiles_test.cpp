@@ -1,0 +1,252 @@
+// The profile list, the fillers' lists and selections, and what the builders make of them.
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/profiles/builders.h"
+#include "app/profiles/catalogue.h"
+#include "app/profiles/output_naming.h"
+
+namespace clipwright {
+namespace {
+
+using Items = std::vector<std::string>;
+
+ProfileLists Filled(const std::string& caption, std::string* type = nullptr) {
+    ProfileLists lists;
+    std::string output_type;
+    EXPECT_TRUE(FillProfileCombos(lists, caption, output_type)) << caption;
+    if (type != nullptr)
+        *type = output_type;
+    return lists;
+}
+
+TOutputOptions Built(const ProfileLists& lists, const std::string& caption) {
+    const ProfileEntry* entry = FindProfile(caption);
+    TOutputOptions options;
+    InitOutputOptions(options);
+    entry->Build(lists, entry->OutputType, options);
+    return options;
+}
+
+TEST(ProfileListTest, ThirtyThreeEntriesWithFourSeparators) {
+    const Items& entries = ProfileListEntries();
+    ASSERT_EQ(entries.size(), 33u);
+    EXPECT_EQ(entries[0], "Zune Mpeg4 Video (*.mp4)");
+    EXPECT_EQ(entries[14], "iPod Video For TV (*.mp4)");
+    EXPECT_EQ(entries[32], "iRiver PMP100 (*.avi)");
+    for (size_t i : {2u, 7u, 15u, 25u}) {
+        EXPECT_EQ(entries[i], kProfileSeparator);
+        EXPECT_TRUE(IsProfileSeparator(entries[i]));
+        EXPECT_EQ(FindProfile(entries[i]), nullptr);
+    }
+    EXPECT_EQ(std::string(kProfileSeparator).size(), 55u);
+    EXPECT_TRUE(IsProfileSeparator("x              ----y"));
+    EXPECT_FALSE(IsProfileSeparator("             ----"));
+    int profiles = 0;
+    for (const std::string& entry : entries)
+        profiles += FindProfile(entry) != nullptr ? 1 : 0;
+    EXPECT_EQ(profiles, 29);
+    EXPECT_EQ(FindProfile("iPod (*.MP4)"), nullptr) << "captions match exactly";
+}
+
+TEST(ProfileFillerTest, ZuneListsAndTheTrailingSpace) {
+    std::string type;
+    const ProfileLists l = Filled("Zune Mpeg4 Video (*.mp4)", &type);
+    EXPECT_EQ(type, "MP4");
+    EXPECT_EQ(l.ComboVideoSize.Items, (Items{"320 x 240 ", "640 x 480"}));
+    EXPECT_EQ(l.ComboVideoSize.Text(), "320 x 240 ");
+    EXPECT_EQ(l.ComboVideoBitrate.Text(), "1500 Kbps");
+    EXPECT_EQ(l.ComboVideoFramerate.Items, (Items{"29.97 fps"}));
+    EXPECT_EQ(l.ComboAudioBitrate.Text(), "128 Kbps");
+    EXPECT_EQ(l.ComboSamplingRate.Items[0], "8000  Hz");
+    EXPECT_EQ(l.ComboSamplingRate.Text(), "44100 Hz");
+}
+
+TEST(ProfileFillerTest, AudioProfilesClearTheVideoLists) {
+    const ProfileLists l = Filled("M4A - Mpeg4 Audio File (*.m4a)");
+    for (const ProfileList* list :
+         {&l.ComboVideoCodec, &l.ComboVideoSize, &l.ComboVideoBitrate, &l.ComboVideoFramerate}) {
+        EXPECT_TRUE(list->Items.empty());
+        EXPECT_EQ(list->ItemIndex, -1);
+    }
+    EXPECT_EQ(l.ComboSamplingRate.Text(), "48000 Hz");
+    EXPECT_EQ(Filled("MP3 - Mpeg Layer3 Audio (*.mp3)").ComboAudioBitrate.Text(), "192 Kbps");
+}
+
+TEST(ProfileFillerTest, MonoKeptUntilAProfileSetsTheChannels) {
+    ProfileLists lists;
+    std::string type;
+    FillProfileCombos(lists, "3GP - Mobile Video Format (*.3gp)", type);
+    EXPECT_EQ(lists.ComboAudioChannels.Text(), "Mono");
+    FillProfileCombos(lists, "BlackBerry MPEG-4 Video (*.mp4)", type);
+    EXPECT_EQ(lists.ComboAudioChannels.Text(), "Mono");
+    FillProfileCombos(lists, "MOV - QuickTime Video (*.mov)", type);
+    EXPECT_EQ(lists.ComboAudioChannels.Text(), "Stereo");
+}
+
+TEST(ProfileFillerTest, IPhoneAndIPhoneExtra) {
+    ProfileLists l = Filled("iPhone (*.mp4)");
+    EXPECT_EQ(l.ComboVideoSize.Items, (Items{"480 x 320"}));
+    EXPECT_EQ(l.ComboVideoBitrate.Text(), "1200 Kbps");
+    EXPECT_EQ(l.ComboAudioBitrate.Text(), "80 Kbps");
+    l = Filled("iPhone Extra (640 x 480) (*.mp4)");
+    EXPECT_EQ(l.ComboVideoSize.Items, (Items{"640 x 480"}));
+    EXPECT_EQ(l.ComboVideoBitrate.Text(), "1500 Kbps");
+    EXPECT_EQ(l.ComboAudioBitrate.Text(), "128 Kbps");
+}
+
+TEST(ProfileFillerTest, MpegAudioListsAndOtherSelections) {
+    EXPECT_EQ(Filled("MPEG-1 Movie (*.mpg)").ComboAudioCodec.Items, (Items{"mp2"}));
+    const ProfileLists mpeg2 = Filled("MPEG-2 Movie (*.mpg)");
+    EXPECT_EQ(mpeg2.ComboAudioCodec.Items, (Items{"mp2", "ac3"}));
+    EXPECT_EQ(mpeg2.ComboVideoBitrate.Text(), "2000 Kbps");
+    EXPECT_EQ(mpeg2.ComboVideoSize.Text(), "320 x 240 (VGA)");
+    EXPECT_EQ(mpeg2.ComboVideoFramerate.Text(), "25.0 fps");
+    const ProfileLists avi = Filled("AVI - Audio Video Interleave (*.avi)");
+    EXPECT_EQ(avi.ComboVideoBitrate.Items.size(), 11u);
+    EXPECT_EQ(avi.ComboAudioCodec.Text(), "pcm_s16le");
+    EXPECT_EQ(Filled("Archos AV700 (*.avi)").ComboVideoBitrate.Text(), "2000 Kbps");
+    EXPECT_EQ(Filled("Archos AV500/GMini402 (*.avi)").ComboVideoSize.Text(), "480 x 272");
+    const ProfileLists bb = Filled("BlackBerry 3GP Video (*.3gp)");
+    EXPECT_EQ(bb.ComboSamplingRate.Items, (Items{"8000  Hz", "16000 Hz"}));
+    EXPECT_EQ(bb.ComboVideoFramerate.Text(), "15 fps");
+    EXPECT_EQ(Filled("iPod Video For TV (*.mp4)").ComboVideoSize.Items, (Items{"640 x 480"}));
+}
+
+TEST(ProfileBuilderTest, DivxAviDefaults) {
+    const TOutputOptions o = Built(Filled("AVI - DivX Video (*.avi)"), "AVI - DivX Video (*.avi)");
+    EXPECT_EQ(o.VideoCodec, "mpeg4");
+    EXPECT_EQ(o.AudioCodec, "libmp3lame");
+    EXPECT_EQ(o.VideoBitrate, 1200000);
+    EXPECT_EQ(o.AudioBitrate, 128000);
+    EXPECT_EQ(o.AudioSampleRate, 48000);
+    EXPECT_EQ(o.AudioChannels, 2);
+    EXPECT_EQ(o.FrameSize, "");
+    EXPECT_NE(o.ExtraOptions.find("vtag=DX50"), std::string::npos);
+}
+
+TEST(ProfileBuilderTest, Mp4CodecChoices) {
+    const std::string caption = "MP4 - MPEG4 Video (*.mp4)";
+    ProfileLists l = Filled(caption);
+    l.ComboVideoCodec.Select(2);
+    EXPECT_EQ(Built(l, caption).VideoCodec, "libxvid");
+    l.ComboVideoCodec.Select(1);
+    EXPECT_EQ(Built(l, caption).VideoCodec, "libx264");
+    EXPECT_EQ(Built(l, caption).AudioCodec, "libfaac");
+}
+
+TEST(ProfileBuilderTest, MobileAndBlackBerry3gp) {
+    const std::string caption = "3GP - Mobile Video Format (*.3gp)";
+    ProfileLists l = Filled(caption);
+    TOutputOptions o = Built(l, caption);
+    EXPECT_EQ(o.AudioCodec, "libamr_nb");
+    EXPECT_EQ(o.AudioBitrate, 7400);
+    EXPECT_EQ(o.AudioSampleRate, 8000);
+    EXPECT_EQ(o.AudioChannels, 1);
+    EXPECT_EQ(o.FrameSize, "176x144");
+    EXPECT_EQ(o.VideoBitrate, 128000);
+    l.ComboAudioCodec.Select(1);
+    EXPECT_EQ(Built(l, caption).AudioCodec, "libamr_nb") << "mpeg4aac changes nothing";
+
+    const std::string bb = "BlackBerry 3GP Video (*.3gp)";
+    ProfileLists b = Filled(bb);
+    b.ComboAudioChannels.Select(0);
+    o = Built(b, bb);
+    EXPECT_EQ(o.AudioCodec, "libamr_nb");
+    EXPECT_EQ(o.AudioBitrate, 4750);
+    EXPECT_EQ(o.AudioChannels, 1) << "3GP is mono whatever the list says";
+    EXPECT_EQ(o.FrameRate, "15");
+}
+
+TEST(ProfileBuilderTest, AudioOnlyProfiles) {
+    TOutputOptions o =
+        Built(Filled("MP3 - Mpeg Layer3 Audio (*.mp3)"), "MP3 - Mpeg Layer3 Audio (*.mp3)");
+    EXPECT_TRUE(o.DisableVideo);
+    EXPECT_EQ(o.VideoCodec, "");
+    EXPECT_EQ(o.VideoBitrate, 0);
+    EXPECT_EQ(o.AudioCodec, "libmp3lame");
+    EXPECT_EQ(o.AudioBitrate, 192000);
+    o = Built(Filled("WAV - Waveform Audio (*.wav)"), "WAV - Waveform Audio (*.wav)");
+    EXPECT_EQ(o.AudioCodec, "pcm_s16le");
+    EXPECT_TRUE(o.DisableVideo);
+}
+
+TEST(ProfileBuilderTest, MendedAutoSizeAndFrameRates) {
+    // "Auto" keeps the source size instead of failing the job.
+    const TOutputOptions o =
+        Built(Filled("Creative Zen Vision (*.avi)"), "Creative Zen Vision (*.avi)");
+    ProfileLists l = Filled("Archos AV500/GMini402 (*.avi)");
+    l.ComboVideoSize.Select(0);
+    EXPECT_EQ(l.ComboVideoSize.Text(), "Auto");
+    EXPECT_EQ(Built(l, "Archos AV500/GMini402 (*.avi)").FrameSize, "");
+    EXPECT_EQ(o.FrameSize, "640x480");
+    EXPECT_NE(o.ExtraOptions.find("vtag=XVID"), std::string::npos);
+
+    EXPECT_EQ(FrameRateOfText("Auto"), "");
+    EXPECT_EQ(FrameRateOfText("14.985 fps"), "15000/1001");
+    EXPECT_EQ(FrameRateOfText("23.975 fps"), "24000/1001");
+    EXPECT_EQ(FrameRateOfText("29.97 fps"), "30000/1001");
+    EXPECT_EQ(FrameRateOfText("25.0 fps"), "25.0");
+    EXPECT_EQ(FrameRateOfText("11 fps"), "11");
+    EXPECT_EQ(Built(Filled("Zune Mpeg4 Video (*.mp4)"), "Zune Mpeg4 Video (*.mp4)").FrameRate,
+              "30000/1001");
+}
+
+TEST(ProfileBuilderTest, PlayersGetBaselineH264) {
+    ProfileLists l = Filled("iPod (*.mp4)");
+    l.ComboVideoCodec.Select(1);
+    TOutputOptions o = Built(l, "iPod (*.mp4)");
+    EXPECT_EQ(o.VideoCodec, "libx264");
+    EXPECT_EQ(o.AudioCodec, "libfaac");
+    EXPECT_NE(o.ExtraOptions.find("profile=baseline"), std::string::npos);
+    EXPECT_NE(o.ExtraOptions.find("level=13"), std::string::npos);
+    EXPECT_EQ(o.AudioChannels, -1) << "channels follow the source";
+    l.ComboVideoCodec.Select(0);
+    EXPECT_EQ(Built(l, "iPod (*.mp4)").ExtraOptions, "") << "nothing for MPEG-4";
+}
+
+TEST(ProfileBuilderTest, FrameSizesVolumeAndAspect) {
+    EXPECT_EQ(GetFrameSize("176 x 144 (QCIF)"), "176x144");
+    EXPECT_EQ(GetFrameSize("320 x 240 "), "320x240");
+    EXPECT_EQ(GetFrameSize("Original Video Size"), "original");
+    EXPECT_EQ(GetFrameSize("Auto"), "Auto");
+
+    EXPECT_EQ(VolumeLevel(10), 600);
+    EXPECT_EQ(VolumeLevel(0), 1);
+    EXPECT_EQ(VolumeLevel(5), 255);
+    EXPECT_EQ(VolumeLevel(11), 255);
+    EXPECT_EQ(VolumeLabel(6), "120%");
+
+    EXPECT_EQ(DisplayAspectValue(0, "720x480"), "1.5");
+    EXPECT_EQ(DisplayAspectValue(0, "1280x720"), "1.7778");
+    EXPECT_EQ(DisplayAspectValue(0, "640x480"), "1.3333");
+    EXPECT_EQ(DisplayAspectValue(0, " "), "1.3333");
+    EXPECT_EQ(DisplayAspectValue(0, "big"), "1.3333");
+    EXPECT_EQ(DisplayAspectValue(0, "200x100"), "2");
+    EXPECT_EQ(DisplayAspectValue(1, "720x480"), "4:3");
+    EXPECT_EQ(DisplayAspectValue(2, ""), "16:9");
+}
+
+TEST(OutputNamingTest, NumberedUnlessOverwriting) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("clipwright-naming-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string input = "/somewhere/clip.avi";
+    EXPECT_EQ(OutputFileName(input, folder.string(), "MP4", false), (folder / "clip.mp4").string());
+    std::ofstream(folder / "clip.mp4") << "x";
+    EXPECT_EQ(OutputFileName(input, folder.string(), "MP4", false),
+              (folder / "clip-1.mp4").string());
+    std::ofstream(folder / "clip-1.mp4") << "x";
+    EXPECT_EQ(OutputFileName(input, folder.string(), "MP4", false),
+              (folder / "clip-2.mp4").string());
+    EXPECT_EQ(OutputFileName(input, folder.string(), "MP4", true), (folder / "clip.mp4").string());
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
+} // namespace clipwright
