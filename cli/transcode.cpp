@@ -42,7 +42,7 @@ bool ParseLevel(const char* name, TLogLevel& level) {
     return false;
 }
 
-struct JobSpec {
+struct JobRequest {
     std::string input;
     std::string output;
     std::string input_options;
@@ -62,7 +62,7 @@ std::string Clock(double seconds) {
 } // namespace
 
 int RunTranscode(int argc, char* argv[]) {
-    std::vector<JobSpec> specs;
+    std::vector<JobRequest> requests;
     TLogLevel level = llInfo;
     int limit = 1;
     for (int i = 0; i < argc; ++i) {
@@ -71,9 +71,9 @@ int RunTranscode(int argc, char* argv[]) {
             return Usage();
         const char* value = argv[++i];
         if (arg == "-i") {
-            JobSpec spec;
-            spec.input = value;
-            specs.push_back(spec);
+            JobRequest request;
+            request.input = value;
+            requests.push_back(request);
         } else if (arg == "--jobs") {
             limit = std::atoi(value);
             if (limit < 1)
@@ -81,22 +81,22 @@ int RunTranscode(int argc, char* argv[]) {
         } else if (arg == "--log-level") {
             if (!ParseLevel(value, level))
                 return Usage();
-        } else if (specs.empty()) {
+        } else if (requests.empty()) {
             return Usage();
         } else if (arg == "-o") {
-            specs.back().output = value;
+            requests.back().output = value;
         } else if (arg == "-I") {
-            specs.back().input_options += std::string(value) + "\n";
+            requests.back().input_options += std::string(value) + "\n";
         } else if (arg == "-O") {
-            specs.back().output_options += std::string(value) + "\n";
+            requests.back().output_options += std::string(value) + "\n";
         } else {
             return Usage();
         }
     }
-    if (specs.empty())
+    if (requests.empty())
         return Usage();
-    for (const JobSpec& spec : specs) {
-        if (spec.output.empty())
+    for (const JobRequest& request : requests) {
+        if (request.output.empty())
             return Usage();
     }
 
@@ -121,7 +121,7 @@ int RunTranscode(int argc, char* argv[]) {
         progress_shown = false;
         std::fprintf(stderr, "%s\n", message.c_str());
     };
-    if (specs.size() == 1) {
+    if (requests.size() == 1) {
         engine.OnProgress = [&](int32_t, int32_t frame, int32_t fps, int32_t current, float, float,
                                 int64_t, int32_t total) {
             const double elapsed =
@@ -146,30 +146,30 @@ int RunTranscode(int argc, char* argv[]) {
             batch_ended.notify_all();
             return;
         }
-        for (JobSpec& spec : specs) {
-            if (spec.index == index) {
-                spec.outcome = finished ? "Done" : exception ? "Fail" : "Abort";
-                spec.message = message;
+        for (JobRequest& request : requests) {
+            if (request.index == index) {
+                request.outcome = finished ? "Done" : exception ? "Fail" : "Abort";
+                request.message = message;
             }
         }
     };
 
     bool any_failed = false;
-    for (JobSpec& spec : specs) {
+    for (JobRequest& request : requests) {
         TInputOptions in;
-        in.ExtraOptions = spec.input_options;
-        const int32_t index = engine.AddInputFile(spec.input, &in);
+        in.ExtraOptions = request.input_options;
+        const int32_t index = engine.AddInputFile(request.input, &in);
         TOutputOptions out;
-        out.ExtraOptions = spec.output_options;
-        if (index < 0 || !engine.SetOutputFile(index, spec.output, &out)) {
-            spec.outcome = "Fail";
-            spec.message = engine.LastErrMsg();
+        out.ExtraOptions = request.output_options;
+        if (index < 0 || !engine.SetOutputFile(index, request.output, &out)) {
+            request.outcome = "Fail";
+            request.message = engine.LastErrMsg();
             any_failed = true;
             if (index >= 0)
                 engine.RemoveTask(index);
             continue;
         }
-        spec.index = index;
+        request.index = index;
     }
 
     if (engine.TaskCount() > 0) {
@@ -193,11 +193,11 @@ int RunTranscode(int argc, char* argv[]) {
     }
 
     bool any_stopped = false;
-    for (const JobSpec& spec : specs) {
-        std::printf("%s -> %s: %s%s%s\n", spec.input.c_str(), spec.output.c_str(),
-                    spec.outcome.c_str(), spec.message.empty() ? "" : ": ", spec.message.c_str());
-        any_failed = any_failed || spec.outcome == "Fail";
-        any_stopped = any_stopped || spec.outcome == "Abort";
+    for (const JobRequest& request : requests) {
+        std::printf("%s -> %s: %s%s%s\n", request.input.c_str(), request.output.c_str(),
+                    request.outcome.c_str(), request.message.empty() ? "" : ": ", request.message.c_str());
+        any_failed = any_failed || request.outcome == "Fail";
+        any_stopped = any_stopped || request.outcome == "Abort";
     }
     std::fflush(stdout);
     if (any_stopped && gInterrupted)
