@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev
           libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-          libavfilter-dev libopencore-amrnb-dev mediainfo)
+          libavfilter-dev libopencore-amrnb-dev mediainfo qt6-base-dev)
 
 missing=()
 for p in "${packages[@]}"; do
