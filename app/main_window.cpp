@@ -1,0 +1,561 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDirIterator>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
+#include <QStatusBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+#include <exception>
+#include <stdexcept>
+
+#include "app/profiles/builders.h"
+#include "app/profiles/catalogue.h"
+#include "app/profiles/list_texts.h"
+
+namespace clipwright {
+
+namespace {
+
+constexpr const char* kWebSite = "https://www.vexlane.example/clipwright";
+constexpr const char* kSupportMail = "mailto:support@vexlane.example";
+
+QString ProgramFolder() {
+    return QCoreApplication::applicationDirPath();
+}
+
+} // namespace
+
+TForm4::TForm4(QWidget* parent) : QDialog(parent) {
+    setObjectName("Form4");
+    setWindowTitle("Additional Options");
+    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
+    auto* group = new QGroupBox(" Additional Options ", this);
+    CheckBoxOverWrite = new QCheckBox("Overwrite Existing File With The Same Name", group);
+    CheckBoxOverWrite->setObjectName("CheckBoxOverWrite");
+    SpinEdit1 = new QSpinBox(group);
+    SpinEdit1->setObjectName("SpinEdit1");
+    SpinEdit1->setRange(26, 47);
+    SpinEdit1->setValue(27);
+    auto* done = new QPushButton("Done", this);
+    connect(done, &QPushButton::clicked, this, &QDialog::close);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(CheckBoxOverWrite, 0, 0, 1, 2);
+    grid->addWidget(new QLabel(" Drop Down Items in Output Format List", group), 1, 0);
+    grid->addWidget(SpinEdit1, 1, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addWidget(done, 0, Qt::AlignRight);
+}
+
+TForm1::TForm1() {
+    setObjectName("Form1");
+    setWindowTitle("Clipwright");
+    setAcceptDrops(true);
+    BuildLayout();
+    BuildMenus();
+    driver_ = std::make_unique<ConversionDriver>(engine_, *this);
+
+    // Engine events come on worker threads: copy and post to the window, return at once.
+    engine_.OnProgress = [this](int32_t index, int32_t frame, int32_t fps, int32_t current, float,
+                                float, int64_t size, int32_t total) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, index, frame, fps, current, size, total] {
+                driver_->EngineProgress(index, frame, fps, current, size, total);
+            },
+            Qt::QueuedConnection);
+    };
+    engine_.OnTerminate = [this](int32_t index, bool finished, bool exception,
+                                 const std::string& message) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, index, finished, exception, message] {
+                driver_->EngineTerminate(index, finished, exception, message);
+            },
+            Qt::QueuedConnection);
+    };
+
+    const std::string library_folder = (ProgramFolder() + "/Common Files").toStdString();
+    if (!engine_.LoadAVLib(library_folder, true)) {
+        Inform("Some files are missing. Please re-install this software");
+        return;
+    }
+    started_ = true;
+    TrackBar1->setValue(5);
+    TrackBar1Change();
+    for (const std::string& entry : ProfileListEntries())
+        ComboOutputFormat->addItem(QString::fromStdString(entry));
+    ComboOutputFormat->setMaxVisibleItems(25);
+    ComboOutputFormat->setCurrentIndex(0);
+
+    WorkerThread1.OnStart = [this](TWorkerThread*, TWorkerExecuteThread*, void*&) {
+        AddFiles(pending_files_);
+    };
+    Form4 = new TForm4(this);
+    connect(Form4->SpinEdit1, qOverload<int>(&QSpinBox::valueChanged), this,
+            [this](int rows) { ComboOutputFormat->setMaxVisibleItems(rows); });
+    LoadSettings();
+    connect(ComboOutputFormat, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this](int) { ComboOutputFormatChange(); });
+    ComboOutputFormatChange();
+}
+
+TForm1::~TForm1() {
+    engine_.OnProgress = nullptr;
+    engine_.OnTerminate = nullptr;
+    engine_.Stop();
+    engine_.ClearTasks();
+}
+
+void TForm1::BuildLayout() {
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    auto named = [](auto* widget, const char* name) {
+        widget->setObjectName(name);
+        return widget;
+    };
+
+    auto* folder_row = new QHBoxLayout;
+    EditOutputFolder = named(new QLineEdit(central), "EditOutputFolder");
+    EditOutputFolder->setReadOnly(true);
+    auto* browse = named(new QToolButton(central), "ButtonBrowseForFolder");
+    browse->setText("...");
+    browse->setToolTip("Browse For Folder");
+    connect(browse, &QToolButton::clicked, this, [this] {
+        if (!driver_->Converting())
+            BrowseForFolder();
+    });
+    folder_row->addWidget(new QLabel("Output Folder : ", central));
+    folder_row->addWidget(EditOutputFolder, 1);
+    folder_row->addWidget(browse);
+    ComboOutputFormat = named(new QComboBox(central), "ComboOutputFormat");
+    folder_row->addWidget(new QLabel("Output Format : ", central));
+    folder_row->addWidget(ComboOutputFormat, 1);
+    layout->addLayout(folder_row);
+
+    auto combo = [&](QGroupBox* group, QGridLayout* grid, int row, const char* label,
+                     const char* name, ProfileList* list) {
+        auto* box = named(new QComboBox(group), name);
+        grid->addWidget(new QLabel(label, group), row, 0);
+        grid->addWidget(box, row, 1);
+        combos_.emplace_back(box, list);
+        disable_while_converting_.push_back(box);
+        return box;
+    };
+    auto* settings_row = new QHBoxLayout;
+    auto* video = new QGroupBox(" Video Settings ", central);
+    auto* video_grid = new QGridLayout(video);
+    combo(video, video_grid, 0, "Video Size : ", "ComboVideoSize", &lists_.ComboVideoSize);
+    combo(video, video_grid, 1, "Video Bitrate : ", "ComboVideoBitrate", &lists_.ComboVideoBitrate);
+    combo(video, video_grid, 2, "Video Framerate : ", "ComboVideoFramerate",
+          &lists_.ComboVideoFramerate);
+    combo(video, video_grid, 3, "Video Codec : ", "ComboVideoCodec", &lists_.ComboVideoCodec);
+    auto* audio = new QGroupBox(" Audio Settings ", central);
+    auto* audio_grid = new QGridLayout(audio);
+    combo(audio, audio_grid, 0, "Audio Bitrate :", "ComboAudioBitrate", &lists_.ComboAudioBitrate);
+    combo(audio, audio_grid, 1, "Audio Channels :", "ComboAudioChannels",
+          &lists_.ComboAudioChannels);
+    combo(audio, audio_grid, 2, "Sampling Rate : ", "ComboSamplingRate", &lists_.ComboSamplingRate);
+    combo(audio, audio_grid, 3, "Audio Codec : ", "ComboAudioCodec", &lists_.ComboAudioCodec);
+    auto* general = new QGroupBox(" General Settings ", central);
+    auto* general_grid = new QGridLayout(general);
+    ComboLetterBox = named(new QComboBox(general), "ComboLetterBox");
+    ComboLetterBox->addItems({"None", "LetterBox"});
+    ComboLetterBox->setToolTip("Add a letterbox to keep video aspect ratio");
+    general_grid->addWidget(new QLabel("Video Zoom : ", general), 0, 0);
+    general_grid->addWidget(ComboLetterBox, 0, 1);
+    combo(general, general_grid, 1, "Aspect Ratio : ", "ComboAspectRatio",
+          &lists_.ComboAspectRatio);
+    TrackBar1 = named(new QSlider(Qt::Horizontal, general), "TrackBar1");
+    TrackBar1->setRange(0, 10);
+    LabelVolume = named(new QLabel(general), "LabelVolume");
+    connect(TrackBar1, &QSlider::valueChanged, this, [this](int) { TrackBar1Change(); });
+    general_grid->addWidget(new QLabel("Volume : ", general), 2, 0);
+    general_grid->addWidget(TrackBar1, 2, 1);
+    general_grid->addWidget(LabelVolume, 2, 2);
+    settings_row->addWidget(video);
+    settings_row->addWidget(audio);
+    settings_row->addWidget(general);
+    layout->addLayout(settings_row);
+    PushListsToCombos();
+
+    ListView1 = named(new QTreeWidget(central), "ListView1");
+    ListView1->setRootIsDecorated(false);
+    ListView1->setColumnCount(7);
+    const std::pair<const char*, int> columns[] = {
+        {"Video File Name", 300}, {"Video Size", 90}, {"FrameRate", 90}, {"Duration", 60},
+        {"Output", 65},           {"Progress", 57},   {"Frames", 60}};
+    QStringList headers;
+    for (const auto& [caption, width] : columns)
+        headers << caption;
+    ListView1->setHeaderLabels(headers);
+    for (int i = 0; i < 7; ++i) {
+        ListView1->setColumnWidth(i, columns[i].second);
+        if (i > 0)
+            ListView1->headerItem()->setTextAlignment(i, Qt::AlignCenter);
+    }
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    layout->addWidget(ListView1, 1);
+
+    auto* buttons = new QHBoxLayout;
+    auto button = [&](const char* caption, const char* name, const char* hint) {
+        auto* b = named(new QPushButton(caption, central), name);
+        if (hint != nullptr)
+            b->setToolTip(hint);
+        buttons->addWidget(b);
+        return b;
+    };
+    auto* add = button("Add Files", "ButtonAddFile", "Add Files to Convert");
+    auto* convert = button("Convert Now !", "ButtonConvert", "Start Conversion");
+    auto* stop = button("Stop Convert", "ButtonStopConvert", "Stop Conversion");
+    auto* stop_small = button("Stop", "ButtonStopSmall", nullptr);
+    auto* remove = button("Remove", "ButtonRemove", "Remove A Single File From List");
+    auto* clear = button("Clear All ", "ButtonClearAll", "Clear All Files Listed");
+    connect(add, &QPushButton::clicked, this, [this] { ButtonAddFileClick(); });
+    connect(convert, &QPushButton::clicked, this, [this] { driver_->ButtonConvertClick(); });
+    connect(stop, &QPushButton::clicked, this, [this] { driver_->ButtonStopConvertClick(); });
+    connect(stop_small, &QPushButton::clicked, stop, &QPushButton::click);
+    connect(remove, &QPushButton::clicked, this, [this] { DeleteSelectedItem1Click(); });
+    connect(clear, &QPushButton::clicked, this, [this] { ClearAllItems1Click(); });
+    disable_while_converting_.insert(disable_while_converting_.end(),
+                                     {add, convert, remove, clear, ComboOutputFormat, browse,
+                                      ComboLetterBox, TrackBar1, ListView1});
+    ProgressBar1 = named(new QProgressBar(central), "ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    layout->addLayout(buttons);
+    layout->addWidget(ProgressBar1);
+    setCentralWidget(central);
+
+    const int widths[] = {150, 300, 50};
+    for (int i = 0; i < 3; ++i) {
+        status_[i] = new QLabel(this);
+        status_[i]->setMinimumWidth(widths[i]);
+        statusBar()->addWidget(status_[i], i == 1 ? 1 : 0);
+    }
+    statusBar()->setObjectName("StatusBar1");
+    status_[0]->setText("Ready");
+}
+
+void TForm1::BuildMenus() {
+    QMenu* file = menuBar()->addMenu("File");
+    file->addAction("Add Files", this, [this] { ButtonAddFileClick(); });
+    file->addSeparator();
+    file->addAction("Convert", this, [this] { driver_->ButtonConvertClick(); });
+    file->addSeparator();
+    file->addAction("Exit", this, [] { std::exit(0); });
+    QMenu* options = menuBar()->addMenu("Options");
+    options->addAction("Set Additional Options", this, [this] { Form4->show(); });
+    QMenu* help = menuBar()->addMenu("Help");
+    help->addAction("Open Help File", this, [] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(ProgramFolder() + "/help/index.html"));
+    });
+    help->addSeparator();
+    help->addAction("Visit Vexlane Website", this,
+                    [] { QDesktopServices::openUrl(QUrl(kWebSite)); });
+    help->addSeparator();
+    help->addAction("About", this, [this] {
+        QMessageBox about(this);
+        about.setWindowTitle("About");
+        about.setTextFormat(Qt::RichText);
+        about.setText(QString("<b>Clipwright 4.0</b><br><a href=\"%1\">%1</a><br>"
+                              "<a href=\"%2\">Contact Support Department</a>")
+                          .arg(kWebSite, kSupportMail));
+        about.setStandardButtons(QMessageBox::Ok);
+        about.exec();
+    });
+
+    PopupListView1 = new QMenu(this);
+    PopupListView1->setObjectName("PopupListView1");
+    PopupListView1->addAction("Check All Items", this, [this] { CheckAllItems(true); });
+    PopupListView1->addAction("Uncheck All Items", this, [this] { CheckAllItems(false); });
+    PopupListView1->addSeparator();
+    PopupListView1->addAction("Remove Selected Item", this, [this] { DeleteSelectedItem1Click(); });
+    PopupListView1->addAction("Clear All Items", this, [this] { ClearAllItems1Click(); });
+    connect(ListView1, &QTreeWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupListView1->popup(ListView1->mapToGlobal(at)); });
+    disable_while_converting_.push_back(menuBar());
+}
+
+void TForm1::PushListsToCombos() {
+    for (auto& [box, list] : combos_) {
+        const QSignalBlocker quiet(box);
+        box->clear();
+        for (const std::string& item : list->Items)
+            box->addItem(QString::fromStdString(item));
+        box->setCurrentIndex(list->ItemIndex);
+    }
+}
+
+void TForm1::PullCombosToLists() {
+    for (auto& [box, list] : combos_)
+        list->Select(box->currentIndex());
+}
+
+void TForm1::ComboOutputFormatChange() {
+    const QString text = ComboOutputFormat->currentText();
+    if (IsProfileSeparator(text.toStdString())) {
+        const QSignalBlocker quiet(ComboOutputFormat);
+        ComboOutputFormat->setCurrentIndex(last_profile_index_);
+        return;
+    }
+    PullCombosToLists();
+    FillProfileCombos(lists_, text.toStdString(), output_type_);
+    PushListsToCombos();
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setText(4, QString::fromStdString(output_type_));
+    ComboOutputFormat->setMaxVisibleItems(Form4 != nullptr ? Form4->SpinEdit1->value() : 25);
+    last_profile_index_ = ComboOutputFormat->currentIndex();
+}
+
+void TForm1::TrackBar1Change() {
+    const int position = TrackBar1->value();
+    LabelVolume->setText(QString::number(position));
+    LabelVolume->setText(QString::fromStdString(VolumeLabel(position)));
+    volume_level_ = VolumeLevel(position);
+}
+
+void TForm1::AddFileRow(const QString& file) {
+    auto* row = new QTreeWidgetItem(ListView1);
+    row->setText(0, file);
+    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+    row->setCheckState(0, Qt::Checked);
+    for (int i = 1; i < 7; ++i)
+        row->setTextAlignment(i, Qt::AlignCenter);
+    TAVProbe& probe = engine_.AVProbe();
+    if (!probe.LoadFile(file.toStdString(), "")) {
+        row->setText(5, "Error");
+        return;
+    }
+    TAVFileInfo info;
+    probe.GetFileInfo(info);
+    if (probe.VideoStreamCount() != 0) {
+        TAVVideoInfo video;
+        probe.GetVideoInfo(video);
+        row->setText(1, QString::fromStdString(VideoSizeText(video.Width, video.Height)));
+        const auto rate = FrameRateText(video.FrameRateNum, video.FrameRateDen);
+        if (!rate)
+            throw std::runtime_error("frame rate with a zero denominator");
+        row->setText(2, QString::fromStdString(*rate));
+    } else {
+        row->setText(1, " ");
+        row->setText(2, " ");
+    }
+    row->setText(3, QString::fromStdString(DurationText(info.Duration)));
+    row->setText(4, QString::fromStdString(output_type_));
+    probe.CloseFile();
+}
+
+void TForm1::AddFiles(const QStringList& files) {
+    try {
+        for (const QString& file : files) {
+            AddFileRow(file);
+            ListView1->scrollToItem(ListView1->topLevelItem(ListView1->topLevelItemCount() - 1));
+            QCoreApplication::processEvents();
+        }
+    } catch (const std::exception&) {
+        // The rows added so far stay; the rest is dropped without a message.
+    }
+}
+
+void TForm1::ButtonAddFileClick() {
+    if (driver_->Converting())
+        return;
+    engine_.ClearTasks();
+    ClearRowProgress();
+    driver_->AddingFiles = true;
+    pending_files_ = QFileDialog::getOpenFileNames(this, QString(), QString(),
+                                                   OpenDialogNameFilters().join(";;"));
+    try {
+        if (!pending_files_.isEmpty())
+            WorkerThread1.Start();
+    } catch (...) {
+    }
+    driver_->AddingFiles = false;
+}
+
+void TForm1::DeleteSelectedItem1Click() {
+    if (driver_->AddingFiles)
+        return;
+    delete ListView1->currentItem();
+}
+
+void TForm1::ClearAllItems1Click() {
+    if (driver_->AddingFiles || driver_->Converting())
+        return;
+    engine_.ClearTasks();
+    ListView1->clear();
+}
+
+void TForm1::CheckAllItems(bool checked) {
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+}
+
+void TForm1::LoadSettings() {
+    QSettings settings("Vexlane", "Clipwright");
+    EditOutputFolder->setText(settings.value("Output Folder").toString());
+    bool ok = settings.contains("ComboOutputFormat") && settings.contains("Overwrite") &&
+              settings.contains("DropDownItems") && settings.contains("LetterBox");
+    if (ok) {
+        const int profile = settings.value("ComboOutputFormat").toInt();
+        if (profile >= 0)
+            ComboOutputFormat->setCurrentIndex(profile < ComboOutputFormat->count() ? profile : -1);
+        Form4->CheckBoxOverWrite->setChecked(settings.value("Overwrite").toBool());
+        const int rows = settings.value("DropDownItems").toInt();
+        if (rows >= 0)
+            Form4->SpinEdit1->setValue(rows);
+        const int letter_box = settings.value("LetterBox").toInt();
+        if (letter_box >= 0)
+            ComboLetterBox->setCurrentIndex(letter_box);
+    } else {
+        SaveSettings(); // the first run creates the five values
+    }
+}
+
+void TForm1::SaveSettings() {
+    QSettings settings("Vexlane", "Clipwright");
+    settings.setValue("Output Folder", EditOutputFolder->text());
+    settings.setValue("ComboOutputFormat", ComboOutputFormat->currentIndex());
+    settings.setValue("Overwrite", Form4->CheckBoxOverWrite->isChecked());
+    settings.setValue("DropDownItems", Form4->SpinEdit1->value());
+    settings.setValue("LetterBox", ComboLetterBox->currentIndex());
+    settings.sync();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (driver_->Converting()) {
+        event->ignore();
+        return;
+    }
+    SaveSettings();
+    event->accept();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !driver_->Converting())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const QStringList extensions = SupportedExtensions();
+    QStringList files;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        const QString path = url.toLocalFile();
+        if (QFileInfo(path).isDir()) {
+            QDirIterator walk(path, QDir::Files, QDirIterator::Subdirectories);
+            QStringList found;
+            while (walk.hasNext()) {
+                const QString file = walk.next();
+                if (extensions.contains(QFileInfo(file).suffix().toLower()))
+                    found << file;
+            }
+            found.sort();
+            files << found;
+        } else if (extensions.contains(QFileInfo(path).suffix().toLower())) {
+            files << path;
+        }
+    }
+    if (files.isEmpty())
+        return;
+    driver_->AddingFiles = true;
+    pending_files_ = files;
+    WorkerThread1.Start();
+    driver_->AddingFiles = false;
+    event->acceptProposedAction();
+}
+
+// ---- DriverView ----
+
+int TForm1::RowCount() const {
+    return ListView1->topLevelItemCount();
+}
+bool TForm1::RowChecked(int row) const {
+    return ListView1->topLevelItem(row)->checkState(0) == Qt::Checked;
+}
+QString TForm1::RowCaption(int row) const {
+    return ListView1->topLevelItem(row)->text(0);
+}
+QString TForm1::RowVideoSize(int row) const {
+    return ListView1->topLevelItem(row)->text(1);
+}
+void TForm1::SetRowProgress(int row, const QString& text) {
+    ListView1->topLevelItem(row)->setText(5, text);
+}
+void TForm1::SetRowFrames(int row, const QString& text) {
+    ListView1->topLevelItem(row)->setText(6, text);
+}
+void TForm1::ClearRowProgress() {
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        ListView1->topLevelItem(i)->setText(5, "");
+        ListView1->topLevelItem(i)->setText(6, "");
+    }
+}
+void TForm1::ShowRow(int row) {
+    ListView1->scrollToItem(ListView1->topLevelItem(row));
+}
+void TForm1::SetProgressBar(int percent) {
+    ProgressBar1->setValue(percent);
+}
+void TForm1::SetStatusText(int panel, const QString& text) {
+    status_[panel]->setText(text);
+}
+QString TForm1::OutputFolder() const {
+    return EditOutputFolder->text();
+}
+bool TForm1::Overwrite() const {
+    return Form4->CheckBoxOverWrite->isChecked();
+}
+
+void TForm1::BuildOutputOptions(int row, TOutputOptions& options) {
+    PullCombosToLists();
+    const ProfileEntry* profile = FindProfile(ComboOutputFormat->currentText().toStdString());
+    if (profile == nullptr)
+        throw std::runtime_error("no profile");
+    profile->Build(lists_, output_type_, options);
+    options.AudioVolume = volume_level_;
+    options.AspectRatio =
+        DisplayAspectValue(lists_.ComboAspectRatio.ItemIndex, RowVideoSize(row).toStdString());
+}
+
+void TForm1::Inform(const QString& text) {
+    QMessageBox::information(this, "Information", text);
+}
+
+bool TForm1::AskYesNo(const QString& text) {
+    return QMessageBox::question(this, "Confirmation", text) == QMessageBox::Yes;
+}
+
+void TForm1::BrowseForFolder() {
+    QFileDialog dialog(this, "Select Output Directory");
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setLabelText(QFileDialog::LookIn, "Choose the required output directory below :");
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        EditOutputFolder->setText(dialog.selectedFiles().first());
+}
+
+void TForm1::EnableAll(bool enabled) {
+    for (QWidget* widget : disable_while_converting_)
+        widget->setEnabled(enabled);
+    Form4->setEnabled(enabled);
+}
+
+} // namespace clipwright

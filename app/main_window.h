@@ -1,0 +1,125 @@
+// TForm1, the main window: the profile and parameter lists, the file list, the buttons, menus
+// and status bar, adding files, settings and the dialogs. It adapts app/profiles/ to its combo
+// boxes and renders the conversion driver; it holds no profile knowledge of its own.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStringList>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <memory>
+#include <string>
+
+#include "FFMPEG/engine.h"
+#include "app/conversion_driver.h"
+#include "app/profiles/profile_lists.h"
+#include "components/worker_thread.h"
+
+namespace clipwright {
+
+// The general options dialog ("Additional Options").
+class TForm4 : public QDialog {
+public:
+    explicit TForm4(QWidget* parent);
+    QCheckBox* CheckBoxOverWrite;
+    QSpinBox* SpinEdit1;
+};
+
+class TForm1 : public QMainWindow, public DriverView {
+public:
+    TForm1();
+    ~TForm1() override;
+
+    // False when the libraries could not be bound (the message has been shown).
+    bool Started() const { return started_; }
+
+    // Settings through QSettings("Vexlane", "Clipwright").
+    void LoadSettings();
+    void SaveSettings();
+
+    // The add path of the open dialog, drops and tests: each file probed, a row each.
+    void AddFiles(const QStringList& files);
+    void ComboOutputFormatChange();
+    void ButtonAddFileClick();
+    void DeleteSelectedItem1Click();
+    void ClearAllItems1Click();
+    void CheckAllItems(bool checked);
+    void TrackBar1Change();
+
+    ConversionDriver& Driver() { return *driver_; }
+    TFFmpegEngine& Engine() { return engine_; }
+    QTreeWidget* ListView1 = nullptr;
+    QComboBox* ComboOutputFormat = nullptr;
+    QLineEdit* EditOutputFolder = nullptr;
+    QSlider* TrackBar1 = nullptr;
+    QLabel* LabelVolume = nullptr;
+    QComboBox* ComboLetterBox = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    TForm4* Form4 = nullptr;
+
+    // DriverView.
+    int RowCount() const override;
+    bool RowChecked(int row) const override;
+    QString RowCaption(int row) const override;
+    QString RowVideoSize(int row) const override;
+    void SetRowProgress(int row, const QString& text) override;
+    void SetRowFrames(int row, const QString& text) override;
+    void ClearRowProgress() override;
+    void ShowRow(int row) override;
+    void SetProgressBar(int percent) override;
+    void SetStatusText(int panel, const QString& text) override;
+    QString OutputFolder() const override;
+    bool Overwrite() const override;
+    std::string OutputType() const override { return output_type_; }
+    void BuildOutputOptions(int row, TOutputOptions& options) override;
+    void Inform(const QString& text) override;
+    bool AskYesNo(const QString& text) override;
+    void BrowseForFolder() override;
+    void EnableAll(bool enabled) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildLayout();
+    void BuildMenus();
+    void PushListsToCombos();
+    void PullCombosToLists();
+    void AddFileRow(const QString& file);
+
+    TFFmpegEngine engine_;
+    std::unique_ptr<ConversionDriver> driver_;
+    TWorkerThread WorkerThread1;
+    QStringList pending_files_;
+    ProfileLists lists_;
+    std::string output_type_;
+    int last_profile_index_ = 0;
+    bool started_ = false;
+    int volume_level_ = 255;
+    QLabel* status_[3] = {};
+    std::vector<std::pair<QComboBox*, ProfileList*>> combos_;
+    std::vector<QWidget*> disable_while_converting_;
+    QMenu* PopupListView1 = nullptr;
+};
+
+// The open dialog's filter, as the file list defines it ("desc|patterns|…|").
+QString OpenDialogFilter();
+// The same as Qt name filters ("desc (patterns)").
+QStringList OpenDialogNameFilters();
+// The extensions of the "All Supported Files" entry, lower-case without the dot.
+QStringList SupportedExtensions();
+
+} // namespace clipwright

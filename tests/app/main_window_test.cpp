@@ -1,0 +1,209 @@
+// The main window on the real widgets (offscreen): the file list, profiles, settings and the
+// conversion driver with real conversions.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/main_window.h"
+#include "tests/engine/job_runner.h"
+#include "tests/support/media_gen/media_gen.h"
+
+namespace clipwright {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Media;
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "app_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        auto* application = new QApplication(argc, argv);
+        // Settings of the tests' own, not the user's.
+        const QString folder = QString::fromStdString(Media().folder) + "/settings";
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+        return application;
+    }();
+    return *app;
+}
+
+// The window with its message boxes and folder browser recorded instead of shown.
+class TestWindow : public TForm1 {
+public:
+    std::vector<QString> informed;
+    bool answer = true;
+    int questions = 0;
+    void Inform(const QString& text) override { informed.push_back(text); }
+    bool AskYesNo(const QString&) override {
+        ++questions;
+        return answer;
+    }
+    void BrowseForFolder() override {}
+};
+
+bool ProcessUntil(const std::function<bool()>& done, int ms = 60000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+void ClearSettings() {
+    QSettings settings("Vexlane", "Clipwright");
+    settings.clear();
+    settings.sync();
+}
+
+QString Cell(TForm1& w, int row, int column) {
+    return w.ListView1->topLevelItem(row)->text(column);
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        ClearSettings();
+    }
+};
+
+TEST_F(MainWindowTest, FileListColumnsAndRows) {
+    TestWindow w;
+    ASSERT_TRUE(w.Started());
+    QTreeWidgetItem* header = w.ListView1->headerItem();
+    EXPECT_EQ(header->text(0), "Video File Name");
+    EXPECT_EQ(header->text(3), "Duration");
+    EXPECT_EQ(w.ListView1->columnWidth(0), 300);
+    EXPECT_EQ(w.ListView1->columnWidth(4), 65);
+    w.AddFiles({QString::fromStdString(Media().mp3_audio_only),
+                QString::fromStdString(Media().mp4_h264_aac),
+                QString::fromStdString(Media().m4v_unknown_length),
+                QString::fromStdString(Media().avi_film_rate),
+                QString::fromStdString(Media().random_avi),
+                QString::fromStdString(Media().mp3_audio_only)});
+    ASSERT_EQ(w.ListView1->topLevelItemCount(), 6);
+    EXPECT_EQ(Cell(w, 0, 1), " ");
+    EXPECT_EQ(Cell(w, 0, 2), " ");
+    EXPECT_EQ(Cell(w, 0, 3), "00:00:03");
+    EXPECT_EQ(Cell(w, 0, 4), "MP4");
+    EXPECT_EQ(Cell(w, 1, 1), "640x480");
+    EXPECT_EQ(Cell(w, 1, 2), "29.97");
+    EXPECT_EQ(Cell(w, 2, 3), "Unknown");
+    EXPECT_EQ(Cell(w, 3, 2), "23.98");
+    EXPECT_EQ(Cell(w, 4, 5), "Error");
+    EXPECT_EQ(Cell(w, 4, 1), "");
+    EXPECT_EQ(w.ListView1->topLevelItem(5)->checkState(0), Qt::Checked) << "twice, two rows";
+}
+
+TEST_F(MainWindowTest, ProfilesSeparatorAndAudioOnlyLists) {
+    TestWindow w;
+    auto* video_codec = w.findChild<QComboBox*>("ComboVideoCodec");
+    ASSERT_NE(video_codec, nullptr);
+    w.AddFiles({QString::fromStdString(Media().mp3_audio_only)});
+    w.ComboOutputFormat->setCurrentIndex(3); // M4A
+    EXPECT_EQ(video_codec->count(), 0);
+    EXPECT_EQ(w.findChild<QComboBox*>("ComboVideoSize")->count(), 0);
+    EXPECT_EQ(Cell(w, 0, 4), "M4A");
+    w.ComboOutputFormat->setCurrentIndex(4); // MP3
+    w.ComboOutputFormat->setCurrentIndex(7); // a separator
+    EXPECT_EQ(w.ComboOutputFormat->currentIndex(), 4);
+    EXPECT_EQ(w.findChild<QComboBox*>("ComboAudioBitrate")->currentText(), "192 Kbps");
+}
+
+TEST_F(MainWindowTest, SettingsAreCreatedRestoredAndApplied) {
+    {
+        TestWindow first;
+        QSettings settings("Vexlane", "Clipwright");
+        for (const char* key :
+             {"Output Folder", "ComboOutputFormat", "Overwrite", "DropDownItems", "LetterBox"})
+            EXPECT_TRUE(settings.contains(key)) << key;
+        EXPECT_EQ(first.ComboOutputFormat->currentText(), "Zune Mpeg4 Video (*.mp4)");
+        first.ComboOutputFormat->setCurrentIndex(5); // WAV
+        first.EditOutputFolder->setText("/tmp");
+        first.Form4->CheckBoxOverWrite->setChecked(true);
+        first.Form4->SpinEdit1->setValue(40);
+        EXPECT_EQ(first.ComboOutputFormat->maxVisibleItems(), 40);
+        first.close();
+    }
+    TestWindow second;
+    EXPECT_EQ(second.ComboOutputFormat->currentText(), "WAV - Waveform Audio (*.wav)");
+    EXPECT_EQ(second.findChild<QComboBox*>("ComboAudioCodec")->currentText(), "pcm_s16le");
+    EXPECT_EQ(second.EditOutputFolder->text(), "/tmp");
+    EXPECT_TRUE(second.Form4->CheckBoxOverWrite->isChecked());
+    EXPECT_EQ(second.ComboOutputFormat->maxVisibleItems(), 40);
+}
+
+TEST_F(MainWindowTest, ConvertChecksBeforeStarting) {
+    TestWindow w;
+    w.Driver().ButtonConvertClick();
+    EXPECT_EQ(w.informed.back(), "Please Add Files To Convert!");
+    w.AddFiles({QString::fromStdString(Media().mp3_audio_only)});
+    w.EditOutputFolder->setText("");
+    w.Driver().ButtonConvertClick();
+    EXPECT_EQ(w.informed.back(), "Please select an output folder!");
+    w.EditOutputFolder->setText("/no/such/folder ");
+    w.Driver().ButtonConvertClick();
+    EXPECT_EQ(w.informed.back(), MissingFolderText("/no/such/folder "));
+    EXPECT_FALSE(w.Driver().Converting());
+}
+
+TEST_F(MainWindowTest, ConvertsTheCheckedRowsThroughTheWindow) {
+    TestWindow w;
+    const fs::path out = fs::path(Media().folder) / "window";
+    fs::create_directories(out);
+    w.EditOutputFolder->setText(QString::fromStdString(out.string()));
+    w.ComboOutputFormat->setCurrentIndex(18); // AVI
+    w.AddFiles({QString::fromStdString(testing::RealMediaPath("mp4_h264_aac_560x320.mp4")),
+                QString::fromStdString(Media().avi_mpeg4_mp2),
+                QString::fromStdString(testing::RealMediaPath("flv_sorenson_mp3_320x240.flv"))});
+    w.ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    w.Driver().ButtonConvertClick();
+    EXPECT_FALSE(w.ComboOutputFormat->isEnabled()) << "disabled while converting";
+    ASSERT_TRUE(ProcessUntil(
+        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
+    EXPECT_EQ(Cell(w, 0, 5), "Done");
+    EXPECT_EQ(Cell(w, 1, 5), "");
+    EXPECT_EQ(Cell(w, 2, 5), "Done");
+    EXPECT_TRUE(w.ComboOutputFormat->isEnabled());
+    for (const char* name : {"mp4_h264_aac_560x320.avi", "flv_sorenson_mp3_320x240.avi"}) {
+        const testing::FileReport report = testing::ReadBack((out / name).string());
+        EXPECT_TRUE(report.opened) << name;
+        EXPECT_NE(testing::FirstOf(report, AVMEDIA_TYPE_VIDEO), nullptr) << name;
+    }
+}
+
+TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
+    TestWindow w;
+    const fs::path out = fs::path(Media().folder) / "window_stop";
+    fs::create_directories(out);
+    w.EditOutputFolder->setText(QString::fromStdString(out.string()));
+    w.ComboOutputFormat->setCurrentIndex(18); // AVI
+    w.AddFiles({QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv")),
+                QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"))});
+    w.Driver().ButtonConvertClick();
+    ASSERT_TRUE(ProcessUntil([&] { return !Cell(w, 0, 5).isEmpty(); }));
+    EXPECT_FALSE(w.close()) << "no closing while converting";
+    w.answer = false;
+    w.Driver().ButtonStopConvertClick();
+    EXPECT_EQ(w.questions, 1);
+    w.answer = true;
+    w.Driver().ButtonStopConvertClick();
+    ASSERT_TRUE(ProcessUntil(
+        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
+    EXPECT_EQ(Cell(w, 0, 5), "Abort");
+    EXPECT_EQ(Cell(w, 1, 5), "") << "no row after a stop";
+    EXPECT_TRUE(w.close()) << "closing is allowed again";
+}
+
+} // namespace
+} // namespace clipwright
