@@ -89,8 +89,10 @@ void ConversionDriver::AddFileToFFMPEG() {
 
     try {
         const std::string source = view_.RowCaption(current_row_).trimmed().toStdString();
-        const std::string output = OutputFileName(source, view_.OutputFolder().toStdString(),
-                                                  extension_type, view_.Overwrite());
+        // The folder as checked: without the blanks around it, which name no folder here.
+        const std::string output =
+            OutputFileName(source, view_.OutputFolder().trimmed().toStdString(), extension_type,
+                           view_.Overwrite());
         std::error_code error;
         if (std::filesystem::equivalent(source, output, error)) {
             // Writing the output would destroy the input.

@@ -138,6 +138,7 @@ void TForm1::BuildLayout() {
     auto* browse = named(new QToolButton(central), "ButtonBrowseForFolder");
     browse->setText("...");
     browse->setToolTip("Browse For Folder");
+    browse->setToolTipDuration(30000);
     connect(browse, &QToolButton::clicked, this, [this] {
         if (!driver_->Converting())
             BrowseForFolder();
@@ -179,6 +180,7 @@ void TForm1::BuildLayout() {
     ComboLetterBox = named(new QComboBox(general), "ComboLetterBox");
     ComboLetterBox->addItems({"None", "LetterBox"});
     ComboLetterBox->setToolTip("Add a letterbox to keep video aspect ratio");
+    ComboLetterBox->setToolTipDuration(30000);
     general_grid->addWidget(new QLabel("Video Zoom : ", general), 0, 0);
     general_grid->addWidget(ComboLetterBox, 0, 1);
     combo(general, general_grid, 1, "Aspect Ratio : ", "ComboAspectRatio",
@@ -217,8 +219,10 @@ void TForm1::BuildLayout() {
     auto* buttons = new QHBoxLayout;
     auto button = [&](const char* caption, const char* name, const char* hint) {
         auto* b = named(new QPushButton(caption, central), name);
-        if (hint != nullptr)
+        if (hint != nullptr) {
             b->setToolTip(hint);
+            b->setToolTipDuration(30000);
+        }
         buttons->addWidget(b);
         return b;
     };

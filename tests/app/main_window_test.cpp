@@ -3,7 +3,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QSettings>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QStandardPaths>
+#include <QUrl>
+
+#include <fstream>
 
 #include <filesystem>
 #include <functional>
@@ -203,6 +208,44 @@ TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
     EXPECT_EQ(Cell(w, 0, 5), "Abort");
     EXPECT_EQ(Cell(w, 1, 5), "") << "no row after a stop";
     EXPECT_TRUE(w.close()) << "closing is allowed again";
+}
+
+TEST_F(MainWindowTest, LastRowUncheckedAndAFolderWithATrailingSpace) {
+    TestWindow w;
+    const fs::path out = fs::path(Media().folder) / "window_last";
+    fs::create_directories(out);
+    w.EditOutputFolder->setText(QString::fromStdString(out.string()) + " ");
+    w.ComboOutputFormat->setCurrentIndex(5); // WAV
+    w.AddFiles({QString::fromStdString(Media().mp3_audio_only),
+                QString::fromStdString(Media().mkv_audio_first)});
+    w.ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    w.Driver().ButtonConvertClick();
+    ASSERT_TRUE(ProcessUntil(
+        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
+    EXPECT_EQ(Cell(w, 0, 5), "Done");
+    EXPECT_EQ(Cell(w, 1, 5), "");
+    EXPECT_TRUE(fs::exists(out / "tone_44k_stereo.wav"));
+}
+
+TEST_F(MainWindowTest, DroppedFoldersAddTheirMediaFiles) {
+    TestWindow w;
+    const fs::path dropped = fs::path(Media().folder) / "dropped" / "inner";
+    fs::create_directories(dropped);
+    fs::copy_file(Media().mp3_audio_only, dropped / "a.mp3", fs::copy_options::overwrite_existing);
+    std::ofstream(dropped / "notes.txt") << "not media";
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dropped.parent_path().string())),
+                  QUrl::fromLocalFile(QString::fromStdString(Media().avi_mpeg4_mp2))});
+    // A drop reaches only the widget that accepted the drag's entry.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    ASSERT_TRUE(ProcessUntil([&] { return w.ListView1->topLevelItemCount() >= 2; }));
+    ASSERT_EQ(w.ListView1->topLevelItemCount(), 2);
+    EXPECT_TRUE(Cell(w, 0, 0).endsWith("a.mp3"));
+    EXPECT_TRUE(Cell(w, 1, 0).endsWith(".avi"));
 }
 
 } // namespace
