@@ -251,6 +251,7 @@ void TForm1::BuildLayout() {
     const int widths[] = {150, 300, 50};
     for (int i = 0; i < 3; ++i) {
         status_[i] = new QLabel(this);
+        status_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         status_[i]->setMinimumWidth(widths[i]);
         statusBar()->addWidget(status_[i], i == 1 ? 1 : 0);
     }

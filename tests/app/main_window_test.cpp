@@ -2,6 +2,7 @@
 // conversion driver with real conversions.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QSettings>
 #include <QDropEvent>
 #include <QMimeData>
@@ -10,10 +11,12 @@
 
 #include <fstream>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -208,6 +211,32 @@ TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
     EXPECT_EQ(Cell(w, 0, 5), "Abort");
     EXPECT_EQ(Cell(w, 1, 5), "") << "no row after a stop";
     EXPECT_TRUE(w.close()) << "closing is allowed again";
+}
+
+TEST_F(MainWindowTest, ProgressIsCappedAtAHundredAndShowsTimeLeft) {
+    TestWindow w;
+    const fs::path out = fs::path(Media().folder) / "window_cap";
+    fs::create_directories(out);
+    w.EditOutputFolder->setText(QString::fromStdString(out.string()));
+    w.ComboOutputFormat->setCurrentIndex(18); // AVI
+    w.AddFiles({QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"))});
+    w.Driver().ButtonConvertClick();
+    ASSERT_TRUE(ProcessUntil([&] { return !Cell(w, 0, 5).isEmpty(); }));
+    // A stream longer than its header said reports past its total.
+    w.Driver().EngineProgress(0, 10, 0, 250, 4096, 200);
+    EXPECT_EQ(Cell(w, 0, 5), "100%");
+    EXPECT_EQ(w.ProgressBar1->value(), 100);
+    // Time passes without the queued engine events running, so the row is still current.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    w.Driver().EngineProgress(0, 10, 0, 50, 4096, 200);
+    EXPECT_EQ(Cell(w, 0, 5), "25%");
+    auto* left = w.findChild<QLabel*>("StatusPanel2");
+    ASSERT_NE(left, nullptr);
+    EXPECT_TRUE(left->text().endsWith(" left")) << left->text().toStdString();
+    w.answer = true;
+    w.Driver().ButtonStopConvertClick();
+    ASSERT_TRUE(ProcessUntil(
+        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
 }
 
 TEST_F(MainWindowTest, LastRowUncheckedAndAFolderWithATrailingSpace) {
