@@ -70,6 +70,12 @@ struct TOutputStreamState {
     FramePtr TempPicture;
     SwsPtr ScaleContext;
     int32_t ResampleHeight = 0;
+    // The source picture as set up. A decoder that changes size or format mid-stream has its
+    // pictures converted back to it, so crop, scaler and encoder never read past a picture.
+    int32_t SourceWidth = 0, SourceHeight = 0;
+    int32_t SourceFormat = -1; // AVPixelFormat
+    SwsPtr ConformContext;
+    FramePtr ConformPicture;
     bool VideoCrop = false;
     int32_t CropTop = 0, CropLeft = 0;
     bool VideoPad = false;
@@ -173,6 +179,7 @@ private:
 
     // Output steps of the video, audio and subtitle outputs. `picture` is the decoded frame.
     void OutputVideo(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
+    AVFrame* ConformPicture(TOutputStreamState& ost, const AVFrame* picture);
     void OutputAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
                      int size);
     void OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,

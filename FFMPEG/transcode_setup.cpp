@@ -223,6 +223,12 @@ void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState&
         ost.AudioResample = enc->sample_rate != dec->sample_rate || o.audio_sync_method >= 2;
         break;
     case AVMEDIA_TYPE_VIDEO: {
+        // A stream whose pictures were never seen has no geometry to scale from.
+        if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width <= 0 || dec->height <= 0)
+            throw FFMpegException("Cannot get resampling context");
+        ost.SourceWidth = dec->width;
+        ost.SourceHeight = dec->height;
+        ost.SourceFormat = dec->pix_fmt;
         ost.VideoCrop =
             (o.frame_topband + o.frame_bottomband + o.frame_leftband + o.frame_rightband) != 0;
         ost.VideoPad =

@@ -77,9 +77,38 @@ void CopyInto(AVFrame* target, AVFrame* inner, const AVFrame* source, AVPixelFor
 
 } // namespace
 
-void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture) {
+AVFrame* Transcoder::ConformPicture(TOutputStreamState& ost, const AVFrame* picture) {
+    // The converter and the picture are made again only when the geometry changes.
+    ost.ConformContext.reset(av().sws_getCachedContext(
+        ost.ConformContext.release(), picture->width, picture->height,
+        static_cast<AVPixelFormat>(picture->format), ost.SourceWidth, ost.SourceHeight,
+        static_cast<AVPixelFormat>(ost.SourceFormat), SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!ost.ConformContext)
+        return nullptr;
+    if (!ost.ConformPicture) {
+        ost.ConformPicture = allocFrame();
+        ost.ConformPicture->format = ost.SourceFormat;
+        ost.ConformPicture->width = ost.SourceWidth;
+        ost.ConformPicture->height = ost.SourceHeight;
+        if (av().av_frame_get_buffer(ost.ConformPicture.get(), 0) < 0) {
+            ost.ConformPicture.reset();
+            return nullptr;
+        }
+    }
+    if (av().av_frame_make_writable(ost.ConformPicture.get()) < 0)
+        return nullptr;
+    av().sws_scale(ost.ConformContext.get(), picture->data, picture->linesize, 0, picture->height,
+                   ost.ConformPicture->data, ost.ConformPicture->linesize);
+    AVFrame* conformed = ost.ConformPicture.get();
+    conformed->pts = picture->pts;
+    conformed->interlaced_frame = picture->interlaced_frame;
+    conformed->top_field_first = picture->top_field_first;
+    return conformed;
+}
+
+void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& /*ist*/,
+                             AVFrame* picture) {
     AVCodecContext* enc = ost.Setup->encoder.get();
-    AVCodecContext* dec = ist.Decoder->get();
     const OptionState& o = job_.Options();
 
     int nb = 1;
@@ -109,10 +138,20 @@ void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& ist, AV
     if (nb <= 0)
         return;
 
+    if (picture->width != ost.SourceWidth || picture->height != ost.SourceHeight ||
+        picture->format != ost.SourceFormat) {
+        picture = ConformPicture(ost, picture);
+        if (picture == nullptr) {
+            job_.Log(0, "error converting picture");
+            return;
+        }
+    }
+
     // Crop as a view, scale into the temporary picture, pad around.
     AVFrame* view = crop_view_.get();
     if (ost.VideoCrop) {
-        if (!CropView(view, picture, dec->pix_fmt, ost.CropTop, ost.CropLeft)) {
+        if (!CropView(view, picture, static_cast<AVPixelFormat>(ost.SourceFormat), ost.CropTop,
+                      ost.CropLeft)) {
             job_.Log(0, "error cropping picture");
             return;
         }
