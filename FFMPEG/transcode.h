@@ -64,6 +64,7 @@ struct TOutputStreamState {
     int32_t FrameNumber = 0;
     TInputStreamState* SyncInput = nullptr;
     int64_t SyncPosition = 0; // in the encoder's time base
+    double SyncSkew = 0;      // timestamp leaps of a damaged input left out, in frames
     int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
     // Video.
     bool VideoResample = false;

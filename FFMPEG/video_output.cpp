@@ -14,6 +14,8 @@ namespace clipwright {
 
 namespace {
 
+constexpr double kLeapSeconds = 600.0;
+
 // A view of `source` starting `top` rows down and `left` columns in, without a copy.
 bool CropView(AVFrame* view, const AVFrame* source, AVPixelFormat format, int top, int left) {
     const AVPixFmtDescriptor* desc = av().av_pix_fmt_desc_get(format);
@@ -115,7 +117,14 @@ void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& /*ist*/
     const double sync_ipts = static_cast<double>(ost.SyncInput->Pts - o.start_time) / 1000000.0;
     const double tb = av_q2d(enc->time_base);
     if (o.video_sync_method > 0 || (o.video_sync_method != 0 && tb > 0.001)) {
-        const double vdelta = sync_ipts / tb - static_cast<double>(ost.SyncPosition);
+        double vdelta = sync_ipts / tb - static_cast<double>(ost.SyncPosition) - ost.SyncSkew;
+        // A leap of more than ten minutes either way is damage in the input, not a gap to fill
+        // with copies or to drop up to: the output goes on in step from here.
+        if (std::fabs(vdelta) > kLeapSeconds / tb) {
+            job_.Log(0, FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
+            ost.SyncSkew += vdelta - 1;
+            vdelta = 1;
+        }
         if (vdelta < -1.1)
             nb = 0;
         else if (o.video_sync_method == 2)
@@ -135,6 +144,13 @@ void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& /*ist*/
         ost.SyncPosition = std::llround(sync_ipts / tb);
     }
     nb = std::min(nb, o.max_frames_video - ost.FrameNumber);
+    // A timestamp leap in a damaged input asks for a flood of duplicates: none past "t".
+    if (o.recording_time != INT64_MAX) {
+        const double frames_left = static_cast<double>(o.recording_time) / 1000000.0 / tb -
+                                   static_cast<double>(ost.SyncPosition);
+        if (frames_left < nb)
+            nb = frames_left > 0 ? static_cast<int>(std::ceil(frames_left)) : 0;
+    }
     if (nb <= 0)
         return;
 
@@ -185,7 +201,7 @@ void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& /*ist*/
                       ost.PadBottom, ost.PadLeft, ost.PadRight, o.padcolor);
 
     AVFrame* frame = encode_frame_.get();
-    for (int i = 0; i < nb && !job_.StopRequested; ++i) {
+    for (int i = 0; i < nb && !job_.StopRequested && !(i > 0 && PastSizeLimit()); ++i) {
         job_.WaitWhilePaused();
         // A refcounted picture is handed over by reference; a view is described in place.
         if (final_picture->buf[0] != nullptr) {

@@ -60,6 +60,21 @@ TEST(HostileInputTest, VideoWithoutAKnownPictureFailsWithAMessage) {
     EXPECT_EQ(run.message, "Cannot get resampling context");
 }
 
+// An FLV whose timestamps leap by days: the leap is left out instead of filled with millions of
+// copies of one picture (the run did not end).
+TEST(HostileInputTest, TimestampLeapIsSkippedNotFilled) {
+    const std::string output = testing::OutputPath("hostile", "leap.avi");
+    const testing::JobResult run =
+        RunJob({Reproducer("flv_timestamp_leap")}, "", output, "vcodec=mpeg4\ns=64x48\nr=10");
+    ASSERT_TRUE(run.built) << run.build_error;
+    EXPECT_TRUE(run.completed) << run.message;
+    EXPECT_TRUE(run.LoggedContaining("timestamp leap of"));
+    const testing::FileReport report = testing::ReadBack(output);
+    const testing::StreamReport* video = testing::FirstOf(report, AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(video, nullptr);
+    EXPECT_LT(video->frames, 1000);
+}
+
 // Two MPEG-2 program streams of different sizes back to back: the decoder changes size in the
 // middle of the run. Every picture must reach the encoder at the size it was set up for.
 TEST(HostileInputTest, PictureSizeChangingMidStreamIsConvertedBack) {
