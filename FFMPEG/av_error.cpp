@@ -30,6 +30,8 @@ std::string OpenErrorText(const std::string& file_name, int code) {
                           name);
     case AVERROR(ENOENT):
         return FormatText("%s: no such file or directory", name);
+    case AVERROR(ENOSPC):
+        return FormatText("%s: no space left on device", name);
     default:
         return FormatText("%s: Error while opening file", name);
     }

@@ -33,6 +33,7 @@ struct OutputFile {
     OutputFormatPtr context;
     std::vector<OutputStreamSetup> streams; // index = the muxer's stream index
     DictionaryPtr muxer_options;            // the muxer's own options, for the header
+    bool regular_file = false;              // a plain file on disk when its header was written
 };
 
 } // namespace clipwright

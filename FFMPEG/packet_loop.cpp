@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <string>
 #include <thread>
 
 #include "FFMPEG/av_binding.h"
@@ -385,8 +387,20 @@ void Transcoder::MainLoop() {
 }
 
 void Transcoder::WriteTrailers() {
-    for (OutputFile& file : job_.OutputFiles())
-        av().av_write_trailer(file.context.get());
+    // Every file gets its trailer; the first failure then fails the job, never a "done" with a
+    // file that is cut short or gone.
+    std::string failure;
+    for (OutputFile& file : job_.OutputFiles()) {
+        AVFormatContext* context = file.context.get();
+        const int written = av().av_write_trailer(context);
+        if (written < 0 && failure.empty())
+            failure = OpenErrorText("av_write_trailer()", written);
+        std::error_code error;
+        if (file.regular_file && failure.empty() && !std::filesystem::exists(context->url, error))
+            failure = OpenErrorText(context->url, AVERROR(ENOENT)); // its folder was removed
+    }
+    if (!failure.empty())
+        throw FFMpegException(failure);
 }
 
 void Transcoder::CloseCodecs() {

@@ -3,6 +3,7 @@
 #include "FFMPEG/transcode.h"
 
 #include <cstring>
+#include <filesystem>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
@@ -474,6 +475,9 @@ void Transcoder::WriteHeaders() {
             throw FFMpegException(FormatText(
                 "Could not write header for output file #%d (incorrect codec parameters ?)",
                 static_cast<int>(i)));
+        std::error_code error;
+        const char* url = files[i].context->url;
+        files[i].regular_file = url != nullptr && std::filesystem::is_regular_file(url, error);
         all_rtp = all_rtp && std::strcmp(files[i].context->oformat->name, "rtp") == 0;
     }
     headers_written_ = true;

@@ -256,6 +256,26 @@ TEST_F(MainWindowTest, LastRowUncheckedAndAFolderWithATrailingSpace) {
     EXPECT_TRUE(fs::exists(out / "tone_44k_stereo.wav"));
 }
 
+TEST_F(MainWindowTest, AnInputRemovedAfterItWasListedFailsItsRowOnly) {
+    TestWindow w;
+    const fs::path out = fs::path(Media().folder) / "window_removed";
+    fs::create_directories(out);
+    const fs::path doomed = fs::path(Media().folder) / "doomed.mp3";
+    fs::copy_file(Media().mp3_audio_only, doomed, fs::copy_options::overwrite_existing);
+    w.EditOutputFolder->setText(QString::fromStdString(out.string()));
+    w.ComboOutputFormat->setCurrentIndex(5); // WAV
+    w.AddFiles(
+        {QString::fromStdString(doomed.string()), QString::fromStdString(Media().mp3_audio_only)});
+    fs::remove(doomed);
+    w.Driver().ButtonConvertClick();
+    ASSERT_TRUE(ProcessUntil(
+        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
+    EXPECT_EQ(Cell(w, 0, 5), "Fail");
+    EXPECT_EQ(Cell(w, 1, 5), "Done");
+    EXPECT_FALSE(fs::exists(out / "doomed.wav"));
+    EXPECT_TRUE(fs::exists(out / "tone_44k_stereo.wav"));
+}
+
 TEST_F(MainWindowTest, DroppedFoldersAddTheirMediaFiles) {
     TestWindow w;
     const fs::path dropped = fs::path(Media().folder) / "dropped" / "inner";
