@@ -86,7 +86,12 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
         SwrContext* swr = nullptr;
         AVChannelLayout out_layout = DefaultLayout(enc_channels);
         AVChannelLayout in_layout = DefaultLayout(dec_channels);
-        if (av().swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_S16, enc->sample_rate,
+        // A damaged header's rate of millions of Hz would have the resampler build its filter
+        // bank for minutes; no real audio goes past 768 kHz.
+        constexpr int kHighestRate = 1000000;
+        if (dec->sample_rate <= 0 || dec->sample_rate > kHighestRate ||
+            enc->sample_rate > kHighestRate ||
+            av().swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_S16, enc->sample_rate,
                                      &in_layout, AV_SAMPLE_FMT_S16, dec->sample_rate, 0,
                                      nullptr) < 0 ||
             av().swr_init(swr) < 0) {

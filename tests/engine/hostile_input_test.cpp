@@ -60,6 +60,17 @@ TEST(HostileInputTest, VideoWithoutAKnownPictureFailsWithAMessage) {
     EXPECT_EQ(run.message, "Cannot get resampling context");
 }
 
+// An APC header claiming 541677121 Hz: the resampler is refused, not left building its
+// filters for minutes.
+TEST(HostileInputTest, AbsurdSampleRateIsRefused) {
+    const testing::JobResult run =
+        RunJob({Reproducer("apc_absurd_sample_rate")}, "",
+               testing::OutputPath("hostile", "absurd_rate.avi"), kSmallEncode);
+    ASSERT_TRUE(run.built) << run.build_error;
+    EXPECT_TRUE(run.exception);
+    EXPECT_EQ(run.message, "Can not resample 2 channels @ 541677121 Hz to 1 channels @ 22050 Hz");
+}
+
 // An FLV whose timestamps leap by days: the leap is left out instead of filled with millions of
 // copies of one picture (the run did not end).
 TEST(HostileInputTest, TimestampLeapIsSkippedNotFilled) {
