@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -274,6 +275,23 @@ TEST_F(MainWindowTest, AnInputRemovedAfterItWasListedFailsItsRowOnly) {
     EXPECT_EQ(Cell(w, 1, 5), "Done");
     EXPECT_FALSE(fs::exists(out / "doomed.wav"));
     EXPECT_TRUE(fs::exists(out / "tone_44k_stereo.wav"));
+}
+
+TEST_F(MainWindowTest, AThousandFilesAreListed) {
+    TestWindow w;
+    QStringList files;
+    for (int i = 0; i < 1000; ++i)
+        files << QString::fromStdString(i % 2 ? Media().mp3_audio_only : Media().avi_mpeg4_mp2);
+    QElapsedTimer clock;
+    clock.start();
+    w.AddFiles(files);
+    const double per_file_ms = static_cast<double>(clock.elapsed()) / 1000.0;
+    std::printf("1000 files listed, %.2f ms per file\n", per_file_ms);
+    ASSERT_EQ(w.ListView1->topLevelItemCount(), 1000);
+    EXPECT_EQ(Cell(w, 998, 1), "320x240");
+    EXPECT_EQ(Cell(w, 999, 3), "00:00:03");
+    w.ClearAllItems1Click();
+    EXPECT_EQ(w.ListView1->topLevelItemCount(), 0);
 }
 
 TEST_F(MainWindowTest, DroppedFoldersAddTheirMediaFiles) {
