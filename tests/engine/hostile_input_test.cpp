@@ -91,15 +91,15 @@ TEST(HostileInputTest, TimestampLeapIsSkippedNotFilled) {
 TEST(HostileInputTest, PictureSizeChangingMidStreamIsConvertedBack) {
     const std::string first = testing::OutputPath("hostile", "part_320.mpg");
     const std::string second = testing::OutputPath("hostile", "part_176.mpg");
-    testing::MediaSpec spec;
-    spec.video.emplace();
-    spec.video->codec = "mpeg2video";
-    spec.video->frame_rate = {25, 1};
-    spec.video->frames = 25;
-    testing::WriteMedia(first, spec); // 320x240
-    spec.video->width = 176;
-    spec.video->height = 144;
-    testing::WriteMedia(second, spec);
+    testing::MediaSpec media;
+    media.video.emplace();
+    media.video->codec = "mpeg2video";
+    media.video->frame_rate = {25, 1};
+    media.video->frames = 25;
+    testing::WriteMedia(first, media); // 320x240
+    media.video->width = 176;
+    media.video->height = 144;
+    testing::WriteMedia(second, media);
     const std::string joined = testing::OutputPath("hostile", "size_change.mpg");
     {
         std::ofstream out(joined, std::ios::binary);
