@@ -3,7 +3,13 @@
 // next job of the batch runs.
 #include <chrono>
 #include <condition_variable>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -108,6 +114,56 @@ TEST(FaultsTest, MissingInputAndUnwritableOutputAreMessagesNotCrashes) {
     EXPECT_FALSE(run.built);
     EXPECT_EQ(run.build_error, "Could not open '" + taken.string() + "'");
     EXPECT_TRUE(fs::is_directory(taken / "keep"));
+}
+
+// Makes a file unwritable for everyone, root included (whom file modes do not stop): the
+// immutable flag as root, the modes otherwise. Undone on destruction.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(const fs::path& path) : path_(path) {
+        if (::geteuid() != 0) {
+            fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read);
+            made_ = true;
+            return;
+        }
+        made_ = SetImmutable(true);
+    }
+    ~ReadOnlyFile() {
+        if (::geteuid() == 0)
+            SetImmutable(false);
+        else
+            fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+    }
+    bool Made() const { return made_; }
+
+private:
+    bool SetImmutable(bool on) {
+        const int fd = ::open(path_.c_str(), O_RDONLY);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        return ok;
+    }
+    fs::path path_;
+    bool made_ = false;
+};
+
+TEST(FaultsTest, AReadOnlyOutputFileIsRefusedAndKept) {
+    const fs::path locked = FaultPath("read_only.avi");
+    fs::remove(locked);
+    std::ofstream(locked) << "keep me";
+    ReadOnlyFile guard(locked);
+    if (!guard.Made())
+        GTEST_SKIP() << "this file system cannot make a file read-only for root";
+    const testing::JobResult run =
+        testing::RunJob({Media().avi_mpeg4_mp2}, "", locked.string(), kEncode);
+    EXPECT_FALSE(run.built);
+    EXPECT_EQ(run.build_error, "Could not open '" + locked.string() + "'");
+    EXPECT_EQ(fs::file_size(locked), 7u) << "the file is not the job's to change";
 }
 
 } // namespace
