@@ -58,6 +58,16 @@ public:
         return answer;
     }
     void BrowseForFolder() override {}
+    bool Completed() const {
+        return !informed.empty() && informed.back() == "All Conversions Completed";
+    }
+    // A fresh output folder of the test's own, typed into the window.
+    std::filesystem::path UseOutputFolder(const std::string& name) {
+        const std::filesystem::path out = std::filesystem::path(testing::Media().folder) / name;
+        std::filesystem::create_directories(out);
+        EditOutputFolder->setText(QString::fromStdString(out.string()));
+        return out;
+    }
 };
 
 bool ProcessUntil(const std::function<bool()>& done, int ms = 60000) {
@@ -168,9 +178,7 @@ TEST_F(MainWindowTest, ConvertChecksBeforeStarting) {
 
 TEST_F(MainWindowTest, ConvertsTheCheckedRowsThroughTheWindow) {
     TestWindow w;
-    const fs::path out = fs::path(Media().folder) / "window";
-    fs::create_directories(out);
-    w.EditOutputFolder->setText(QString::fromStdString(out.string()));
+    const fs::path out = w.UseOutputFolder("window");
     w.ComboOutputFormat->setCurrentIndex(18); // AVI
     w.AddFiles({QString::fromStdString(testing::RealMediaPath("mp4_h264_aac_560x320.mp4")),
                 QString::fromStdString(Media().avi_mpeg4_mp2),
@@ -178,8 +186,7 @@ TEST_F(MainWindowTest, ConvertsTheCheckedRowsThroughTheWindow) {
     w.ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
     w.Driver().ButtonConvertClick();
     EXPECT_FALSE(w.ComboOutputFormat->isEnabled()) << "disabled while converting";
-    ASSERT_TRUE(ProcessUntil(
-        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
+    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
     EXPECT_EQ(Cell(w, 0, 5), "Done");
     EXPECT_EQ(Cell(w, 1, 5), "");
     EXPECT_EQ(Cell(w, 2, 5), "Done");
@@ -193,9 +200,7 @@ TEST_F(MainWindowTest, ConvertsTheCheckedRowsThroughTheWindow) {
 
 TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
     TestWindow w;
-    const fs::path out = fs::path(Media().folder) / "window_stop";
-    fs::create_directories(out);
-    w.EditOutputFolder->setText(QString::fromStdString(out.string()));
+    const fs::path out = w.UseOutputFolder("window_stop");
     w.ComboOutputFormat->setCurrentIndex(18); // AVI
     w.AddFiles({QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv")),
                 QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"))});
@@ -207,8 +212,7 @@ TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
     EXPECT_EQ(w.questions, 1);
     w.answer = true;
     w.Driver().ButtonStopConvertClick();
-    ASSERT_TRUE(ProcessUntil(
-        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
+    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
     EXPECT_EQ(Cell(w, 0, 5), "Abort");
     EXPECT_EQ(Cell(w, 1, 5), "") << "no row after a stop";
     EXPECT_TRUE(w.close()) << "closing is allowed again";
@@ -216,9 +220,7 @@ TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
 
 TEST_F(MainWindowTest, ProgressIsCappedAtAHundredAndShowsTimeLeft) {
     TestWindow w;
-    const fs::path out = fs::path(Media().folder) / "window_cap";
-    fs::create_directories(out);
-    w.EditOutputFolder->setText(QString::fromStdString(out.string()));
+    const fs::path out = w.UseOutputFolder("window_cap");
     w.ComboOutputFormat->setCurrentIndex(18); // AVI
     w.AddFiles({QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"))});
     w.Driver().ButtonConvertClick();
@@ -236,22 +238,19 @@ TEST_F(MainWindowTest, ProgressIsCappedAtAHundredAndShowsTimeLeft) {
     EXPECT_TRUE(left->text().endsWith(" left")) << left->text().toStdString();
     w.answer = true;
     w.Driver().ButtonStopConvertClick();
-    ASSERT_TRUE(ProcessUntil(
-        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
+    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
 }
 
 TEST_F(MainWindowTest, LastRowUncheckedAndAFolderWithATrailingSpace) {
     TestWindow w;
-    const fs::path out = fs::path(Media().folder) / "window_last";
-    fs::create_directories(out);
+    const fs::path out = w.UseOutputFolder("window_last");
     w.EditOutputFolder->setText(QString::fromStdString(out.string()) + " ");
     w.ComboOutputFormat->setCurrentIndex(5); // WAV
     w.AddFiles({QString::fromStdString(Media().mp3_audio_only),
                 QString::fromStdString(Media().mkv_audio_first)});
     w.ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
     w.Driver().ButtonConvertClick();
-    ASSERT_TRUE(ProcessUntil(
-        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
+    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
     EXPECT_EQ(Cell(w, 0, 5), "Done");
     EXPECT_EQ(Cell(w, 1, 5), "");
     EXPECT_TRUE(fs::exists(out / "tone_44k_stereo.wav"));
@@ -259,18 +258,15 @@ TEST_F(MainWindowTest, LastRowUncheckedAndAFolderWithATrailingSpace) {
 
 TEST_F(MainWindowTest, AnInputRemovedAfterItWasListedFailsItsRowOnly) {
     TestWindow w;
-    const fs::path out = fs::path(Media().folder) / "window_removed";
-    fs::create_directories(out);
+    const fs::path out = w.UseOutputFolder("window_removed");
     const fs::path doomed = fs::path(Media().folder) / "doomed.mp3";
     fs::copy_file(Media().mp3_audio_only, doomed, fs::copy_options::overwrite_existing);
-    w.EditOutputFolder->setText(QString::fromStdString(out.string()));
     w.ComboOutputFormat->setCurrentIndex(5); // WAV
     w.AddFiles(
         {QString::fromStdString(doomed.string()), QString::fromStdString(Media().mp3_audio_only)});
     fs::remove(doomed);
     w.Driver().ButtonConvertClick();
-    ASSERT_TRUE(ProcessUntil(
-        [&] { return !w.informed.empty() && w.informed.back() == "All Conversions Completed"; }));
+    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
     EXPECT_EQ(Cell(w, 0, 5), "Fail");
     EXPECT_EQ(Cell(w, 1, 5), "Done");
     EXPECT_FALSE(fs::exists(out / "doomed.wav"));
