@@ -67,7 +67,7 @@ void EngineCopy(const std::string& input, const std::string& output) {
 
 int main(int argc, char* argv[]) {
     const std::string input =
-        argc > 1 ? argv[1] : std::string(CLIPWRIGHT_SHARED_MEDIA) + "/flv_h264_aac_480x270.flv";
+        argc > 1 ? argv[1] : std::string(CLIPWRIGHT_TEST_MEDIA) + "/flv_h264_aac_480x270.flv";
     if (!clipwright::LoadAllLibraries("", true)) {
         std::fprintf(stderr, "%s\n", clipwright::LoadErrorText().c_str());
         return 2;

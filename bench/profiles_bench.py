@@ -3,7 +3,7 @@
 peak memory of each conversion, all through the command line that shares the window's code.
 
 Usage: bench/profiles_bench.py [CLI] (default build/cli/clipwright-cli). The source is the
-shared 560x320 H.264+AAC clip re-encoded once to 640x480 H.264+AAC by the engine itself."""
+project's 560x320 H.264+AAC clip re-encoded once to 640x480 H.264+AAC by the engine itself."""
 import os
 import subprocess
 import sys
@@ -12,7 +12,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLI = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build/cli/clipwright-cli")
-MEDIA = os.path.join(ROOT, "..", "shared", "media")
+MEDIA = os.path.join(ROOT, "tests", "media")
 
 
 def run(args):

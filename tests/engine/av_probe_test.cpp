@@ -1,5 +1,5 @@
-// TAVProbe on files generated with known properties and on the real files of the shared media
-// folder, through the run-time binding.
+// TAVProbe on files generated with known properties and on the real files in tests/media,
+// through the run-time binding.
 #include <cmath>
 #include <string>
 
@@ -303,7 +303,7 @@ TEST_P(RealMediaTest, DescribesTheRealFile) {
         EXPECT_EQ(row.size, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(SharedMedia, RealMediaTest, ::testing::ValuesIn(testing::RealMedia()),
+INSTANTIATE_TEST_SUITE_P(RealMedia, RealMediaTest, ::testing::ValuesIn(testing::RealMedia()),
                          [](const auto& info) {
                              std::string name = info.param.name;
                              for (char& c : name) {

@@ -211,7 +211,7 @@ TEST_P(RealInputTest, OpensAndInheritsWhatTheFileHolds) {
     job.SetVerbosity(1);
 }
 
-INSTANTIATE_TEST_SUITE_P(SharedMedia, RealInputTest, ::testing::ValuesIn(testing::RealMedia()),
+INSTANTIATE_TEST_SUITE_P(RealMedia, RealInputTest, ::testing::ValuesIn(testing::RealMedia()),
                          [](const auto& info) {
                              std::string name = info.param.name;
                              for (char& c : name) {

@@ -10,6 +10,10 @@
 #include <random>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -410,72 +414,85 @@ struct FolderRemover {
     }
 };
 
-GeneratedMedia Generate() {
+// Names every file in `cache` and, when `write`, writes it; the caller holds the cache's lock.
+GeneratedMedia Generate(const std::string& cache, bool write) {
     // The encoders' reports are noise in test output.
     const int log_level = av_log_get_level();
     av_log_set_level(AV_LOG_ERROR);
     GeneratedMedia media;
-    media.folder = MakeFolder();
-    auto at = [&](const char* name) { return media.folder + "/" + name; };
+    auto at = [&](const char* name) { return cache + "/" + name; };
 
     media.avi_mpeg4_mp2 = at("mpeg4_320x240_15fps.avi");
-    WriteMedia(
-        media.avi_mpeg4_mp2,
-        {.video = VideoSpec{.codec = "mpeg4", .frames = 30},
-         .audio = AudioSpec{.codec = "mp2", .sample_rate = 22050, .channels = 2, .seconds = 2.0}});
+    if (write)
+        WriteMedia(media.avi_mpeg4_mp2,
+                   {.video = VideoSpec{.codec = "mpeg4", .frames = 30},
+                    .audio = AudioSpec{
+                        .codec = "mp2", .sample_rate = 22050, .channels = 2, .seconds = 2.0}});
 
     media.mp4_h264_aac = at("h264_640x480_ntsc.mp4");
-    WriteMedia(media.mp4_h264_aac,
-               {.video = VideoSpec{.codec = "libx264",
-                                   .width = 640,
-                                   .height = 480,
-                                   .frame_rate = {30000, 1001},
-                                   .frames = 30},
-                .audio = AudioSpec{.codec = "aac", .sample_rate = 44100, .channels = 2},
-                .metadata = {{"title", "Generated Title"},
-                             {"artist", "Clipwright Tests"},
-                             {"comment", "made at test time"},
-                             {"date", "2008"}}});
+    if (write)
+        WriteMedia(media.mp4_h264_aac,
+                   {.video = VideoSpec{.codec = "libx264",
+                                       .width = 640,
+                                       .height = 480,
+                                       .frame_rate = {30000, 1001},
+                                       .frames = 30},
+                    .audio = AudioSpec{.codec = "aac", .sample_rate = 44100, .channels = 2},
+                    .metadata = {{"title", "Generated Title"},
+                                 {"artist", "Clipwright Tests"},
+                                 {"comment", "made at test time"},
+                                 {"date", "2008"}}});
 
     media.mp3_audio_only = at("tone_44k_stereo.mp3");
-    WriteMedia(
-        media.mp3_audio_only,
-        {.audio =
-             AudioSpec{.codec = "libmp3lame", .sample_rate = 44100, .channels = 2, .seconds = 3.0},
-         .metadata = {
-             {"title", "Tone"}, {"album", "Tests"}, {"track", "3/12"}, {"genre", "Test"}}});
+    if (write)
+        WriteMedia(
+            media.mp3_audio_only,
+            {.audio =
+                 AudioSpec{
+                     .codec = "libmp3lame", .sample_rate = 44100, .channels = 2, .seconds = 3.0},
+             .metadata = {
+                 {"title", "Tone"}, {"album", "Tests"}, {"track", "3/12"}, {"genre", "Test"}}});
 
     media.mkv_audio_first = at("audio_first.mkv");
-    WriteMedia(media.mkv_audio_first,
-               {.video = VideoSpec{.codec = "mpeg4", .frame_rate = {25, 1}, .frames = 25},
-                .audio = AudioSpec{.codec = "mp2", .sample_rate = 48000, .channels = 2},
-                .audio_first = true});
+    if (write)
+        WriteMedia(media.mkv_audio_first,
+                   {.video = VideoSpec{.codec = "mpeg4", .frame_rate = {25, 1}, .frames = 25},
+                    .audio = AudioSpec{.codec = "mp2", .sample_rate = 48000, .channels = 2},
+                    .audio_first = true});
 
     media.mpg_mpeg2_sar = at("mpeg2_720x576_sar16-15.mpg");
-    WriteMedia(media.mpg_mpeg2_sar, {.format = "vob",
-                                     .video = VideoSpec{.codec = "mpeg2video",
-                                                        .width = 720,
-                                                        .height = 576,
-                                                        .frame_rate = {25, 1},
-                                                        .sample_aspect = {16, 15},
-                                                        .frames = 25,
-                                                        .bit_rate = 2000000}});
+    if (write)
+        WriteMedia(media.mpg_mpeg2_sar, {.format = "vob",
+                                         .video = VideoSpec{.codec = "mpeg2video",
+                                                            .width = 720,
+                                                            .height = 576,
+                                                            .frame_rate = {25, 1},
+                                                            .sample_aspect = {16, 15},
+                                                            .frames = 25,
+                                                            .bit_rate = 2000000}});
 
     media.m4v_unknown_length = at("raw_mpeg4.m4v");
-    WriteMedia(media.m4v_unknown_length,
-               {.format = "m4v", .video = VideoSpec{.codec = "mpeg4", .frames = 15}});
+    if (write)
+        WriteMedia(media.m4v_unknown_length,
+                   {.format = "m4v", .video = VideoSpec{.codec = "mpeg4", .frames = 15}});
 
     media.avi_film_rate = at("mpeg4_film.avi");
-    WriteMedia(media.avi_film_rate,
-               {.video = VideoSpec{.codec = "mpeg4", .frame_rate = {24000, 1001}, .frames = 24}});
+    if (write)
+        WriteMedia(
+            media.avi_film_rate,
+            {.video = VideoSpec{.codec = "mpeg4", .frame_rate = {24000, 1001}, .frames = 24}});
 
     media.mp4_truncated = at("truncated.mp4");
-    WriteTruncatedCopy(media.mp4_h264_aac, media.mp4_truncated, FileSize(media.mp4_h264_aac) / 2);
+    if (write)
+        WriteTruncatedCopy(media.mp4_h264_aac, media.mp4_truncated,
+                           FileSize(media.mp4_h264_aac) / 2);
     media.avi_truncated = at("truncated.avi");
-    WriteTruncatedCopy(media.avi_mpeg4_mp2, media.avi_truncated, FileSize(media.avi_mpeg4_mp2) / 2);
+    if (write)
+        WriteTruncatedCopy(media.avi_mpeg4_mp2, media.avi_truncated,
+                           FileSize(media.avi_mpeg4_mp2) / 2);
 
     media.avi_unknown_codec = at("unknown_codec.avi");
-    {
+    if (write) {
         std::ifstream in(media.avi_film_rate, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         for (size_t pos = bytes.find("FMP4"); pos != std::string::npos;
@@ -484,43 +501,80 @@ GeneratedMedia Generate() {
         std::ofstream(media.avi_unknown_codec, std::ios::binary) << bytes;
     }
     media.rm_unknown_codec = at("unknown_codec.rm");
-    std::filesystem::copy_file(media.avi_unknown_codec, media.rm_unknown_codec);
+    if (write)
+        std::filesystem::copy_file(media.avi_unknown_codec, media.rm_unknown_codec);
 
     media.mkv_no_key_start = at("no_key_start.mkv");
-    WriteRemux(media.mkv_audio_first, media.mkv_no_key_start, 3);
+    if (write)
+        WriteRemux(media.mkv_audio_first, media.mkv_no_key_start, 3);
     media.mkv_dts_jump = at("dts_jump.mkv");
-    WriteRemux(media.mkv_audio_first, media.mkv_dts_jump, 0, 0.5, 20.0);
+    if (write)
+        WriteRemux(media.mkv_audio_first, media.mkv_dts_jump, 0, 0.5, 20.0);
     media.avi_long = at("long.avi");
-    WriteMedia(
-        media.avi_long,
-        {.video = VideoSpec{.codec = "mpeg4",
-                            .width = 160,
-                            .height = 120,
-                            .frame_rate = {10, 1},
-                            .frames = 120},
-         .audio = AudioSpec{.codec = "mp2", .sample_rate = 22050, .channels = 1, .seconds = 12.0}});
+    if (write)
+        WriteMedia(media.avi_long,
+                   {.video = VideoSpec{.codec = "mpeg4",
+                                       .width = 160,
+                                       .height = 120,
+                                       .frame_rate = {10, 1},
+                                       .frames = 120},
+                    .audio = AudioSpec{
+                        .codec = "mp2", .sample_rate = 22050, .channels = 1, .seconds = 12.0}});
 
     media.ts_dvb_subtitles = at("dvb_subtitles.ts");
-    WriteDvbSubtitles(media.ts_dvb_subtitles, 2);
+    if (write)
+        WriteDvbSubtitles(media.ts_dvb_subtitles, 2);
 
     media.random_mp4 = at("random.mp4");
-    WriteRandomBytes(media.random_mp4, 64 * 1024, 1);
+    if (write)
+        WriteRandomBytes(media.random_mp4, 64 * 1024, 1);
     media.random_avi = at("random.avi");
-    WriteRandomBytes(media.random_avi, 64 * 1024, 2);
+    if (write)
+        WriteRandomBytes(media.random_avi, 64 * 1024, 2);
     av_log_set_level(log_level);
+    return media;
+}
+
+// Every test process (CTest runs each case in one) shares the files generated by the first; the
+// stamp changes whenever this file is rebuilt, so a changed generator writes them anew.
+constexpr const char* kCacheStamp = __DATE__ " " __TIME__;
+
+GeneratedMedia GenerateOnce() {
+    const std::string cache = CLIPWRIGHT_MEDIA_CACHE;
+    std::filesystem::create_directories(cache);
+    const std::string lock_path = cache + ".lock";
+    const int lock = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0 || flock(lock, LOCK_EX) != 0)
+        throw std::runtime_error("media_gen: cannot lock " + lock_path);
+    const std::filesystem::path stamp = std::filesystem::path(cache) / ".stamp";
+    std::string written;
+    std::getline(std::ifstream(stamp), written);
+    const bool fresh = written != kCacheStamp;
+    if (fresh) {
+        for (const auto& entry : std::filesystem::directory_iterator(cache))
+            std::filesystem::remove_all(entry.path());
+    }
+    GeneratedMedia media = Generate(cache, fresh);
+    if (fresh)
+        std::ofstream(stamp) << kCacheStamp << "\n";
+    close(lock);
     return media;
 }
 
 } // namespace
 
 const GeneratedMedia& Media() {
-    static const GeneratedMedia media = Generate();
+    static const GeneratedMedia media = [] {
+        GeneratedMedia generated = GenerateOnce();
+        generated.folder = MakeFolder();
+        return generated;
+    }();
     static const FolderRemover remover{media.folder};
     return media;
 }
 
 std::string RealMediaPath(const char* name) {
-    return std::string(CLIPWRIGHT_SHARED_MEDIA) + "/" + name;
+    return std::string(CLIPWRIGHT_TEST_MEDIA) + "/" + name;
 }
 
 } // namespace clipwright::testing

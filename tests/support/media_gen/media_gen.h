@@ -86,7 +86,7 @@ struct GeneratedMedia {
 };
 const GeneratedMedia& Media();
 
-// The real files nobody here made (../shared/media), each with what it holds.
+// The real files nobody here made (tests/media), each with what it holds.
 struct RealMediaFile {
     const char* name;
     int streams;

@@ -2,9 +2,9 @@
 
 namespace clipwright::testing {
 
-// What each file in the shared media folder holds, from its README and mediainfo. Where the
-// demuxer sees more than those (the Ogg skeleton stream, the order of the FLV streams) or
-// estimates the length from the bit rate (AMR: 34.99 s), the table says what the library reports.
+// What each file in tests/media holds, from its README and mediainfo. Where the demuxer sees
+// more than those (the Ogg skeleton stream, the order of the FLV streams) or estimates the length
+// from the bit rate (AMR: 34.99 s), the table says what the library reports.
 const std::vector<RealMediaFile>& RealMedia() {
     static const std::vector<RealMediaFile> files = {
         // name, streams, video, audio, subtitle, first video, first audio, duration, w, h, fps,
