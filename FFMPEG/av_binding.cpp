@@ -1,6 +1,7 @@
 #include "FFMPEG/av_binding.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <array>
@@ -207,6 +208,43 @@ const std::string& LoadErrorText() {
 
 std::string LibraryFileName(AvLibrary library, bool versioned) {
     return FileName(State(library), versioned);
+}
+
+BoundLibraryInfo DescribeBoundLibrary(AvLibrary library) {
+    const LibraryState& lib = State(library);
+    if (!lib.bound)
+        return {};
+    const AvEntryPoints& entry = av();
+    unsigned version = 0;
+    switch (library) {
+    case AvLibrary::avcodec:
+        version = entry.CW_AVCODEC_VERSION_FN();
+        break;
+    case AvLibrary::avformat:
+        version = entry.CW_AVFORMAT_VERSION_FN();
+        break;
+    case AvLibrary::avutil:
+        version = entry.CW_AVUTIL_VERSION_FN();
+        break;
+    case AvLibrary::swscale:
+        version = entry.CW_SWSCALE_VERSION_FN();
+        break;
+    case AvLibrary::swresample:
+        version = entry.CW_SWRESAMPLE_VERSION_FN();
+        break;
+    case AvLibrary::avfilter:
+        version = entry.CW_AVFILTER_VERSION_FN();
+        break;
+    }
+    BoundLibraryInfo info;
+    // The libraries pack major.minor.micro as 16.8.8 bits (AV_VERSION_INT).
+    info.version = std::to_string(version >> 16) + "." + std::to_string((version >> 8) & 0xff) +
+                   "." + std::to_string(version & 0xff);
+    link_map* map = nullptr;
+    if (dlinfo(lib.module.get(), RTLD_DI_LINKMAP, &map) == 0 && map != nullptr &&
+        map->l_name != nullptr)
+        info.path = map->l_name;
+    return info;
 }
 
 } // namespace clipwright

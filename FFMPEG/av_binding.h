@@ -96,4 +96,12 @@ const std::string& LoadErrorText();
 // "libavcodec.so.59" (versioned) or "libavcodec.so" (plain).
 std::string LibraryFileName(AvLibrary library, bool versioned);
 
+// A bound library as the loader found it: its run-time version ("59.37.100") and the file it
+// was loaded from. Both empty while the library is not bound.
+struct BoundLibraryInfo {
+    std::string version;
+    std::string path;
+};
+BoundLibraryInfo DescribeBoundLibrary(AvLibrary library);
+
 } // namespace clipwright

@@ -28,6 +28,7 @@
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/list_texts.h"
+#include "app/profiles/program_folders.h"
 
 namespace clipwright {
 
@@ -35,10 +36,6 @@ namespace {
 
 constexpr const char* kWebSite = "https://www.vexlane.example/clipwright";
 constexpr const char* kSupportMail = "mailto:support@vexlane.example";
-
-QString ProgramFolder() {
-    return QCoreApplication::applicationDirPath();
-}
 
 } // namespace
 
@@ -92,8 +89,7 @@ TForm1::TForm1() {
             Qt::QueuedConnection);
     };
 
-    const std::string library_folder = (ProgramFolder() + "/Common Files").toStdString();
-    if (!engine_.LoadAVLib(library_folder, true)) {
+    if (!engine_.LoadAVLib(LibraryFolder(), true)) {
         Inform("Some files are missing. Please re-install this software");
         return;
     }
@@ -270,7 +266,8 @@ void TForm1::BuildMenus() {
     options->addAction("Set Additional Options", this, [this] { Form4->show(); });
     QMenu* help = menuBar()->addMenu("Help");
     help->addAction("Open Help File", this, [] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(ProgramFolder() + "/help/index.html"));
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QString::fromStdString(HelpFolder() + "/index.html")));
     });
     help->addSeparator();
     help->addAction("Visit Vexlane Website", this,
@@ -452,6 +449,17 @@ void TForm1::closeEvent(QCloseEvent* event) {
     }
     SaveSettings();
     event->accept();
+}
+
+void TForm1::OpenFiles(const QStringList& arguments) {
+    QStringList files;
+    for (const QString& argument : arguments) {
+        const QUrl url(argument);
+        const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
+        files << QFileInfo(path).absoluteFilePath();
+    }
+    if (!files.isEmpty())
+        AddFiles(files);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {

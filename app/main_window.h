@@ -50,6 +50,9 @@ public:
 
     // The add path of the open dialog, drops and tests: each file probed, a row each.
     void AddFiles(const QStringList& files);
+    // Files handed over at launch (the command line, a file manager's "Open with"): paths,
+    // relative to the current folder or absolute, or file:// URLs; listed through AddFiles.
+    void OpenFiles(const QStringList& arguments);
     void ComboOutputFormatChange();
     void ButtonAddFileClick();
     void DeleteSelectedItem1Click();

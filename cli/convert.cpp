@@ -16,7 +16,9 @@
 #include "app/profiles/catalogue.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/output_naming.h"
+#include "app/profiles/program_folders.h"
 #include "cli/library_folder.h"
+#include "cli/usage.h"
 
 namespace clipwright::cli {
 
@@ -28,15 +30,7 @@ extern "C" void OnConvertInterrupt(int) {
 }
 
 int ConvertUsage() {
-    std::fprintf(stderr,
-                 "Usage: clipwright-cli convert --profile CAPTION|INDEX --output-folder DIR "
-                 "[--overwrite]\n"
-                 "         [--video-codec TEXT] [--video-size TEXT] [--video-bitrate TEXT] "
-                 "[--frame-rate TEXT]\n"
-                 "         [--audio-codec TEXT] [--audio-bitrate TEXT] [--sampling-rate TEXT] "
-                 "[--channels TEXT]\n"
-                 "         [--aspect TEXT] [--volume 0..10] FILE...\n");
-    return 2;
+    return UsageError("convert");
 }
 
 // The profile named by its caption or its index in the profile list; empty when none.
@@ -62,6 +56,8 @@ void PrintList(const char* name, const ProfileList& list) {
 
 int RunProfiles(int argc, char* argv[]) {
     const std::vector<std::string>& entries = ProfileListEntries();
+    if (argc > 1 || (argc == 1 && argv[0][0] == '-'))
+        return UsageError("profiles");
     if (argc == 0) {
         for (size_t i = 0; i < entries.size(); ++i)
             std::printf("%zu\t%s\n", i, entries[i].c_str());

@@ -1,22 +1,12 @@
 #include "cli/library_folder.h"
 
 #include <cstdio>
-#include <filesystem>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/engine_log.h"
+#include "app/profiles/program_folders.h"
 
 namespace clipwright::cli {
-
-std::string ProgramFolder() {
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : exe.parent_path().string();
-}
-
-std::string LibraryFolder() {
-    return ProgramFolder() + "/Common Files";
-}
 
 bool BindLibraries() {
     if (!LoadAllLibraries(LibraryFolder(), true)) {

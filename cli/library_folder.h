@@ -1,12 +1,7 @@
-// Where the command line binds the libraries from: "Common Files" beside the program.
+// Binding the libraries for the command line, from the same folders as the window.
 #pragma once
 
-#include <string>
-
 namespace clipwright::cli {
-
-std::string ProgramFolder();
-std::string LibraryFolder();
 
 // Binds the libraries with versioned names; prints the binding's text and returns false on
 // failure.

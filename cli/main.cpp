@@ -1,39 +1,56 @@
 // clipwright-cli: the command-line front end over the same engine and profiles as the window.
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "cli/convert.h"
 #include "cli/probe.h"
 #include "cli/transcode.h"
+#include "cli/usage.h"
 
 namespace {
 
-void PrintUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "Usage: clipwright-cli probe FILE...\n"
-                 "  probe   describe each media file, one block of name: value lines per file\n");
-}
+using Runner = int (*)(int, char**);
+
+struct Command {
+    const char* name;
+    Runner run;
+};
+
+constexpr Command kCommands[] = {
+    {"probe", clipwright::cli::RunProbe},
+    {"transcode", clipwright::cli::RunTranscode},
+    {"profiles", clipwright::cli::RunProfiles},
+    {"convert", clipwright::cli::RunConvert},
+};
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    using namespace clipwright::cli;
     if (argc < 2) {
-        PrintUsage(stderr);
+        PrintProgramUsage(stderr);
         return 2;
     }
-    if (std::strcmp(argv[1], "probe") == 0)
-        return clipwright::cli::RunProbe(argc - 2, argv + 2);
-    if (std::strcmp(argv[1], "transcode") == 0)
-        return clipwright::cli::RunTranscode(argc - 2, argv + 2);
-    if (std::strcmp(argv[1], "profiles") == 0)
-        return clipwright::cli::RunProfiles(argc - 2, argv + 2);
-    if (std::strcmp(argv[1], "convert") == 0)
-        return clipwright::cli::RunConvert(argc - 2, argv + 2);
-    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        PrintUsage(stdout);
+    const std::string first = argv[1];
+    if (IsHelpRequest(first)) {
+        PrintProgramUsage(stdout);
         return 0;
     }
-    std::fprintf(stderr, "clipwright-cli: unknown command '%s'\n", argv[1]);
-    PrintUsage(stderr);
+    if (first == "--version")
+        return PrintVersion();
+    for (const Command& command : kCommands) {
+        if (first != command.name)
+            continue;
+        for (int i = 2; i < argc; ++i) {
+            if (IsHelpRequest(argv[i])) {
+                PrintCommandUsage(stdout, command.name);
+                return 0;
+            }
+        }
+        return command.run(argc - 2, argv + 2);
+    }
+    std::fprintf(stderr, "clipwright-cli: unknown %s '%s'\n",
+                 first.rfind('-', 0) == 0 ? "option" : "command", first.c_str());
+    PrintProgramUsage(stderr);
     return 2;
 }

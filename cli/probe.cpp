@@ -3,10 +3,12 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "FFMPEG/av_probe.h"
 #include "app/profiles/list_texts.h"
 #include "cli/library_folder.h"
+#include "cli/usage.h"
 
 namespace clipwright::cli {
 
@@ -74,18 +76,28 @@ bool ProbeOne(TAVProbe& probe, const std::string& file_name) {
 } // namespace
 
 int RunProbe(int argc, char* argv[]) {
-    if (argc <= 0) {
-        std::fprintf(stderr, "Usage: clipwright-cli probe FILE...\n");
-        return 2;
+    // Options end at "--", so that a file whose name starts with '-' can still be named.
+    std::vector<std::string> files;
+    bool options_ended = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!options_ended && arg == "--")
+            options_ended = true;
+        else if (!options_ended && arg.size() > 1 && arg[0] == '-')
+            return UsageError("probe");
+        else
+            files.push_back(arg);
     }
+    if (files.empty())
+        return UsageError("probe");
     if (!BindLibraries())
         return 2;
     TAVProbe probe;
     bool all_ok = true;
-    for (int i = 0; i < argc; ++i) {
+    for (size_t i = 0; i < files.size(); ++i) {
         if (i > 0)
             std::printf("\n");
-        all_ok = ProbeOne(probe, argv[i]) && all_ok;
+        all_ok = ProbeOne(probe, files[i]) && all_ok;
     }
     std::fflush(stdout);
     return all_ok ? 0 : 1;

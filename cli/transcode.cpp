@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "FFMPEG/engine.h"
+#include "app/profiles/program_folders.h"
 #include "cli/library_folder.h"
+#include "cli/usage.h"
 
 namespace clipwright::cli {
 
@@ -25,10 +27,7 @@ extern "C" void OnInterrupt(int) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "Usage: clipwright-cli transcode -i IN [-I NAME=VALUE]... -o OUT "
-                         "[-O NAME=VALUE]... [-i IN2 ... -o OUT2 ...] [--jobs N] "
-                         "[--log-level quiet|error|info|debug|all]\n");
-    return 2;
+    return UsageError("transcode");
 }
 
 bool ParseLevel(const char* name, TLogLevel& level) {
@@ -195,7 +194,8 @@ int RunTranscode(int argc, char* argv[]) {
     bool any_stopped = false;
     for (const JobRequest& request : requests) {
         std::printf("%s -> %s: %s%s%s\n", request.input.c_str(), request.output.c_str(),
-                    request.outcome.c_str(), request.message.empty() ? "" : ": ", request.message.c_str());
+                    request.outcome.c_str(), request.message.empty() ? "" : ": ",
+                    request.message.c_str());
         any_failed = any_failed || request.outcome == "Fail";
         any_stopped = any_stopped || request.outcome == "Abort";
     }

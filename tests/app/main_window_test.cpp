@@ -1,6 +1,7 @@
 // The main window on the real widgets (offscreen): the file list, profiles, settings and the
 // conversion driver with real conversions.
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSettings>
@@ -122,6 +123,18 @@ TEST_F(MainWindowTest, FileListColumnsAndRows) {
     EXPECT_EQ(Cell(w, 4, 5), "Error");
     EXPECT_EQ(Cell(w, 4, 1), "");
     EXPECT_EQ(w.ListView1->topLevelItem(5)->checkState(0), Qt::Checked) << "twice, two rows";
+}
+
+TEST_F(MainWindowTest, FilesOpenedAtLaunchAreListed) {
+    // A file manager's "Open with" hands paths or file:// URLs; a shell, relative paths.
+    TestWindow w;
+    const QString mp3 = QString::fromStdString(Media().mp3_audio_only);
+    const QString mp4 = QString::fromStdString(Media().mp4_h264_aac);
+    w.OpenFiles({QUrl::fromLocalFile(mp3).toString(), QDir::current().relativeFilePath(mp4)});
+    ASSERT_EQ(w.ListView1->topLevelItemCount(), 2);
+    EXPECT_EQ(Cell(w, 0, 0), mp3);
+    EXPECT_EQ(Cell(w, 1, 0), mp4);
+    EXPECT_EQ(Cell(w, 1, 1), "640x480");
 }
 
 TEST_F(MainWindowTest, ProfilesSeparatorAndAudioOnlyLists) {

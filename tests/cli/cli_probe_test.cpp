@@ -199,6 +199,68 @@ TEST(CliProbeTest, NoFileIsAUsageError) {
     EXPECT_EQ(RunProgram(CLI_PATH, {"frobnicate"}).exit_code, 2);
 }
 
+TEST(CliUsageTest, HelpVersionAndUsageErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        int exit_code;
+        bool on_stdout; // where the text goes
+        std::string text;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, true, "  convert    convert files with an output profile"},
+        {{"-h"}, 0, true, "  probe      describe media files"},
+        {{}, 2, false, "  transcode  run conversion jobs"},
+        {{"frobnicate"}, 2, false, "unknown command 'frobnicate'"},
+        {{"--frobnicate"}, 2, false, "unknown option '--frobnicate'"},
+        {{"probe", "--help"}, 0, true, "Usage: clipwright-cli probe [--] FILE..."},
+        {{"transcode", "-h"}, 0, true, "  --jobs N "},
+        {{"profiles", "--help"}, 0, true, "Usage: clipwright-cli profiles [CAPTION|INDEX]"},
+        {{"convert", "--profile", "3", "--help"}, 0, true, "  --volume 0..10 "},
+        {{"probe", "--frobnicate", "a.mp4"}, 2, false, "Usage: clipwright-cli probe"},
+        {{"profiles", "--frobnicate"}, 2, false, "Usage: clipwright-cli profiles"},
+        {{"profiles", "1", "2"}, 2, false, "Usage: clipwright-cli profiles"},
+        {{"transcode", "-x", "y"}, 2, false, "Usage: clipwright-cli transcode"},
+        {{"convert", "--frobnicate", "x", "--profile", "8", "--output-folder", "/tmp", "f"},
+         2,
+         false,
+         "Usage: clipwright-cli convert"},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = RunProgram(CLI_PATH, c.args);
+        std::string joined;
+        for (const std::string& arg : c.args)
+            joined += arg + " ";
+        EXPECT_EQ(run.exit_code, c.exit_code) << joined;
+        EXPECT_NE((c.on_stdout ? run.out : run.err).find(c.text), std::string::npos)
+            << joined << "\n"
+            << run.out << run.err;
+        EXPECT_EQ((c.on_stdout ? run.err : run.out), "") << joined;
+    }
+    // "--" ends the options: a file named like one is probed (and is missing).
+    const RunResult dashed = RunProgram(CLI_PATH, {"probe", "--", "--no-such-file"});
+    EXPECT_EQ(dashed.exit_code, 1);
+    EXPECT_NE(dashed.out.find("file: --no-such-file\nerror: "), std::string::npos) << dashed.out;
+}
+
+TEST(CliUsageTest, VersionNamesEachBoundLibraryAndItsFile) {
+    const RunResult run = RunProgram(CLI_PATH, {"--version"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line.rfind("clipwright-cli ", 0), 0u) << line;
+    for (const char* library : {"libavcodec.so.59", "libavformat.so.59", "libavutil.so.57",
+                                "libswscale.so.6", "libswresample.so.4", "libavfilter.so.8"}) {
+        ASSERT_TRUE(std::getline(lines, line)) << run.out;
+        std::istringstream fields(line);
+        std::string name, version, path;
+        fields >> name >> version >> path;
+        EXPECT_EQ(name, library);
+        EXPECT_EQ(version.substr(0, version.find('.')), name.substr(name.rfind('.') + 1)) << line;
+        EXPECT_TRUE(fs::exists(path)) << line;
+    }
+}
+
 TEST(CliProbeTest, LibrariesComeFromCommonFilesBesideTheProgram) {
     // A copy of the program whose "Common Files" holds a broken avcodec: the folder's copy
     // wins over the system's, and the binding's text is printed.
@@ -214,6 +276,12 @@ TEST(CliProbeTest, LibrariesComeFromCommonFilesBesideTheProgram) {
     const std::string expected = "Load libraray libavcodec.so.59 error: ";
     EXPECT_EQ(run.err.substr(0, expected.size()), expected) << run.err;
     EXPECT_NE(run.err.find("Common Files/libavcodec.so.59"), std::string::npos) << run.err;
+    // --version says why it could not bind them.
+    const RunResult version = RunProgram((folder / "clipwright-cli").string(), {"--version"});
+    EXPECT_EQ(version.exit_code, 2);
+    EXPECT_NE(version.out.find("media libraries not bound: Load libraray libavcodec.so.59 error"),
+              std::string::npos)
+        << version.out;
 
     // Without the broken file the system's libraries are found.
     fs::remove(folder / "Common Files" / "libavcodec.so.59");
