@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev
           libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-          libavfilter-dev libopencore-amrnb-dev mediainfo qt6-base-dev)
+          libavfilter-dev libopencore-amrnb-dev mediainfo qt6-base-dev
+          desktop-file-utils appstream man-db dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do
