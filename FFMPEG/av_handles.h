@@ -2,6 +2,7 @@
 // FFMpegException when the library is out of memory. Raw pointers elsewhere are borrowed views.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 
 struct AVCodecContext;
@@ -64,6 +65,12 @@ using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
 using FifoPtr = std::unique_ptr<AVFifo, FifoDeleter>;
+
+// A stdio file the engine writes (two-pass statistics, per-picture statistics).
+struct FileCloser {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 FramePtr allocFrame();
 PacketPtr allocPacket();

@@ -40,16 +40,18 @@ void TCustomFFmpeg::ResetOptions() {
     HookRangePosition = 0;
 }
 
-void TCustomFFmpeg::ReleaseFiles() {
+void TCustomFFmpeg::ReleaseFiles(bool failed) {
     for (OutputFile& output : output_files_) {
         AVFormatContext* context = output.context.get();
         if (context->oformat != nullptr && !(context->oformat->flags & AVFMT_NOFILE))
             av().avio_closep(&context->pb);
-        // An output that never received a byte is no file worth keeping.
+        // An output that never received a byte is no file worth keeping; neither is one a
+        // failed run wrote (a stopped run's output is finished and plays, so it stays). Files
+        // this run never wrote to, such as a read-only one it could not open, are left alone.
         std::error_code error;
-        if (context->url != nullptr && std::filesystem::exists(context->url, error) &&
-            std::filesystem::is_regular_file(context->url, error) &&
-            std::filesystem::file_size(context->url, error) == 0)
+        if (context->url != nullptr && std::filesystem::is_regular_file(context->url, error) &&
+            ((failed && output.regular_file) ||
+             std::filesystem::file_size(context->url, error) == 0))
             std::filesystem::remove(context->url, error);
     }
     output_files_.clear();
@@ -74,7 +76,8 @@ void TCustomFFmpeg::RunWrapper() {
         ExceptionMessage = error.what();
     }
     transcoder.CloseCodecs();
-    ReleaseFiles();
+    transcoder.CloseStatistics();
+    ReleaseFiles(ExceptionRaised);
     Terminate();
 }
 

@@ -153,8 +153,9 @@ public:
 
     std::vector<InputFile>& InputFiles() { return input_files_; }
     std::vector<OutputFile>& OutputFiles() { return output_files_; }
-    // Closes every file (outputs first), deleting outputs left empty; the settings stay.
-    void ReleaseFiles();
+    // Closes every file (outputs first), deleting outputs left empty and, when `failed`, the
+    // outputs this run wrote (a half-written file is no result); the settings stay.
+    void ReleaseFiles(bool failed = false);
 
 private:
     void SetBitRate(const std::string& name, const std::string& value);

@@ -154,15 +154,18 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
                 } else {
                     duration = frame->pkt_duration > 0
                                    ? av().av_rescale_q(frame->pkt_duration, base, kMicroseconds)
-                                   : 0;
-                    if (duration <= 0) {
-                        const AVRational rate = av().av_guess_frame_rate(
-                            job_.InputFiles()[ist.FileIndex].context.get(), ist.Stream, nullptr);
-                        if (rate.num > 0)
-                            duration = int64_t{1000000} * rate.den / rate.num;
-                    }
+                                   : ist.FrameDuration;
                 }
                 ist.NextPts = ist.Pts + duration;
+                if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
+                    // A picture is placed by when it is shown, so a late video start and
+                    // reordered pictures keep their place against the sound.
+                    ist.ShownPts =
+                        frame->best_effort_timestamp != AV_NOPTS_VALUE
+                            ? av().av_rescale_q(frame->best_effort_timestamp, base, kMicroseconds)
+                            : ist.Pts;
+                    ist.ShownEnd = ist.ShownPts + duration;
+                }
                 RateEmulate(ist);
                 if (start_time == 0 || ist.Pts >= start_time)
                     DispatchFrame(ist, frame);
@@ -188,12 +191,11 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
             return -1;
         }
     } else if (packet != nullptr) {
-        int64_t duration =
-            packet->duration > 0 ? av().av_rescale_q(packet->duration, base, kMicroseconds) : 0;
-        if (duration <= 0 && dec->codec_type == AVMEDIA_TYPE_AUDIO && dec->frame_size > 0 &&
-            dec->sample_rate > 0)
-            duration = int64_t{1000000} * dec->frame_size / dec->sample_rate;
-        ist.NextPts += duration;
+        // Packets without timestamps advance the clock by their duration, or by one frame.
+        ist.Pts = ist.NextPts;
+        ist.NextPts += packet->duration > 0
+                           ? av().av_rescale_q(packet->duration, base, kMicroseconds)
+                           : ist.FrameDuration;
         RateEmulate(ist);
     }
 
@@ -250,11 +252,13 @@ void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
         throw FFMpegException("av_mallocz fail");
     const AVRational from = ist.Stream->time_base;
     const AVRational to = ost.Stream->time_base;
-    out->pts =
-        packet->pts != AV_NOPTS_VALUE ? av().av_rescale_q(packet->pts, from, to) : AV_NOPTS_VALUE;
+    // Streams without timestamps (elementary video, some program streams) take the input
+    // clock; a packet without a duration lasts one frame, so the muxer can end the track.
     out->dts = packet->dts != AV_NOPTS_VALUE ? av().av_rescale_q(packet->dts, from, to)
                                              : av().av_rescale_q(ist.Pts, kMicroseconds, to);
-    out->duration = av().av_rescale_q(packet->duration, from, to);
+    out->pts = packet->pts != AV_NOPTS_VALUE ? av().av_rescale_q(packet->pts, from, to) : out->dts;
+    out->duration = packet->duration > 0 ? av().av_rescale_q(packet->duration, from, to)
+                                         : av().av_rescale_q(ist.FrameDuration, kMicroseconds, to);
     WritePacket(ost, out);
     ++ost.FrameNumber;
 }
@@ -290,6 +294,10 @@ int64_t Transcoder::Encode(TOutputStreamState& ost, AVFrame* frame) {
                                                                         : "Audio encoding failed");
         bytes += out->size;
         if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+            // Every encoded picture lasts one tick of the encoder's time base (one frame); the
+            // muxer needs it to give the last picture its length.
+            if (out->duration <= 0)
+                out->duration = 1;
             counters_.VideoBytes += out->size;
             size_t stats_size = 0;
             if (const uint8_t* stats =
@@ -307,8 +315,8 @@ int64_t Transcoder::Encode(TOutputStreamState& ost, AVFrame* frame) {
                     ost.LastError[p] = error;
                 }
             }
-            if (ost.LogFile != nullptr && enc->stats_out != nullptr)
-                std::fputs(enc->stats_out, ost.LogFile);
+            if (ost.LogFile && enc->stats_out != nullptr)
+                std::fputs(enc->stats_out, ost.LogFile.get());
         } else if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
             counters_.AudioBytes += out->size;
         }
@@ -328,6 +336,7 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
             if (!ost.Amr)
                 Encode(ost, nullptr);
         } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+            FillVideoToEnd(ost, ist);
             Encode(ost, nullptr);
         }
     }

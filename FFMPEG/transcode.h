@@ -40,7 +40,12 @@ struct TInputStreamState {
     int64_t RateEmuStart = 0; // wall clock, microseconds
     uint32_t RateEmuFrame = 0;
     int64_t NextPts = INT64_MIN; // microseconds; none until known
-    int64_t Pts = 0;             // microseconds
+    int64_t FrameDuration = 0;   // microseconds of one frame from the stream's rate; 0 unknown
+    // Video: when the current picture is shown and when it ends (microseconds), the clock the
+    // output frame rate follows; none before the first picture.
+    int64_t ShownPts = INT64_MIN;
+    int64_t ShownEnd = INT64_MIN;
+    int64_t Pts = 0; // microseconds
     bool IsStart = true;
     bool DecoderOpen = false;
     // Decoded audio to interleaved 16-bit at the decoder's rate and channels.
@@ -81,6 +86,8 @@ struct TOutputStreamState {
     int32_t CropTop = 0, CropLeft = 0;
     bool VideoPad = false;
     int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    // The last picture as encoded; kept to fill the slots until the next picture starts.
+    FramePtr LastFrame;
     float LastQuality = -1.0f; // lambda of the last coded frame
     char LastPictType = '?';
     uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
@@ -94,7 +101,7 @@ struct TOutputStreamState {
     std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
     int AudioFrameCapacity = 0;
     // Two-pass statistics file while pass 1 is encoded.
-    std::FILE* LogFile = nullptr;
+    FilePtr LogFile;
     bool EncoderOpen = false;
 };
 
@@ -125,6 +132,9 @@ public:
     void Run();
     // Closes every encoder and decoder the run still has open.
     void CloseCodecs();
+    // Flushes and closes the statistics files, so that a job queued after this one (a second
+    // pass) reads them whole once this job has ended.
+    void CloseStatistics();
 
     const RunCounters& Counters() const { return counters_; }
     // The last status line the progress report built.
@@ -180,6 +190,20 @@ private:
 
     // Output steps of the video, audio and subtitle outputs. `picture` is the decoded frame.
     void OutputVideo(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
+    // How many output frames this picture takes (0: dropped) and, in `fill`, how many copies
+    // of the previous picture go before it; counts duplicates and drops.
+    int VideoSlots(TOutputStreamState& ost, int& fill);
+    int DropPicture();
+    // `copies` cut to "vframes" and to "t".
+    int LimitCopies(const TOutputStreamState& ost, int copies) const;
+    // The picture as the encoder takes it (cropped, scaled, padded) becomes ost.LastFrame.
+    bool KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture);
+    bool ScaleAndPad(TOutputStreamState& ost, AVFrame* view);
+    int SameQuality(const TOutputStreamState& ost, int source_quality);
+    // Encodes ost.LastFrame `copies` times at the next output positions.
+    void EncodeCopies(TOutputStreamState& ost, int copies);
+    // At the end of input: the last picture again until the source's last picture ends.
+    void FillVideoToEnd(TOutputStreamState& ost, const TInputStreamState& ist);
     AVFrame* ConformPicture(TOutputStreamState& ost, const AVFrame* picture);
     void OutputAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
                      int size);
@@ -203,7 +227,6 @@ private:
     PacketPtr read_packet_;
     PacketPtr out_packet_;
     FramePtr decoded_;
-    FramePtr encode_frame_;
     FramePtr crop_view_;
     FramePtr inner_view_;
     FramePtr deinterlaced_;
@@ -222,7 +245,8 @@ private:
     std::vector<uint8_t> silence_;      // silence inserted before a late block
     std::vector<uint8_t> subtitle_buffer_;
     std::string last_line_;
-    std::FILE* vstats_ = nullptr;
+    bool same_quality_logged_ = false;
+    FilePtr vstats_;
 };
 
 } // namespace clipwright

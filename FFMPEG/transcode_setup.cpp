@@ -24,17 +24,28 @@ double ToSeconds(AVRational q) {
     return q.den != 0 ? static_cast<double>(q.num) / q.den : 0.0;
 }
 
+// One picture at the stream's real rate, or one audio frame; microseconds, 0 when unknown.
+int64_t FrameDurationOf(AVFormatContext* file, AVStream* stream) {
+    const AVCodecParameters* par = stream->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        const AVRational rate = av().av_guess_frame_rate(file, stream, nullptr);
+        return rate.num > 0 && rate.den > 0 ? int64_t{1000000} * rate.den / rate.num : 0;
+    }
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->frame_size > 0 && par->sample_rate > 0)
+        return int64_t{1000000} * par->frame_size / par->sample_rate;
+    return 0;
+}
+
 } // namespace
 
 Transcoder::Transcoder(TCustomFFmpeg& job) : job_(job) {}
 
-Transcoder::~Transcoder() {
-    for (TOutputStreamState& ost : outputs_) {
-        if (ost.LogFile != nullptr)
-            std::fclose(ost.LogFile);
-    }
-    if (vstats_ != nullptr)
-        std::fclose(vstats_);
+Transcoder::~Transcoder() = default;
+
+void Transcoder::CloseStatistics() {
+    for (TOutputStreamState& ost : outputs_)
+        ost.LogFile.reset();
+    vstats_.reset();
 }
 
 void Transcoder::BuildInputTables() {
@@ -52,6 +63,7 @@ void Transcoder::BuildInputTables() {
             ist.Stream = file.context->streams[s];
             ist.Decoder = &file.decoders[s];
             ist.RateEmu = file.rate_emu;
+            ist.FrameDuration = FrameDurationOf(file.context.get(), ist.Stream);
             if (ist.RateEmu)
                 ist.RateEmuStart = now;
             inputs_.push_back(std::move(ist));
@@ -227,6 +239,7 @@ void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState&
         // A stream whose pictures were never seen has no geometry to scale from.
         if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width <= 0 || dec->height <= 0)
             throw FFMpegException("Cannot get resampling context");
+        ost.LastFrame = allocFrame();
         ost.SourceWidth = dec->width;
         ost.SourceHeight = dec->height;
         ost.SourceFormat = dec->pix_fmt;
@@ -300,24 +313,21 @@ void Transcoder::OpenPassLog(TOutputStreamState& ost, int index) {
     if (name.size() > 1023)
         name.resize(1023);
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.LogFile = std::fopen(name.c_str(), "w");
-        if (ost.LogFile == nullptr)
+        ost.LogFile.reset(std::fopen(name.c_str(), "w"));
+        if (!ost.LogFile)
             throw FFMpegException("creat file fail: " + name);
         return;
     }
-    std::FILE* file = std::fopen(name.c_str(), "r");
-    if (file == nullptr)
+    const FilePtr file(std::fopen(name.c_str(), "r"));
+    if (!file)
         throw FFMpegException("creat open fail: " + name);
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
+    std::fseek(file.get(), 0, SEEK_END);
+    const long size = std::ftell(file.get());
+    std::fseek(file.get(), 0, SEEK_SET);
     char* buffer = static_cast<char*>(av().av_malloc(static_cast<size_t>(size < 0 ? 0 : size) + 1));
-    if (buffer == nullptr) {
-        std::fclose(file);
+    if (buffer == nullptr)
         throw FFMpegException("Could not allocate log buffer");
-    }
-    const size_t read = std::fread(buffer, 1, static_cast<size_t>(size < 0 ? 0 : size), file);
-    std::fclose(file);
+    const size_t read = std::fread(buffer, 1, static_cast<size_t>(size < 0 ? 0 : size), file.get());
     buffer[read] = '\0';
     enc->stats_in = buffer;
 }
@@ -518,7 +528,6 @@ void Transcoder::Run() {
     read_packet_ = allocPacket();
     out_packet_ = allocPacket();
     decoded_ = allocFrame();
-    encode_frame_ = allocFrame();
     crop_view_ = allocFrame();
     inner_view_ = allocFrame();
     deinterlaced_ = allocFrame();

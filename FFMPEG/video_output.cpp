@@ -108,124 +108,205 @@ AVFrame* Transcoder::ConformPicture(TOutputStreamState& ost, const AVFrame* pict
     return conformed;
 }
 
-void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& /*ist*/,
-                             AVFrame* picture) {
+int Transcoder::VideoSlots(TOutputStreamState& ost, int& fill) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     const OptionState& o = job_.Options();
-
-    int nb = 1;
-    const double sync_ipts = static_cast<double>(ost.SyncInput->Pts - o.start_time) / 1000000.0;
+    fill = 0;
+    const TInputStreamState& sync = *ost.SyncInput;
+    const int64_t clock = sync.ShownPts != AV_NOPTS_VALUE ? sync.ShownPts : sync.Pts;
+    const double sync_ipts = static_cast<double>(clock - o.start_time) / 1000000.0;
     const double tb = av_q2d(enc->time_base);
-    if (o.video_sync_method > 0 || (o.video_sync_method != 0 && tb > 0.001)) {
-        double vdelta = sync_ipts / tb - static_cast<double>(ost.SyncPosition) - ost.SyncSkew;
-        // A leap of more than ten minutes either way is damage in the input, not a gap to fill
-        // with copies or to drop up to: the output goes on in step from here.
-        if (std::fabs(vdelta) > kLeapSeconds / tb) {
-            job_.Log(0, FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
-            ost.SyncSkew += vdelta - 1;
-            vdelta = 1;
-        }
-        if (vdelta < -1.1)
-            nb = 0;
-        else if (o.video_sync_method == 2)
-            ost.SyncPosition = std::llround(sync_ipts / tb);
-        else if (vdelta > 1.1)
-            nb = static_cast<int>(std::nearbyint(vdelta));
-        if (nb == 0) {
-            ++counters_.FramesDropped;
-            if (job_.Verbosity() > 2)
-                job_.Log(1, "*** drop!");
-        } else if (nb > 1) {
-            counters_.FramesDuplicated += nb - 1;
-            if (job_.Verbosity() > 2)
-                job_.Log(1, FormatText("*** %d dup!", nb - 1));
-        }
-    } else {
+    if (!(o.video_sync_method > 0 || (o.video_sync_method != 0 && tb > 0.001))) {
         ost.SyncPosition = std::llround(sync_ipts / tb);
+        return 1;
     }
-    nb = std::min(nb, o.max_frames_video - ost.FrameNumber);
+    double vdelta = sync_ipts / tb - static_cast<double>(ost.SyncPosition) - ost.SyncSkew;
+    // A leap of more than ten minutes either way is damage in the input, not a gap to fill
+    // with copies or to drop up to: the output goes on in step from here.
+    if (std::fabs(vdelta) > kLeapSeconds / tb) {
+        job_.Log(0, FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
+        ost.SyncSkew += vdelta;
+        vdelta = 0;
+    }
+    if (o.video_sync_method == 2) {
+        if (vdelta < -1.1)
+            return DropPicture();
+        ost.SyncPosition = std::llround(sync_ipts / tb);
+        return 1;
+    }
+    // Each picture takes the output slot nearest its own time. The slots before it that no
+    // picture took show the previous picture, which lasts until this one starts; the first
+    // picture also covers the slots before it (a late video start). A picture whose slot is
+    // already taken is dropped.
+    const int64_t gap = std::llround(vdelta);
+    const bool has_previous = ost.LastFrame && ost.LastFrame->buf[0] != nullptr;
+    if (gap < 0 && has_previous)
+        return DropPicture();
+    if (gap <= 0)
+        return 1;
+    const int copies = static_cast<int>(std::min<int64_t>(gap, INT32_MAX - 1));
+    counters_.FramesDuplicated += copies;
+    if (job_.Verbosity() > 2)
+        job_.Log(1, FormatText("*** %d dup!", copies));
+    if (has_previous) {
+        fill = copies;
+        return 1;
+    }
+    return copies + 1;
+}
+
+int Transcoder::DropPicture() {
+    ++counters_.FramesDropped;
+    if (job_.Verbosity() > 2)
+        job_.Log(1, "*** drop!");
+    return 0;
+}
+
+int Transcoder::LimitCopies(const TOutputStreamState& ost, int copies) const {
+    const OptionState& o = job_.Options();
+    copies = std::min(copies, o.max_frames_video - ost.FrameNumber);
     // A timestamp leap in a damaged input asks for a flood of duplicates: none past "t".
     if (o.recording_time != INT64_MAX) {
+        const double tb = av_q2d(ost.Setup->encoder->time_base);
         const double frames_left = static_cast<double>(o.recording_time) / 1000000.0 / tb -
                                    static_cast<double>(ost.SyncPosition);
-        if (frames_left < nb)
-            nb = frames_left > 0 ? static_cast<int>(std::ceil(frames_left)) : 0;
+        if (frames_left < copies)
+            copies = frames_left > 0 ? static_cast<int>(std::ceil(frames_left)) : 0;
     }
-    if (nb <= 0)
-        return;
+    return copies;
+}
 
+void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& /*ist*/,
+                             AVFrame* picture) {
+    int fill = 0;
+    const int copies = VideoSlots(ost, fill);
+    if (fill > 0)
+        EncodeCopies(ost, LimitCopies(ost, fill));
+    if (LimitCopies(ost, copies) <= 0)
+        return;
+    if (!KeepOutputPicture(ost, picture))
+        return;
+    EncodeCopies(ost, LimitCopies(ost, copies));
+}
+
+void Transcoder::FillVideoToEnd(TOutputStreamState& ost, const TInputStreamState& ist) {
+    const OptionState& o = job_.Options();
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    const double tb = av_q2d(enc->time_base);
+    if (!ost.LastFrame || ost.LastFrame->buf[0] == nullptr || ist.ShownEnd == AV_NOPTS_VALUE ||
+        !(o.video_sync_method == 1 || (o.video_sync_method < 0 && tb > 0.001)))
+        return;
+    // The last picture lasts until the source's last picture ends, not just one frame.
+    const double end = static_cast<double>(ist.ShownEnd - o.start_time) / 1000000.0 / tb;
+    const double missing = end - static_cast<double>(ost.SyncPosition) - ost.SyncSkew;
+    if (missing < 0.5 || missing > kLeapSeconds / tb)
+        return;
+    const int copies = LimitCopies(ost, static_cast<int>(std::llround(missing)));
+    counters_.FramesDuplicated += std::max(copies, 0);
+    EncodeCopies(ost, copies);
+}
+
+bool Transcoder::KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    const OptionState& o = job_.Options();
+    // The previous picture is let go first, so the buffers below are ours to write again.
+    av().av_frame_unref(ost.LastFrame.get());
+    const int source_quality = picture->quality;
     if (picture->width != ost.SourceWidth || picture->height != ost.SourceHeight ||
         picture->format != ost.SourceFormat) {
         picture = ConformPicture(ost, picture);
         if (picture == nullptr) {
             job_.Log(0, "error converting picture");
-            return;
+            return false;
         }
     }
-
-    // Crop as a view, scale into the temporary picture, pad around.
-    AVFrame* view = crop_view_.get();
-    if (ost.VideoCrop) {
-        if (!CropView(view, picture, static_cast<AVPixelFormat>(ost.SourceFormat), ost.CropTop,
-                      ost.CropLeft)) {
+    const auto source_format = static_cast<AVPixelFormat>(ost.SourceFormat);
+    AVFrame* kept = ost.LastFrame.get();
+    if (!ost.VideoResample && !ost.VideoPad) {
+        // The picture itself, or a crop of it sharing its buffers: no copy, and the encoder
+        // holds a reference instead of copying a picture that owns no buffer.
+        if (av().av_frame_ref(kept, picture) < 0)
+            throw FFMpegException("Video encoding failed");
+        if (ost.VideoCrop && !CropView(kept, picture, source_format, ost.CropTop, ost.CropLeft)) {
+            av().av_frame_unref(kept);
             job_.Log(0, "error cropping picture");
-            return;
+            return false;
         }
     } else {
-        view = picture;
-    }
-    AVFrame* final_picture = view;
-    if (ost.VideoResample || ost.VideoPad) {
-        if (av().av_frame_make_writable(ost.TempPicture.get()) < 0)
+        AVFrame* view = picture;
+        if (ost.VideoCrop) {
+            view = crop_view_.get();
+            if (!CropView(view, picture, source_format, ost.CropTop, ost.CropLeft)) {
+                job_.Log(0, "error cropping picture");
+                return false;
+            }
+        }
+        if (!ScaleAndPad(ost, view))
+            return false;
+        if (av().av_frame_ref(kept, ost.TempPicture.get()) < 0)
             throw FFMpegException("Video encoding failed");
-        final_picture = ost.TempPicture.get();
     }
+    kept->width = enc->width;
+    kept->height = enc->height;
+    kept->format = enc->pix_fmt;
+    kept->interlaced_frame = picture->interlaced_frame;
+    if (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
+        kept->top_field_first =
+            o.top_field_first == -1 ? picture->top_field_first : o.top_field_first;
+    kept->quality = o.same_quality != 0 ? SameQuality(ost, source_quality)
+                                        : static_cast<int>(std::lrint(ost.Setup->quality));
+    kept->pict_type = AV_PICTURE_TYPE_NONE;
+    kept->sample_aspect_ratio = enc->sample_aspect_ratio;
+    return true;
+}
+
+int Transcoder::SameQuality(const TOutputStreamState& ost, int source_quality) {
+    if (source_quality > 0)
+        return source_quality;
+    // This library generation's decoders do not report a picture's quality; the fixed scale
+    // of "sameq" stands in, and the log says so once.
+    if (!same_quality_logged_) {
+        same_quality_logged_ = true;
+        job_.Log(0, "sameq: the decoder gives no picture quality; encoding at the best fixed "
+                    "quality instead");
+    }
+    return static_cast<int>(std::lrint(ost.Setup->quality));
+}
+
+bool Transcoder::ScaleAndPad(TOutputStreamState& ost, AVFrame* view) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    AVFrame* final_picture = ost.TempPicture.get();
+    if (av().av_frame_make_writable(final_picture) < 0)
+        throw FFMpegException("Video encoding failed");
     if (ost.VideoResample) {
-        AVFrame* target = ost.TempPicture.get();
+        AVFrame* target = final_picture;
         if (ost.VideoPad) {
             if (!CropView(inner_view_.get(), target, enc->pix_fmt, ost.PadTop, ost.PadLeft)) {
                 job_.Log(0, "error padding picture");
-                return;
+                return false;
             }
             target = inner_view_.get();
         }
         av().sws_scale(ost.ScaleContext.get(), view->data, view->linesize, 0, ost.ResampleHeight,
                        target->data, target->linesize);
-    } else if (ost.VideoPad) {
+    } else {
         CopyInto(final_picture, inner_view_.get(), view, enc->pix_fmt,
                  enc->width - ost.PadLeft - ost.PadRight, enc->height - ost.PadTop - ost.PadBottom,
                  ost.PadTop, ost.PadLeft);
     }
     if (ost.VideoPad)
         PaintPadBands(final_picture, enc->pix_fmt, enc->width, enc->height, ost.PadTop,
-                      ost.PadBottom, ost.PadLeft, ost.PadRight, o.padcolor);
+                      ost.PadBottom, ost.PadLeft, ost.PadRight, job_.Options().padcolor);
+    return true;
+}
 
-    AVFrame* frame = encode_frame_.get();
-    for (int i = 0; i < nb && !job_.StopRequested && !(i > 0 && PastSizeLimit()); ++i) {
+void Transcoder::EncodeCopies(TOutputStreamState& ost, int copies) {
+    AVFrame* frame = ost.LastFrame.get();
+    for (int i = 0; i < copies && !job_.StopRequested && !(i > 0 && PastSizeLimit()); ++i) {
         job_.WaitWhilePaused();
-        // A refcounted picture is handed over by reference; a view is described in place.
-        if (final_picture->buf[0] != nullptr) {
-            if (av().av_frame_ref(frame, final_picture) < 0)
-                throw FFMpegException("Video encoding failed");
-        } else {
-            for (int p = 0; p < 4; ++p) {
-                frame->data[p] = final_picture->data[p];
-                frame->linesize[p] = final_picture->linesize[p];
-            }
-        }
-        frame->width = enc->width;
-        frame->height = enc->height;
-        frame->format = enc->pix_fmt;
-        frame->interlaced_frame = picture->interlaced_frame;
-        if (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
-            frame->top_field_first =
-                o.top_field_first == -1 ? picture->top_field_first : o.top_field_first;
-        frame->quality = static_cast<int>(std::lrint(ost.Setup->quality));
-        frame->pict_type = AV_PICTURE_TYPE_NONE;
         frame->pts = ost.SyncPosition;
-        frame->sample_aspect_ratio = enc->sample_aspect_ratio;
+        frame->pkt_duration = 1;
         const int64_t bytes = Encode(ost, frame);
-        av().av_frame_unref(frame);
         ++ost.SyncPosition;
         ++ost.FrameNumber;
         if (bytes > 0)

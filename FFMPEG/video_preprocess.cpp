@@ -83,7 +83,7 @@ void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
     }
     // The filter gives each picture back one picture later; its timestamp travels with it.
     if (picture != nullptr)
-        picture->pts = ist.Pts;
+        picture->pts = ist.ShownPts;
     if (av().av_buffersrc_add_frame_flags(ist.DeinterlaceSource, picture,
                                           AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
         job_.Log(0, "deinterlace error.");
@@ -91,17 +91,17 @@ void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
             DispatchPicture(ist, picture);
         return;
     }
-    const int64_t current = ist.Pts;
+    const int64_t current = ist.ShownPts;
     // The filter counts in half the input's time base (it can emit fields).
     const AVRational base = av().av_buffersink_get_time_base(ist.DeinterlaceSink);
     AVFrame* out = deinterlaced_.get();
     while (av().av_buffersink_get_frame(ist.DeinterlaceSink, out) >= 0) {
         if (out->pts != AV_NOPTS_VALUE)
-            ist.Pts = av().av_rescale_q(out->pts, base, AVRational{1, AV_TIME_BASE});
+            ist.ShownPts = av().av_rescale_q(out->pts, base, AVRational{1, AV_TIME_BASE});
         DispatchPicture(ist, out);
         av().av_frame_unref(out);
     }
-    ist.Pts = current;
+    ist.ShownPts = current;
 }
 
 void Transcoder::DispatchPicture(TInputStreamState& ist, AVFrame* picture) {
