@@ -23,6 +23,14 @@ AVChannelLayout DefaultLayout(int channels) {
     return layout;
 }
 
+// The layout the decoder gives, so quad, 2.1 or 5.1(side) are mixed as what they are; the
+// default for the channel count only when the decoder names no layout.
+AVChannelLayout DecodedLayout(const AVChannelLayout& given, int channels) {
+    if (given.order == AV_CHANNEL_ORDER_NATIVE && given.nb_channels == channels)
+        return given;
+    return DefaultLayout(channels);
+}
+
 } // namespace
 
 const uint8_t* Transcoder::ToS16(TInputStreamState& ist, AVFrame* frame, int& size) {
@@ -39,7 +47,7 @@ const uint8_t* Transcoder::ToS16(TInputStreamState& ist, AVFrame* frame, int& si
     }
     if (!ist.ToS16 || ist.ToS16Format != frame->format || ist.ToS16Channels != channels) {
         SwrContext* swr = nullptr;
-        AVChannelLayout layout = DefaultLayout(channels);
+        AVChannelLayout layout = DecodedLayout(frame->ch_layout, channels);
         if (av().swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_S16, frame->sample_rate, &layout,
                                      static_cast<AVSampleFormat>(frame->format), frame->sample_rate,
                                      0, nullptr) < 0 ||
@@ -84,8 +92,8 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
         ost.AudioResample = true;
     if (ost.AudioResample && !ost.Resampler) {
         SwrContext* swr = nullptr;
-        AVChannelLayout out_layout = DefaultLayout(enc_channels);
-        AVChannelLayout in_layout = DefaultLayout(dec_channels);
+        AVChannelLayout out_layout = DecodedLayout(enc->ch_layout, enc_channels);
+        AVChannelLayout in_layout = DecodedLayout(dec->ch_layout, dec_channels);
         // A damaged header's rate of millions of Hz would have the resampler build its filter
         // bank for minutes; no real audio goes past 768 kHz.
         constexpr int kHighestRate = 1000000;
@@ -255,19 +263,52 @@ void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, 
     Encode(ost, frame);
 }
 
+void Transcoder::DrainResampler(TOutputStreamState& ost) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    const int sample_bytes = 2 * enc->ch_layout.nb_channels;
+    const int64_t held = av().swr_get_delay(ost.Resampler.get(), enc->sample_rate) + 256;
+    const size_t needed = static_cast<size_t>(held) * sample_bytes;
+    if (work_buffer_.size() < needed)
+        work_buffer_.resize(needed);
+    uint8_t* out[1] = {work_buffer_.data()};
+    const int drained =
+        av().swr_convert(ost.Resampler.get(), out, static_cast<int>(held), nullptr, 0);
+    if (drained <= 0)
+        return;
+    if (enc->frame_size > 1) {
+        if (av().av_fifo_write(ost.SampleFifo.get(), work_buffer_.data(),
+                               static_cast<size_t>(drained) * sample_bytes) < 0)
+            throw FFMpegException("av_fifo_init fail");
+    } else {
+        EncodeSamples(ost, work_buffer_.data(), drained);
+        ost.SyncPosition += drained;
+    }
+}
+
 void Transcoder::FlushAudio(TOutputStreamState& ost) {
     AVCodecContext* enc = ost.Setup->encoder.get();
+    // The resampler's filter still holds the last few samples.
+    if (ost.Resampler)
+        DrainResampler(ost);
     const size_t left = av().av_fifo_can_read(ost.SampleFifo.get());
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
-    if (left < static_cast<size_t>(sample_bytes) || enc->codec == nullptr ||
-        !(enc->codec->capabilities &
-          (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)))
+    if (left < static_cast<size_t>(sample_bytes) || enc->frame_size <= 1)
         return;
-    if (fifo_frame_.size() < left)
-        fifo_frame_.resize(left);
-    av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), left);
-    EncodeSamples(ost, fifo_frame_.data(), static_cast<int>(left) / sample_bytes);
-    ost.SyncPosition += static_cast<int64_t>(left) / sample_bytes;
+    // The samples short of a whole encoder frame are the end of the sound: an encoder that
+    // takes a short last frame gets them as they are, any other a frame padded with silence.
+    const bool short_frame = !ost.Amr && enc->codec != nullptr &&
+                             (enc->codec->capabilities &
+                              (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
+    const size_t frame_bytes = static_cast<size_t>(enc->frame_size) * sample_bytes;
+    if (fifo_frame_.size() < frame_bytes)
+        fifo_frame_.resize(frame_bytes);
+    const size_t taken = std::min(left, frame_bytes);
+    av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), taken);
+    const int count = short_frame ? static_cast<int>(taken) / sample_bytes : enc->frame_size;
+    std::fill(fifo_frame_.begin() + static_cast<ptrdiff_t>(taken),
+              fifo_frame_.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
+    EncodeSamples(ost, fifo_frame_.data(), count);
+    ost.SyncPosition += count;
 }
 
 } // namespace clipwright

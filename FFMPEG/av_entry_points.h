@@ -40,7 +40,10 @@
     X(av_new_packet)                                                                               \
     X(av_packet_rescale_ts)                                                                        \
     X(av_packet_get_side_data)                                                                     \
-    X(av_get_audio_frame_duration2)
+    X(av_get_audio_frame_duration2)                                                                \
+    X(av_parser_init)                                                                              \
+    X(av_parser_parse2)                                                                            \
+    X(av_parser_close)
 
 #define CW_AVFORMAT_VERSION_FN avformat_version
 #define CW_AVFORMAT_ENTRY_POINTS(X)                                                                \

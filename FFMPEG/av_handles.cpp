@@ -13,6 +13,10 @@ void PacketDeleter::operator()(AVPacket* packet) const noexcept {
     av().av_packet_free(&packet);
 }
 
+void ParserDeleter::operator()(AVCodecParserContext* parser) const noexcept {
+    av().av_parser_close(parser);
+}
+
 void CodecContextDeleter::operator()(AVCodecContext* context) const noexcept {
     av().avcodec_free_context(&context);
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 struct AVCodecContext;
+struct AVCodecParserContext;
 struct AVDictionary;
 struct AVFifo;
 struct AVFilterGraph;
@@ -53,6 +54,9 @@ struct DictionaryDeleter {
 struct FifoDeleter {
     void operator()(AVFifo* fifo) const noexcept;
 };
+struct ParserDeleter {
+    void operator()(AVCodecParserContext* parser) const noexcept;
+};
 
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
@@ -65,6 +69,7 @@ using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
 using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
 using FifoPtr = std::unique_ptr<AVFifo, FifoDeleter>;
+using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserDeleter>;
 
 // A stdio file the engine writes (two-pass statistics, per-picture statistics).
 struct FileCloser {

@@ -2,6 +2,7 @@
 // copy, the writing of every packet, the flush, the trailers and closing the codecs.
 #include "FFMPEG/transcode.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -131,48 +132,10 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     if (ist.DecodingNeeded) {
         switch (dec->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
-        case AVMEDIA_TYPE_VIDEO: {
-            const int sent = av().avcodec_send_packet(dec, packet);
-            if (sent < 0 && sent != AVERROR_EOF)
+        case AVMEDIA_TYPE_VIDEO:
+            if ((ist.Parser ? DecodeParsed(ist, packet) : Decode(ist, packet)) < 0)
                 return -1;
-            for (;;) {
-                const int got = av().avcodec_receive_frame(dec, decoded_.get());
-                if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
-                    break;
-                if (got < 0)
-                    return -1;
-                // The decode-time clock, as the packets carry it: a frame-threaded decoder
-                // hands frames back a few packets late, each with its own packet's dts.
-                AVFrame* frame = decoded_.get();
-                ist.Pts = frame->pkt_dts != AV_NOPTS_VALUE
-                              ? av().av_rescale_q(frame->pkt_dts, base, kMicroseconds)
-                              : ist.NextPts;
-                int64_t duration = 0;
-                if (dec->codec_type == AVMEDIA_TYPE_AUDIO) {
-                    if (dec->sample_rate > 0)
-                        duration = int64_t{1000000} * frame->nb_samples / dec->sample_rate;
-                } else {
-                    duration = frame->pkt_duration > 0
-                                   ? av().av_rescale_q(frame->pkt_duration, base, kMicroseconds)
-                                   : ist.FrameDuration;
-                }
-                ist.NextPts = ist.Pts + duration;
-                if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
-                    // A picture is placed by when it is shown, so a late video start and
-                    // reordered pictures keep their place against the sound.
-                    ist.ShownPts =
-                        frame->best_effort_timestamp != AV_NOPTS_VALUE
-                            ? av().av_rescale_q(frame->best_effort_timestamp, base, kMicroseconds)
-                            : ist.Pts;
-                    ist.ShownEnd = ist.ShownPts + duration;
-                }
-                RateEmulate(ist);
-                if (start_time == 0 || ist.Pts >= start_time)
-                    DispatchFrame(ist, frame);
-                av().av_frame_unref(frame);
-            }
             break;
-        }
         case AVMEDIA_TYPE_SUBTITLE: {
             if (packet == nullptr)
                 break;
@@ -182,7 +145,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
                 return -1;
             if (got != 0) {
                 if (start_time == 0 || ist.Pts >= start_time)
-                    DispatchSubtitle(ist, &subtitle, packet->pts);
+                    DispatchSubtitle(ist, &subtitle, packet->pts, packet->duration);
                 av().avsubtitle_free(&subtitle);
             }
             break;
@@ -214,6 +177,85 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     return 0;
 }
 
+int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
+    AVCodecContext* dec = ist.Decoder->get();
+    const AVRational base = ist.Stream->time_base;
+    const int64_t start_time = job_.Options().start_time;
+    const int sent = av().avcodec_send_packet(dec, packet);
+    if (sent < 0 && sent != AVERROR_EOF)
+        return -1;
+    for (;;) {
+        const int got = av().avcodec_receive_frame(dec, decoded_.get());
+        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+            return 0;
+        if (got < 0)
+            return -1;
+        // The decode-time clock, as the packets carry it: a frame-threaded decoder hands
+        // frames back a few packets late, each with its own packet's dts.
+        AVFrame* frame = decoded_.get();
+        ist.Pts = frame->pkt_dts != AV_NOPTS_VALUE
+                      ? av().av_rescale_q(frame->pkt_dts, base, kMicroseconds)
+                      : ist.NextPts;
+        int64_t duration = 0;
+        if (dec->codec_type == AVMEDIA_TYPE_AUDIO) {
+            if (dec->sample_rate > 0)
+                duration = int64_t{1000000} * frame->nb_samples / dec->sample_rate;
+        } else {
+            duration = frame->pkt_duration > 0
+                           ? av().av_rescale_q(frame->pkt_duration, base, kMicroseconds)
+                           : ist.FrameDuration;
+        }
+        ist.NextPts = ist.Pts + duration;
+        if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
+            // A picture is placed by when it is shown, so a late video start and reordered
+            // pictures keep their place against the sound.
+            ist.ShownPts =
+                frame->best_effort_timestamp != AV_NOPTS_VALUE
+                    ? av().av_rescale_q(frame->best_effort_timestamp, base, kMicroseconds)
+                    : ist.Pts;
+            ist.ShownEnd = ist.ShownPts + duration;
+        }
+        RateEmulate(ist);
+        if (start_time == 0 || ist.Pts >= start_time)
+            DispatchFrame(ist, frame);
+        av().av_frame_unref(frame);
+    }
+}
+
+int Transcoder::DecodeParsed(TInputStreamState& ist, const AVPacket* packet) {
+    // The parser cuts a packet holding several frames into one packet a frame; the first
+    // keeps the packet's timestamps, the others follow on the decoded length.
+    AVCodecContext* dec = ist.Decoder->get();
+    AVPacket* part = parsed_packet_.get();
+    const uint8_t* data = packet != nullptr ? packet->data : nullptr;
+    int size = packet != nullptr ? packet->size : 0;
+    int64_t pts = packet != nullptr ? packet->pts : AV_NOPTS_VALUE;
+    int64_t dts = packet != nullptr ? packet->dts : AV_NOPTS_VALUE;
+    do {
+        uint8_t* out = nullptr;
+        int out_size = 0;
+        const int used = av().av_parser_parse2(ist.Parser.get(), dec, &out, &out_size, data, size,
+                                               pts, dts, packet != nullptr ? packet->pos : -1);
+        if (used < 0)
+            return -1;
+        data = data != nullptr ? data + used : nullptr;
+        size -= used;
+        pts = dts = AV_NOPTS_VALUE;
+        if (out_size > 0) {
+            part->data = out;
+            part->size = out_size;
+            part->pts = ist.Parser->pts;
+            part->dts = ist.Parser->dts;
+            part->flags = packet != nullptr ? packet->flags : 0;
+            if (Decode(ist, part) < 0)
+                return -1;
+        } else if (packet == nullptr) {
+            break; // the parser is drained
+        }
+    } while (size > 0 || packet == nullptr);
+    return packet == nullptr ? Decode(ist, nullptr) : 0;
+}
+
 void Transcoder::DispatchFrame(TInputStreamState& ist, AVFrame* frame) {
     AVCodecContext* dec = ist.Decoder->get();
     if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
@@ -229,10 +271,11 @@ void Transcoder::DispatchFrame(TInputStreamState& ist, AVFrame* frame) {
     }
 }
 
-void Transcoder::DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts) {
+void Transcoder::DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
+                                  int64_t duration) {
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            OutputSubtitle(ost, ist, subtitle, pts);
+            OutputSubtitle(ost, ist, subtitle, pts, duration);
     }
 }
 
@@ -265,6 +308,7 @@ void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
 
 void Transcoder::WritePacket(TOutputStreamState& ost, AVPacket* packet) {
     packet->stream_index = ost.StreamIndex;
+    ++ost.PacketsWritten;
     const int64_t end = (packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts) +
                         (packet->duration > 0 ? packet->duration : 0);
     if (end > ost.MuxedEnd)
@@ -392,7 +436,26 @@ void Transcoder::MainLoop() {
     WriteTrailers();
     ReportProgress(true);
     CloseCodecs();
+    // Only a run that read its inputs to the end owes every stream something: "vframes", "t"
+    // or "fs" may end it before a stream's first packet.
+    const bool read_to_end = std::all_of(files_.begin(), files_.end(),
+                                         [](const TInputFileState& f) { return f.EofReached; });
+    if (!job_.StopRequested && read_to_end)
+        CheckEveryStreamWritten();
     job_.CompletedNormally = !job_.StopRequested;
+}
+
+void Transcoder::CheckEveryStreamWritten() const {
+    // An output without the sound or picture it was asked for is no result, even when the
+    // muxer wrote a file around it (a source too short for one encoder frame, say).
+    for (const TOutputStreamState& ost : outputs_) {
+        const AVMediaType type = ost.Stream->codecpar->codec_type;
+        if ((type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) || ost.PacketsWritten > 0)
+            continue;
+        throw FFMpegException(FormatText("Output stream #%d.%d got no %s from the input",
+                                         ost.FileIndex, ost.StreamIndex,
+                                         type == AVMEDIA_TYPE_VIDEO ? "pictures" : "sound"));
+    }
 }
 
 void Transcoder::WriteTrailers() {

@@ -10,7 +10,7 @@
 namespace clipwright {
 
 void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
-                                AVSubtitle* subtitle, int64_t pts) {
+                                AVSubtitle* subtitle, int64_t pts, int64_t duration) {
     if (pts == AV_NOPTS_VALUE) {
         job_.Log(0, "Subtitle packets must have a pts");
         return;
@@ -48,6 +48,15 @@ void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
             shown_dts = out->dts;
         } else {
             out->pts = out->dts = base;
+            // A subtitle is shown for its display time, or for its packet's duration.
+            const uint32_t start = subtitle->start_display_time;
+            const uint32_t end = subtitle->end_display_time;
+            if (end > start && end != UINT32_MAX)
+                out->duration =
+                    av().av_rescale_q(end - start, AVRational{1, 1000}, ost.Stream->time_base);
+            else if (duration > 0)
+                out->duration =
+                    av().av_rescale_q(duration, ist.Stream->time_base, ost.Stream->time_base);
         }
         WritePacket(ost, out);
     }

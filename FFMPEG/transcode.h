@@ -48,6 +48,7 @@ struct TInputStreamState {
     int64_t Pts = 0; // microseconds
     bool IsStart = true;
     bool DecoderOpen = false;
+    ParserPtr Parser; // cuts packets that hold several frames, for decoders that need it
     // Decoded audio to interleaved 16-bit at the decoder's rate and channels.
     SwrPtr ToS16;
     int ToS16Format = -1;
@@ -71,6 +72,7 @@ struct TOutputStreamState {
     int64_t SyncPosition = 0; // in the encoder's time base
     double SyncSkew = 0;      // timestamp leaps of a damaged input left out, in frames
     int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
+    int64_t PacketsWritten = 0;
     // Video.
     bool VideoResample = false;
     FramePtr TempPicture;
@@ -166,6 +168,9 @@ private:
     bool PastSizeLimit() const;
     void AdjustTimestamps(TInputStreamState& ist, AVPacket* packet);
     int ProcessPacket(TInputStreamState& ist, AVPacket* packet);
+    // Sends one packet (none: the flush) to the stream's decoder and hands on every frame.
+    int Decode(TInputStreamState& ist, const AVPacket* packet);
+    int DecodeParsed(TInputStreamState& ist, const AVPacket* packet);
     void DispatchFrame(TInputStreamState& ist, AVFrame* frame);
     // The decoded block as interleaved 16-bit in the audio buffer; `size` its bytes.
     const uint8_t* ToS16(TInputStreamState& ist, AVFrame* frame, int& size);
@@ -180,13 +185,19 @@ private:
     // a hook may change it).
     AVFrame* PreprocessVideo(TInputStreamState& ist, AVFrame* picture);
     void RunCustomHook(AVFrame* working, int64_t pts);
-    void DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts);
+    // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
+    void DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
+                          int64_t duration);
     void CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket* packet);
     void RateEmulate(TInputStreamState& ist);
     void FlushEncoders(TInputStreamState& ist);
-    // Encodes what the sample fifo still holds as a last, short frame.
+    // Encodes what the resampler and the sample fifo still hold as a last frame, short or
+    // padded with silence.
     void FlushAudio(TOutputStreamState& ost);
+    void DrainResampler(TOutputStreamState& ost);
     void WriteTrailers();
+    // Fails the run when an audio or video output stream received nothing.
+    void CheckEveryStreamWritten() const;
 
     // Output steps of the video, audio and subtitle outputs. `picture` is the decoded frame.
     void OutputVideo(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
@@ -208,7 +219,7 @@ private:
     void OutputAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
                      int size);
     void OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,
-                        int64_t pts);
+                        int64_t pts, int64_t duration);
     // Sends one frame (or the flush) to an encoder and writes what comes out. Returns the
     // bytes written.
     int64_t Encode(TOutputStreamState& ost, AVFrame* frame);
@@ -226,6 +237,7 @@ private:
     // Reused for every packet and frame of the run.
     PacketPtr read_packet_;
     PacketPtr out_packet_;
+    PacketPtr parsed_packet_; // a view of one frame the parser cut from a packet
     FramePtr decoded_;
     FramePtr crop_view_;
     FramePtr inner_view_;

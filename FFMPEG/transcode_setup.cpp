@@ -450,6 +450,10 @@ void Transcoder::OpenDecoders() {
             throw FFMpegException(FormatText("Error while opening codec for input stream #%d.%d",
                                              ist.FileIndex, ist.StreamIndex));
         ist.DecoderOpen = true;
+        // This library generation's AMR decoders take only the first frame of a packet that
+        // holds several (as 3GP files store them); their parser cuts such packets apart.
+        if (dec->codec_id == AV_CODEC_ID_AMR_NB || dec->codec_id == AV_CODEC_ID_AMR_WB)
+            ist.Parser.reset(av().av_parser_init(dec->codec_id));
     }
 }
 
@@ -527,6 +531,7 @@ void Transcoder::Run() {
 
     read_packet_ = allocPacket();
     out_packet_ = allocPacket();
+    parsed_packet_ = allocPacket();
     decoded_ = allocFrame();
     crop_view_ = allocFrame();
     inner_view_ = allocFrame();
