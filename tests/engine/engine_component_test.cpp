@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -180,6 +182,35 @@ TEST_F(EngineTest, StopEndsTheRunningJobAndTheUnstartedOnes) {
                         {0, false, false, ""}, {1, false, false, ""}, {2, false, false, ""}}));
     const testing::FileReport out = testing::ReadBack(Out("stop0.avi"));
     EXPECT_TRUE(out.opened) << "the stopped output is finished and playable";
+}
+
+TEST_F(EngineTest, ASecondPassQueuedBehindTheFirstReadsItsWholeStatistics) {
+    // The next job starts as soon as the first one's end is raised: pass 1's statistics must
+    // be whole on disk by then. Pass 1 writes one line a picture, 120 here.
+    const std::string stats = Out("batch_stats");
+    const auto lines_now = [&] {
+        std::ifstream in(stats + "-0.log");
+        return std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(),
+                          '\n');
+    };
+    std::atomic<long> lines_at_first_end{-1};
+    const auto record = engine_.OnTerminate;
+    engine_.OnTerminate = [&, record](int32_t index, bool finished, bool exception,
+                                      const std::string& message) {
+        if (index == 0)
+            lines_at_first_end = lines_now();
+        record(index, finished, exception, message);
+    };
+    AddJob(Media().avi_long, Out("batch_pass1.avi"), "an=1\npass=1\npasslogfile=" + stats);
+    AddJob(Media().avi_long, Out("batch_pass2.avi"),
+           "an=1\npass=2\nb=100000\npasslogfile=" + stats);
+    engine_.StartConvert(1);
+    ASSERT_TRUE(WaitForBatchEnd());
+    EXPECT_EQ(Terminations(),
+              (std::vector<Termination>{
+                  {0, true, false, ""}, {1, true, false, ""}, {-1, true, false, ""}}));
+    EXPECT_EQ(lines_now(), 120);
+    EXPECT_EQ(lines_at_first_end, 120);
 }
 
 TEST_F(EngineTest, FinishedAndFailedJobs) {

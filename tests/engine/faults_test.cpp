@@ -98,6 +98,38 @@ TEST(FaultsTest, OutputFolderRemovedWhileWritingFailsTheJob) {
     EXPECT_EQ(run.message, output + ": no such file or directory");
 }
 
+TEST(FaultsTest, ARunThatFailsRemovesWhatItWroteAndAStoppedOneKeepsIt) {
+    // A WAV that declares its format but holds no sample: the MP3 header is written, then the
+    // run finds nothing to encode and fails; that file is no result and goes.
+    const std::string empty_wav = FaultPath("no_samples.wav");
+    {
+        std::ofstream out(empty_wav, std::ios::binary);
+        const char header[] = "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xac\0\0"
+                              "\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0";
+        out.write(header, sizeof header - 1);
+    }
+    const std::string failed = FaultPath("no_samples.mp3");
+    testing::JobResult run = testing::RunJob({empty_wav}, "", failed, "acodec=libmp3lame");
+    ASSERT_TRUE(run.built) << run.build_error;
+    EXPECT_TRUE(run.exception);
+    EXPECT_EQ(run.message, "Output stream #0.0 got no sound from the input");
+    EXPECT_FALSE(fs::exists(failed));
+
+    // Stopped after the first pictures: finished, playable and kept.
+    const std::string stopped = FaultPath("stopped_kept.avi");
+    int pictures = 0;
+    run = testing::RunJob({Media().avi_long}, "", stopped, kEncode, [&](TFFmpeg& job) {
+        job.ProgressCallback = [&](TCustomFFmpeg& self, int32_t, int32_t, int32_t, float, float,
+                                   int64_t, int32_t) {
+            if (++pictures == 2)
+                self.StopRequested = true;
+        };
+        job.ProgressInterval = 0;
+    });
+    EXPECT_FALSE(run.exception) << run.message;
+    EXPECT_TRUE(testing::ReadBack(stopped).opened);
+}
+
 TEST(FaultsTest, MissingInputAndUnwritableOutputAreMessagesNotCrashes) {
     // An input removed after it was listed.
     const std::string moved = FaultPath("listed_then_removed.avi");
