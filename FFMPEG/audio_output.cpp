@@ -179,6 +179,15 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
         data = work_buffer_.data();
         size_out = out_samples > 0 ? out_samples * frame_bytes_out : 0;
     }
+    // Nothing past "t": the sound ends where the recording time does, as the picture does.
+    if (o.recording_time != INT64_MAX) {
+        const int64_t allowed =
+            av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - ost.SyncPosition -
+            static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
+        if (allowed <= 0)
+            return;
+        size_out = static_cast<int>(std::min<int64_t>(size_out, allowed * frame_bytes_out));
+    }
 
     const bool framed = enc->frame_size > 1;
     if (framed) {
