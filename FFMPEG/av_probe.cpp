@@ -7,6 +7,7 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/engine_log.h"
+#include "FFMPEG/measured_length.h"
 #include "FFMPEG/text_format.h"
 
 namespace clipwright {
@@ -92,6 +93,13 @@ bool TAVProbe::LoadFile(const std::string& file_name, const std::string& format_
         return false;
     }
 
+    // The list shows a length and progress needs one: a guess from the bit rate (an MPEG-1
+    // header's VBR value makes 5 s of video 10 ms) is replaced by the packets' own.
+    if (LengthNeedsMeasuring(*FormatContext_)) {
+        const int64_t measured = MeasureLength(*FormatContext_, nullptr);
+        if (measured != AV_NOPTS_VALUE)
+            FormatContext_->duration = measured;
+    }
     Recount();
     FormatName_ = format_name;
     return true;

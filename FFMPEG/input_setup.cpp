@@ -10,6 +10,7 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/codec_lock.h"
+#include "FFMPEG/measured_length.h"
 #include "FFMPEG/text_format.h"
 
 namespace clipwright {
@@ -134,6 +135,13 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     if (found < 0 && Verbosity_ >= 0) {
         LastError = FormatText("%s: could not find codec parameters", file_name.c_str());
         return false;
+    }
+
+    // Progress needs the real length where the library only guessed it from the bit rate.
+    if (LengthNeedsMeasuring(*context)) {
+        const int64_t measured = MeasureLength(*context, DemuxerOptions(options_).get());
+        if (measured != AV_NOPTS_VALUE)
+            context->duration = measured;
     }
 
     int64_t start = options_.start_time;

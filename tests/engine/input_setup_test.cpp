@@ -116,9 +116,18 @@ TEST_F(InputSetupTest, TotalDurationIsTheLongestInput) {
     ASSERT_TRUE(job_.OpenInputFile(Media().mp3_audio_only));
     EXPECT_NEAR(job_.TotalDurationMs, 3000, 60);
     const int32_t longest = job_.TotalDurationMs;
-    ASSERT_TRUE(job_.OpenInputFile(Media().m4v_unknown_length));
+    // A raw stream through a pipe: its length is unknown.
+    const testing::PipedCopy pipe(Media().m4v_unknown_length, Media().folder + "/input_pipe.m4v");
+    ASSERT_TRUE(job_.OpenInputFile(pipe.Path())) << job_.LastError;
     ASSERT_TRUE(job_.OpenInputFile(Media().mp4_h264_aac));
     EXPECT_EQ(job_.TotalDurationMs, longest);
+}
+
+TEST_F(InputSetupTest, LengthOfAnElementaryStreamIsMeasured) {
+    // Its header's VBR bit rate would make it 10 ms; it is 135 frames at 25 fps.
+    ASSERT_TRUE(job_.OpenInputFile(Media().m1v_elementary)) << job_.LastError;
+    EXPECT_NEAR(job_.TotalDurationMs, 5400, 40);
+    EXPECT_NEAR(job_.InputFiles()[0].context->duration, 5400000, 40000);
 }
 
 TEST_F(InputSetupTest, FailuresLeaveTheListAndConsumeTheFileSettings) {

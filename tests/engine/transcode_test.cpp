@@ -276,6 +276,20 @@ TEST(ProgressTest, AudioOnlyJobReportsMinusOnes) {
     EXPECT_TRUE(run.LoggedContaining("muxing overhead"));
 }
 
+TEST(ProgressTest, ElementaryStreamReportsItsMeasuredLength) {
+    // Measuring the length leaves the job's own reading whole: every frame is converted.
+    const std::string target = OutPath("elementary.avi");
+    const JobResult run = RunJob({Media().m1v_elementary}, "", target, "vcodec=mpeg4", {}, true);
+    ASSERT_TRUE(run.completed) << run.build_error << run.message;
+    ASSERT_FALSE(run.progress.empty());
+    for (const testing::ProgressCall& call : run.progress)
+        EXPECT_NEAR(call.total_ms, 5400, 40);
+    EXPECT_NEAR(run.progress.back().current_ms, 5400, 80);
+    const testing::FileReport out = ReadBack(target);
+    ASSERT_NE(FirstOf(out, AVMEDIA_TYPE_VIDEO), nullptr);
+    EXPECT_EQ(FirstOf(out, AVMEDIA_TYPE_VIDEO)->frames, 135);
+}
+
 TEST(ProgressTest, StatusLineIsLoggedWithoutAProgressSlot) {
     const JobResult run =
         RunJob({Media().avi_mpeg4_mp2}, "", OutPath("line.avi"), "vcodec=copy\nacodec=copy");
