@@ -113,16 +113,22 @@ void TAVProbe::CloseFile() {
 
 void TAVProbe::Recount() {
     StreamCount_ = ProgramCount_ = -1;
-    AudioStreamCount_ = VideoStreamCount_ = SubtitleStreamCount_ = -1;
+    AudioStreamCount_ = VideoStreamCount_ = SubtitleStreamCount_ = AttachedPictureCount_ = -1;
     FirstAudioStream_ = FirstVideoStream_ = FirstSubtitleStream_ = -1;
     if (!FormatContext_)
         return;
     StreamCount_ = static_cast<int32_t>(FormatContext_->nb_streams);
     ProgramCount_ = static_cast<int32_t>(FormatContext_->nb_programs);
-    AudioStreamCount_ = VideoStreamCount_ = SubtitleStreamCount_ = 0;
+    AudioStreamCount_ = VideoStreamCount_ = SubtitleStreamCount_ = AttachedPictureCount_ = 0;
     for (int32_t i = 0; i < StreamCount_; ++i) {
-        switch (FormatContext_->streams[i]->codecpar->codec_type) {
+        const AVStream* stream = FormatContext_->streams[i];
+        switch (stream->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
+            // An audio file's cover is a picture, not a video to show or convert.
+            if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
+                ++AttachedPictureCount_;
+                break;
+            }
             ++VideoStreamCount_;
             if (FirstVideoStream_ == -1)
                 FirstVideoStream_ = i;

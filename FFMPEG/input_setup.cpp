@@ -169,6 +169,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
                 stream->discard = AVDISCARD_ALL;
             break;
         case AVMEDIA_TYPE_VIDEO: {
+            // A cover picture is no source of video settings: outputs leave it out.
+            if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+                break;
             TransferOptions(decoder.get(), CodecHolder(AVMEDIA_TYPE_VIDEO),
                             kOptVideo | kOptDecoding);
             options_.frame_width = decoder->width;

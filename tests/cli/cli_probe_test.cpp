@@ -105,6 +105,7 @@ const std::vector<std::string> kFileLines = {"file",
                                              "first_audio_stream",
                                              "subtitle_streams",
                                              "first_subtitle_stream",
+                                             "attached_pictures",
                                              "duration_us",
                                              "duration",
                                              "bit_rate"};
@@ -146,6 +147,19 @@ TEST(CliProbeTest, PrintsEachFileInOrderWithABlankLineBetween) {
     auto mpg = Values(blocks[2]);
     EXPECT_EQ(mpg["display_aspect"], "1.3333");
     EXPECT_EQ(mpg["codec"], "mpeg2video");
+}
+
+TEST(CliProbeTest, CoverPictureIsCountedApartFromVideo) {
+    const RunResult run = Probe({Media().mp3_cover_art});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<Block> blocks = Blocks(run.out);
+    ASSERT_EQ(blocks.size(), 1u) << run.out;
+    EXPECT_EQ(Names(blocks[0]), kFileLines) << "no video lines for a cover";
+    auto mp3 = Values(blocks[0]);
+    EXPECT_EQ(mp3["streams"], "2");
+    EXPECT_EQ(mp3["video_streams"], "0");
+    EXPECT_EQ(mp3["first_video_stream"], "-1");
+    EXPECT_EQ(mp3["attached_pictures"], "1");
 }
 
 TEST(CliProbeTest, UnknownDurationAndFailuresSetTheExitStatus) {

@@ -27,6 +27,7 @@ void ExpectNoFile(const TAVProbe& probe) {
     EXPECT_EQ(probe.FirstVideoStream(), -1);
     EXPECT_EQ(probe.FirstAudioStream(), -1);
     EXPECT_EQ(probe.FirstSubtitleStream(), -1);
+    EXPECT_EQ(probe.AttachedPictureCount(), -1);
 }
 
 void ExpectDefaults(const TAVVideoInfo& info) {
@@ -82,6 +83,7 @@ TEST_P(GeneratedFilesTest, CountsAndListTexts) {
     EXPECT_EQ(probe.FirstVideoStream(), c.first_video);
     EXPECT_EQ(probe.FirstAudioStream(), c.first_audio);
     EXPECT_EQ(probe.FirstSubtitleStream(), -1);
+    EXPECT_EQ(probe.AttachedPictureCount(), 0);
     EXPECT_EQ(probe.FormatName(), "");
     const ListRow row = RowOf(probe);
     EXPECT_EQ(row.size, c.size);
@@ -161,6 +163,22 @@ TEST(TAVProbeTest, AudioOnlyFileHasNoVideoStream) {
     probe.GetVideoInfo(info);
     ExpectDefaults(info);
     EXPECT_TRUE(log.Contains(0, "no video stream.\n"));
+}
+
+TEST(TAVProbeTest, CoverPictureIsNoVideoStream) {
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(Media().mp3_cover_art, "")) << probe.LastError();
+    EXPECT_EQ(probe.StreamCount(), 2);
+    EXPECT_EQ(probe.AudioStreamCount(), 1);
+    EXPECT_EQ(probe.VideoStreamCount(), 0);
+    EXPECT_EQ(probe.FirstVideoStream(), -1);
+    EXPECT_EQ(probe.AttachedPictureCount(), 1);
+    LogCapture log;
+    TAVVideoInfo info;
+    probe.GetVideoInfo(info);
+    ExpectDefaults(info);
+    EXPECT_TRUE(log.Contains(0, "no video stream.\n"));
+    EXPECT_EQ(RowOf(probe).duration, "00:00:03");
 }
 
 TEST(TAVProbeTest, StreamThatIsNotVideoAndIndexOutOfRange) {

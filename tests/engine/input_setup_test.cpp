@@ -45,6 +45,19 @@ TEST_F(InputSetupTest, SettingsInheritTheSource) {
     EXPECT_NEAR(job_.TotalDurationMs, 2000, 60);
 }
 
+TEST_F(InputSetupTest, CoverPictureLeavesTheVideoSettingsAlone) {
+    // The outputs inherit the video of the first input, not a 64x64 still at 90000 fps.
+    ASSERT_TRUE(job_.OpenInputFile(Media().avi_mpeg4_mp2)) << job_.LastError;
+    ASSERT_TRUE(job_.OpenInputFile(Media().mp3_cover_art)) << job_.LastError;
+    EXPECT_EQ(O().frame_width, 320);
+    EXPECT_EQ(O().frame_height, 240);
+    EXPECT_EQ(O().frame_rate.num, 15);
+    EXPECT_EQ(O().frame_rate.den, 1);
+    EXPECT_EQ(O().frame_pix_fmt, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(O().audio_sample_rate, 44100);
+    EXPECT_EQ(job_.InputFiles()[1].decoders.size(), 2u);
+}
+
 TEST_F(InputSetupTest, NoSampleAspectMeansSquarePixels) {
     ASSERT_TRUE(job_.OpenInputFile(Media().mp4_h264_aac)) << job_.LastError;
     EXPECT_FLOAT_EQ(O().frame_aspect_ratio, 640.0f / 480.0f);
