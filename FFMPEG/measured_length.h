@@ -9,8 +9,9 @@ struct AVFormatContext;
 
 namespace clipwright {
 
-// Enough for every packet of a few minutes of SD video, read in a fraction of a second.
-inline constexpr int64_t kMeasuredBytes = int64_t{8} << 20;
+// The whole of minutes of audio or of small video, parsed in some 20 ms: the window probes
+// each file it lists on its own thread.
+inline constexpr int64_t kMeasuredBytes = int64_t{4} << 20;
 
 // True when `context`'s length is a guess from the bit rate or missing, and its file can be
 // read again from the start (a pipe cannot).

@@ -1,12 +1,15 @@
 // TAVProbe on files generated with known properties and on the real files in tests/media,
 // through the run-time binding.
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_probe.h"
+#include "FFMPEG/measured_length.h"
 #include "app/profiles/list_texts.h"
 #include "tests/engine/job_runner.h"
 #include "tests/engine/log_capture.h"
@@ -314,6 +317,27 @@ TEST(TAVProbeTest, LengthOfStreamsWithoutAnIndexIsMeasured) {
         EXPECT_NEAR(file.Duration / 1e6, IndependentSeconds(c.file), c.frame_seconds * 1.01)
             << c.label;
     }
+}
+
+TEST(TAVProbeTest, LengthOfALongerStreamIsScaledFromThePartRead) {
+    // The 5.4 s stream 40 times over: more than is read, 216 s long.
+    const std::string file = Media().folder + "/long_raw_mpeg1.m1v";
+    {
+        std::ifstream in(Media().m1v_elementary, std::ios::binary);
+        const std::string once((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        std::ofstream out(file, std::ios::binary);
+        for (int i = 0; i < 40; ++i)
+            out << once;
+    }
+    ASSERT_GT(static_cast<int64_t>(testing::FileSize(file)), kMeasuredBytes);
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(file, "")) << probe.LastError();
+    TAVFileInfo info;
+    probe.GetFileInfo(info);
+    const double seconds = IndependentSeconds(file);
+    EXPECT_NEAR(seconds, 216.0, 0.04);
+    EXPECT_NEAR(info.Duration / 1e6, seconds, seconds * 0.01);
 }
 
 TEST(TAVProbeTest, ContainerPropertiesAndMetadata) {
