@@ -7,6 +7,7 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/engine_log.h"
+#include "FFMPEG/measured_length.h"
 #include "FFMPEG/text_format.h"
 
 namespace clipwright {
@@ -92,6 +93,13 @@ bool TAVProbe::LoadFile(const std::string& file_name, const std::string& format_
         return false;
     }
 
+    // The list shows a length and progress needs one: a guess from the bit rate (an MPEG-1
+    // header's VBR value makes 5 s of video 10 ms) is replaced by the packets' own.
+    if (LengthNeedsMeasuring(*FormatContext_)) {
+        const int64_t measured = MeasureLength(*FormatContext_, nullptr);
+        if (measured != AV_NOPTS_VALUE)
+            FormatContext_->duration = measured;
+    }
     Recount();
     FormatName_ = format_name;
     return true;
@@ -105,16 +113,22 @@ void TAVProbe::CloseFile() {
 
 void TAVProbe::Recount() {
     StreamCount_ = ProgramCount_ = -1;
-    AudioStreamCount_ = VideoStreamCount_ = SubtitleStreamCount_ = -1;
+    AudioStreamCount_ = VideoStreamCount_ = SubtitleStreamCount_ = AttachedPictureCount_ = -1;
     FirstAudioStream_ = FirstVideoStream_ = FirstSubtitleStream_ = -1;
     if (!FormatContext_)
         return;
     StreamCount_ = static_cast<int32_t>(FormatContext_->nb_streams);
     ProgramCount_ = static_cast<int32_t>(FormatContext_->nb_programs);
-    AudioStreamCount_ = VideoStreamCount_ = SubtitleStreamCount_ = 0;
+    AudioStreamCount_ = VideoStreamCount_ = SubtitleStreamCount_ = AttachedPictureCount_ = 0;
     for (int32_t i = 0; i < StreamCount_; ++i) {
-        switch (FormatContext_->streams[i]->codecpar->codec_type) {
+        const AVStream* stream = FormatContext_->streams[i];
+        switch (stream->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
+            // An audio file's cover is a picture, not a video to show or convert.
+            if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
+                ++AttachedPictureCount_;
+                break;
+            }
             ++VideoStreamCount_;
             if (FirstVideoStream_ == -1)
                 FirstVideoStream_ = i;

@@ -74,6 +74,8 @@ public:
     int32_t FirstAudioStream() const { return FirstAudioStream_; }
     int32_t FirstVideoStream() const { return FirstVideoStream_; }
     int32_t FirstSubtitleStream() const { return FirstSubtitleStream_; }
+    // Cover pictures (video streams of one attached picture); not in VideoStreamCount.
+    int32_t AttachedPictureCount() const { return AttachedPictureCount_; }
 
 private:
     void Recount();
@@ -89,6 +91,7 @@ private:
     int32_t FirstAudioStream_ = -1;
     int32_t FirstVideoStream_ = -1;
     int32_t FirstSubtitleStream_ = -1;
+    int32_t AttachedPictureCount_ = -1;
 };
 
 // The library's name of a pixel format ("yuv420p"); empty when unknown.

@@ -10,6 +10,7 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/codec_lock.h"
+#include "FFMPEG/measured_length.h"
 #include "FFMPEG/text_format.h"
 
 namespace clipwright {
@@ -136,6 +137,13 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
         return false;
     }
 
+    // Progress needs the real length where the library only guessed it from the bit rate.
+    if (LengthNeedsMeasuring(*context)) {
+        const int64_t measured = MeasureLength(*context, DemuxerOptions(options_).get());
+        if (measured != AV_NOPTS_VALUE)
+            context->duration = measured;
+    }
+
     int64_t start = options_.start_time;
     if (context->start_time != AV_NOPTS_VALUE)
         start += context->start_time;
@@ -161,6 +169,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
                 stream->discard = AVDISCARD_ALL;
             break;
         case AVMEDIA_TYPE_VIDEO: {
+            // A cover picture is no source of video settings: outputs leave it out.
+            if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+                break;
             TransferOptions(decoder.get(), CodecHolder(AVMEDIA_TYPE_VIDEO),
                             kOptVideo | kOptDecoding);
             options_.frame_width = decoder->width;

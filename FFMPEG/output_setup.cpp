@@ -45,9 +45,11 @@ void TCustomFFmpeg::CheckAudioVideoSubInputs(bool& has_video, bool& has_audio,
     has_video = has_audio = has_subtitle = false;
     for (const InputFile& input : input_files_) {
         for (unsigned i = 0; i < input.context->nb_streams; ++i) {
-            switch (input.context->streams[i]->codecpar->codec_type) {
+            const AVStream* stream = input.context->streams[i];
+            switch (stream->codecpar->codec_type) {
             case AVMEDIA_TYPE_VIDEO:
-                has_video = true;
+                // A cover picture makes no video of an audio file.
+                has_video = has_video || !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
                 break;
             case AVMEDIA_TYPE_AUDIO:
                 has_audio = true;

@@ -7,6 +7,7 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/encoder_rate.h"
 #include "FFMPEG/text_format.h"
 
 namespace clipwright {
@@ -43,20 +44,6 @@ std::vector<RcOverride> ParseRcOverride(const std::string& text) {
         ++p;
     }
     return overrides;
-}
-
-// |a - b| as a reduced fraction with a non-negative numerator.
-AVRational Difference(AVRational a, AVRational b) {
-    int num = 0;
-    int den = 0;
-    av().av_reduce(&num, &den,
-                   static_cast<int64_t>(a.num) * b.den - static_cast<int64_t>(b.num) * a.den,
-                   static_cast<int64_t>(b.den) * a.den, INT32_MAX);
-    return AVRational{num < 0 ? -num : num, den};
-}
-
-bool Smaller(AVRational a, AVRational b) {
-    return static_cast<int64_t>(a.num) * b.den < static_cast<int64_t>(b.num) * a.den;
 }
 
 } // namespace
@@ -140,19 +127,9 @@ void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
     encoder->codec_id = static_cast<AVCodecID>(id);
     setup.codec = codec;
     TransferOptions(encoder, holder, kOptVideo | kOptEncoding);
-    encoder->time_base = AVRational{fps.den, fps.num};
-    if (codec != nullptr && codec->supported_framerates != nullptr) {
-        AVRational best = codec->supported_framerates[0];
-        AVRational best_error{INT32_MAX, 1};
-        for (const AVRational* p = codec->supported_framerates; p->den != 0; ++p) {
-            const AVRational error = Difference(fps, *p);
-            if (Smaller(error, best_error)) {
-                best_error = error;
-                best = *p;
-            }
-        }
-        encoder->time_base = AVRational{best.den, best.num};
-    }
+    // Inherited rates too: a source's rate need not be one its encoder takes.
+    const AVRational rate = EncoderFrameRate(fps, codec, *encoder);
+    encoder->time_base = AVRational{rate.den, rate.num};
     encoder->width = options_.frame_width + options_.frame_padright + options_.frame_padleft;
     encoder->height = options_.frame_height + options_.frame_padtop + options_.frame_padbottom;
     if (encoder->width > 0) {

@@ -36,6 +36,13 @@ int64_t FrameDurationOf(AVFormatContext* file, AVStream* stream) {
     return 0;
 }
 
+// Without a map, an output stream takes an input stream of its type; a cover picture is no
+// video to take (it is one still, with no place in time).
+bool Feeds(const TInputStreamState& input, AVMediaType type) {
+    return input.Stream->codecpar->codec_type == type &&
+           !(input.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
 } // namespace
 
 Transcoder::Transcoder(TCustomFFmpeg& job) : job_(job) {}
@@ -139,20 +146,19 @@ void Transcoder::ChooseSources() {
                     for (unsigned s = 0; s < program->nb_stream_indexes && source < 0; ++s) {
                         const int index =
                             files_[f].FirstStream + static_cast<int>(program->stream_index[s]);
-                        if (inputs_[index].Discard &&
-                            inputs_[index].Stream->codecpar->codec_type == type)
+                        if (inputs_[index].Discard && Feeds(inputs_[index], type))
                             source = index;
                     }
                 }
             }
         } else {
             for (size_t j = 0; j < inputs_.size() && source < 0; ++j) {
-                if (inputs_[j].Discard && inputs_[j].Stream->codecpar->codec_type == type)
+                if (inputs_[j].Discard && Feeds(inputs_[j], type))
                     source = static_cast<int>(j);
             }
             // One input stream may feed several outputs: the last of the kind.
             for (size_t k = inputs_.size(); k-- > 0 && source < 0;) {
-                if (inputs_[k].Stream->codecpar->codec_type == type)
+                if (Feeds(inputs_[k], type))
                     source = static_cast<int>(k);
             }
         }

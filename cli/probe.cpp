@@ -49,6 +49,7 @@ bool ProbeOne(TAVProbe& probe, const std::string& file_name) {
     Line("first_audio_stream", probe.FirstAudioStream());
     Line("subtitle_streams", probe.SubtitleStreamCount());
     Line("first_subtitle_stream", probe.FirstSubtitleStream());
+    Line("attached_pictures", probe.AttachedPictureCount());
 
     TAVFileInfo file;
     probe.GetFileInfo(file);

@@ -105,13 +105,15 @@ TEST_F(MainWindowTest, FileListColumnsAndRows) {
     EXPECT_EQ(header->text(3), "Duration");
     EXPECT_EQ(w.ListView1->columnWidth(0), 300);
     EXPECT_EQ(w.ListView1->columnWidth(4), 65);
+    // A raw stream read through a pipe has no length; the same stream as a file is measured.
+    const testing::PipedCopy pipe(Media().m4v_unknown_length, Media().folder + "/window_pipe.m4v");
     w.AddFiles({QString::fromStdString(Media().mp3_audio_only),
-                QString::fromStdString(Media().mp4_h264_aac),
-                QString::fromStdString(Media().m4v_unknown_length),
+                QString::fromStdString(Media().mp4_h264_aac), QString::fromStdString(pipe.Path()),
                 QString::fromStdString(Media().avi_film_rate),
                 QString::fromStdString(Media().random_avi),
-                QString::fromStdString(Media().mp3_audio_only)});
-    ASSERT_EQ(w.ListView1->topLevelItemCount(), 6);
+                QString::fromStdString(Media().mp3_audio_only),
+                QString::fromStdString(Media().m4v_unknown_length)});
+    ASSERT_EQ(w.ListView1->topLevelItemCount(), 7);
     EXPECT_EQ(Cell(w, 0, 1), " ");
     EXPECT_EQ(Cell(w, 0, 2), " ");
     EXPECT_EQ(Cell(w, 0, 3), "00:00:03");
@@ -123,6 +125,7 @@ TEST_F(MainWindowTest, FileListColumnsAndRows) {
     EXPECT_EQ(Cell(w, 4, 5), "Error");
     EXPECT_EQ(Cell(w, 4, 1), "");
     EXPECT_EQ(w.ListView1->topLevelItem(5)->checkState(0), Qt::Checked) << "twice, two rows";
+    EXPECT_EQ(Cell(w, 6, 3), "00:00:01");
 }
 
 TEST_F(MainWindowTest, FilesOpenedAtLaunchAreListed) {

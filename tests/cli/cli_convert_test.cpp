@@ -152,6 +152,19 @@ TEST(CliConvertTest, H264ChoicesAreBaselineAtTheirLevel) {
     EXPECT_EQ(MediaInfo("Video;%Format_Profile%", file), "Constrained Baseline@L3");
 }
 
+TEST(CliConvertTest, CoverPictureOfAnMp3IsLeftOutOfAVideoProfile) {
+    // Zune MPEG-4 at 29.97 fps and 3GP: the audio alone, as for any audio file.
+    for (const char* profile : {"0", "16"}) {
+        const fs::path folder = Folder(std::string("cover") + profile);
+        const CliRun run = Cli("convert --profile " + std::string(profile) + " --output-folder " +
+                               Quote(folder.string()) + " " + Quote(Media().mp3_cover_art));
+        ASSERT_EQ(run.status, 0) << run.out;
+        ASSERT_NE(run.out.find(": Done"), std::string::npos) << run.out;
+        const std::string file = fs::directory_iterator(folder)->path().string();
+        EXPECT_EQ(MediaInfo("General;%VideoCount%|%AudioCount%", file), "|1") << profile;
+    }
+}
+
 TEST(CliConvertTest, NamesSelectionsAndRefusals) {
     const fs::path folder = Folder("naming");
     const std::string source = testing::RealMediaPath(kAudioSource.c_str());

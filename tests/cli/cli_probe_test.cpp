@@ -105,6 +105,7 @@ const std::vector<std::string> kFileLines = {"file",
                                              "first_audio_stream",
                                              "subtitle_streams",
                                              "first_subtitle_stream",
+                                             "attached_pictures",
                                              "duration_us",
                                              "duration",
                                              "bit_rate"};
@@ -148,19 +149,38 @@ TEST(CliProbeTest, PrintsEachFileInOrderWithABlankLineBetween) {
     EXPECT_EQ(mpg["codec"], "mpeg2video");
 }
 
+TEST(CliProbeTest, CoverPictureIsCountedApartFromVideo) {
+    const RunResult run = Probe({Media().mp3_cover_art});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<Block> blocks = Blocks(run.out);
+    ASSERT_EQ(blocks.size(), 1u) << run.out;
+    EXPECT_EQ(Names(blocks[0]), kFileLines) << "no video lines for a cover";
+    auto mp3 = Values(blocks[0]);
+    EXPECT_EQ(mp3["streams"], "2");
+    EXPECT_EQ(mp3["video_streams"], "0");
+    EXPECT_EQ(mp3["first_video_stream"], "-1");
+    EXPECT_EQ(mp3["attached_pictures"], "1");
+}
+
 TEST(CliProbeTest, UnknownDurationAndFailuresSetTheExitStatus) {
     const std::string missing = Media().folder + "/missing.mp4";
-    const RunResult run = Probe({Media().m4v_unknown_length, missing, Media().random_avi});
+    // A raw stream read through a pipe has no length; the same stream as a file is measured.
+    const testing::PipedCopy pipe(Media().m4v_unknown_length, Media().folder + "/cli_pipe.m4v");
+    const RunResult run =
+        Probe({pipe.Path(), missing, Media().random_avi, Media().m4v_unknown_length});
     EXPECT_EQ(run.exit_code, 1);
     const std::vector<Block> blocks = Blocks(run.out);
-    ASSERT_EQ(blocks.size(), 3u) << run.out;
-    auto m4v = Values(blocks[0]);
-    EXPECT_EQ(m4v["duration"], "Unknown");
-    EXPECT_EQ(m4v["duration_us"], "-9223372036854775808");
+    ASSERT_EQ(blocks.size(), 4u) << run.out;
+    auto piped = Values(blocks[0]);
+    EXPECT_EQ(piped["duration"], "Unknown");
+    EXPECT_EQ(piped["duration_us"], "-9223372036854775808");
     EXPECT_EQ(blocks[1],
               (Block{{"file", missing}, {"error", missing + ": no such file or directory"}}));
     EXPECT_EQ(blocks[2], (Block{{"file", Media().random_avi},
                                 {"error", Media().random_avi + ": Unknown format"}}));
+    auto m4v = Values(blocks[3]);
+    EXPECT_EQ(m4v["duration"], "00:00:01");
+    EXPECT_NEAR(std::stol(m4v["duration_us"]), 1000000, 1000000 / 15);
 }
 
 TEST(CliProbeTest, EveryRealFileMatchesWhatItHolds) {

@@ -1,13 +1,17 @@
 // TAVProbe on files generated with known properties and on the real files in tests/media,
 // through the run-time binding.
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_probe.h"
+#include "FFMPEG/measured_length.h"
 #include "app/profiles/list_texts.h"
+#include "tests/engine/job_runner.h"
 #include "tests/engine/log_capture.h"
 #include "tests/support/media_gen/media_gen.h"
 
@@ -26,6 +30,7 @@ void ExpectNoFile(const TAVProbe& probe) {
     EXPECT_EQ(probe.FirstVideoStream(), -1);
     EXPECT_EQ(probe.FirstAudioStream(), -1);
     EXPECT_EQ(probe.FirstSubtitleStream(), -1);
+    EXPECT_EQ(probe.AttachedPictureCount(), -1);
 }
 
 void ExpectDefaults(const TAVVideoInfo& info) {
@@ -81,6 +86,7 @@ TEST_P(GeneratedFilesTest, CountsAndListTexts) {
     EXPECT_EQ(probe.FirstVideoStream(), c.first_video);
     EXPECT_EQ(probe.FirstAudioStream(), c.first_audio);
     EXPECT_EQ(probe.FirstSubtitleStream(), -1);
+    EXPECT_EQ(probe.AttachedPictureCount(), 0);
     EXPECT_EQ(probe.FormatName(), "");
     const ListRow row = RowOf(probe);
     EXPECT_EQ(row.size, c.size);
@@ -97,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
         GeneratedCase{"mp3", &M::mp3_audio_only, 1, 0, 1, -1, 0, "", "", "00:00:03"},
         GeneratedCase{"mkv", &M::mkv_audio_first, 2, 1, 1, 1, 0, "320x240", "25", "00:00:01"},
         GeneratedCase{"mpg", &M::mpg_mpeg2_sar, 1, 1, 0, 0, -1, "720x576", "25", "00:00:01"},
-        GeneratedCase{"m4v", &M::m4v_unknown_length, 1, 1, 0, 0, -1, "320x240", "15", "Unknown"},
+        GeneratedCase{"m4v", &M::m4v_unknown_length, 1, 1, 0, 0, -1, "320x240", "15", "00:00:01"},
+        GeneratedCase{"m1v", &M::m1v_elementary, 1, 1, 0, 0, -1, "320x240", "25", "00:00:05"},
         GeneratedCase{"film", &M::avi_film_rate, 1, 1, 0, 0, -1, "320x240", "23.98", "00:00:01"}),
     [](const auto& info) { return std::string(info.param.label); });
 
@@ -159,6 +166,22 @@ TEST(TAVProbeTest, AudioOnlyFileHasNoVideoStream) {
     probe.GetVideoInfo(info);
     ExpectDefaults(info);
     EXPECT_TRUE(log.Contains(0, "no video stream.\n"));
+}
+
+TEST(TAVProbeTest, CoverPictureIsNoVideoStream) {
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(Media().mp3_cover_art, "")) << probe.LastError();
+    EXPECT_EQ(probe.StreamCount(), 2);
+    EXPECT_EQ(probe.AudioStreamCount(), 1);
+    EXPECT_EQ(probe.VideoStreamCount(), 0);
+    EXPECT_EQ(probe.FirstVideoStream(), -1);
+    EXPECT_EQ(probe.AttachedPictureCount(), 1);
+    LogCapture log;
+    TAVVideoInfo info;
+    probe.GetVideoInfo(info);
+    ExpectDefaults(info);
+    EXPECT_TRUE(log.Contains(0, "no video stream.\n"));
+    EXPECT_EQ(RowOf(probe).duration, "00:00:03");
 }
 
 TEST(TAVProbeTest, StreamThatIsNotVideoAndIndexOutOfRange) {
@@ -248,13 +271,73 @@ TEST(TAVProbeTest, TruncatedFiles) {
 }
 
 TEST(TAVProbeTest, UnknownDurationIsTheNoTimestampValue) {
+    // A raw stream that can be read only once: nothing tells its length.
+    const testing::PipedCopy pipe(Media().m4v_unknown_length, Media().folder + "/probe_pipe.m4v");
     TAVProbe probe;
-    ASSERT_TRUE(probe.LoadFile(Media().m4v_unknown_length, "")) << probe.LastError();
+    ASSERT_TRUE(probe.LoadFile(pipe.Path(), "")) << probe.LastError();
     TAVFileInfo file;
     probe.GetFileInfo(file);
     EXPECT_EQ(file.Duration, AV_NOPTS_VALUE);
     EXPECT_LT(file.Duration, 0);
     EXPECT_EQ(DurationText(file.Duration), "Unknown");
+}
+
+struct MeasuredCase {
+    const char* label;
+    std::string file;
+    double frame_seconds; // the tolerance: one frame
+};
+
+// mediainfo's length; for a stream it cannot time (raw MPEG-4), the decoded frames at the
+// stream's rate.
+double IndependentSeconds(const std::string& file) {
+    const std::string text = testing::MediaInfo("General;%Duration%", file);
+    if (!text.empty())
+        return std::stod(text) / 1000.0;
+    const testing::FileReport report = testing::ReadBack(file);
+    const testing::StreamReport* video = testing::FirstOf(report, AVMEDIA_TYPE_VIDEO);
+    return video != nullptr && video->frame_rate > 0 ? video->frames / video->frame_rate : -1.0;
+}
+
+// Files whose demuxer can only guess the length from a bit rate (the MPEG-1 header's VBR
+// value makes that 10 ms) or has none: the probe measures them, and the independent count
+// agrees within a frame.
+TEST(TAVProbeTest, LengthOfStreamsWithoutAnIndexIsMeasured) {
+    const MeasuredCase cases[] = {
+        {"m1v", Media().m1v_elementary, 1.0 / 25},
+        {"m4v", Media().m4v_unknown_length, 1.0 / 15},
+        {"tiny mpg", testing::RealMediaPath("mpg_ps_mpeg1_320x240_tiny.mpg"), 1.0 / 30},
+        {"amr", testing::RealMediaPath("amr_nb_8k_mono_b.amr"), 0.02},
+    };
+    for (const MeasuredCase& c : cases) {
+        TAVProbe probe;
+        ASSERT_TRUE(probe.LoadFile(c.file, "")) << c.label << ": " << probe.LastError();
+        TAVFileInfo file;
+        probe.GetFileInfo(file);
+        EXPECT_NEAR(file.Duration / 1e6, IndependentSeconds(c.file), c.frame_seconds * 1.01)
+            << c.label;
+    }
+}
+
+TEST(TAVProbeTest, LengthOfALongerStreamIsScaledFromThePartRead) {
+    // The 5.4 s stream 40 times over: more than is read, 216 s long.
+    const std::string file = Media().folder + "/long_raw_mpeg1.m1v";
+    {
+        std::ifstream in(Media().m1v_elementary, std::ios::binary);
+        const std::string once((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        std::ofstream out(file, std::ios::binary);
+        for (int i = 0; i < 40; ++i)
+            out << once;
+    }
+    ASSERT_GT(static_cast<int64_t>(testing::FileSize(file)), kMeasuredBytes);
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(file, "")) << probe.LastError();
+    TAVFileInfo info;
+    probe.GetFileInfo(info);
+    const double seconds = IndependentSeconds(file);
+    EXPECT_NEAR(seconds, 216.0, 0.04);
+    EXPECT_NEAR(info.Duration / 1e6, seconds, seconds * 0.01);
 }
 
 TEST(TAVProbeTest, ContainerPropertiesAndMetadata) {

@@ -45,6 +45,19 @@ TEST_F(InputSetupTest, SettingsInheritTheSource) {
     EXPECT_NEAR(job_.TotalDurationMs, 2000, 60);
 }
 
+TEST_F(InputSetupTest, CoverPictureLeavesTheVideoSettingsAlone) {
+    // The outputs inherit the video of the first input, not a 64x64 still at 90000 fps.
+    ASSERT_TRUE(job_.OpenInputFile(Media().avi_mpeg4_mp2)) << job_.LastError;
+    ASSERT_TRUE(job_.OpenInputFile(Media().mp3_cover_art)) << job_.LastError;
+    EXPECT_EQ(O().frame_width, 320);
+    EXPECT_EQ(O().frame_height, 240);
+    EXPECT_EQ(O().frame_rate.num, 15);
+    EXPECT_EQ(O().frame_rate.den, 1);
+    EXPECT_EQ(O().frame_pix_fmt, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(O().audio_sample_rate, 44100);
+    EXPECT_EQ(job_.InputFiles()[1].decoders.size(), 2u);
+}
+
 TEST_F(InputSetupTest, NoSampleAspectMeansSquarePixels) {
     ASSERT_TRUE(job_.OpenInputFile(Media().mp4_h264_aac)) << job_.LastError;
     EXPECT_FLOAT_EQ(O().frame_aspect_ratio, 640.0f / 480.0f);
@@ -116,9 +129,18 @@ TEST_F(InputSetupTest, TotalDurationIsTheLongestInput) {
     ASSERT_TRUE(job_.OpenInputFile(Media().mp3_audio_only));
     EXPECT_NEAR(job_.TotalDurationMs, 3000, 60);
     const int32_t longest = job_.TotalDurationMs;
-    ASSERT_TRUE(job_.OpenInputFile(Media().m4v_unknown_length));
+    // A raw stream through a pipe: its length is unknown.
+    const testing::PipedCopy pipe(Media().m4v_unknown_length, Media().folder + "/input_pipe.m4v");
+    ASSERT_TRUE(job_.OpenInputFile(pipe.Path())) << job_.LastError;
     ASSERT_TRUE(job_.OpenInputFile(Media().mp4_h264_aac));
     EXPECT_EQ(job_.TotalDurationMs, longest);
+}
+
+TEST_F(InputSetupTest, LengthOfAnElementaryStreamIsMeasured) {
+    // Its header's VBR bit rate would make it 10 ms; it is 135 frames at 25 fps.
+    ASSERT_TRUE(job_.OpenInputFile(Media().m1v_elementary)) << job_.LastError;
+    EXPECT_NEAR(job_.TotalDurationMs, 5400, 40);
+    EXPECT_NEAR(job_.InputFiles()[0].context->duration, 5400000, 40000);
 }
 
 TEST_F(InputSetupTest, FailuresLeaveTheListAndConsumeTheFileSettings) {

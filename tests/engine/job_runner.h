@@ -60,10 +60,10 @@ inline std::string OutputPath(const std::string& suite, const std::string& name)
 }
 
 // `configure` runs on the built job before it starts (to set hooks or a stop request).
-inline JobResult RunJob(const std::vector<std::string>& inputs, const std::string& input_options,
-                        const std::string& output, const std::string& output_options,
-                        const std::function<void(TFFmpeg&)>& configure = {},
-                        bool progress_slot = false, int verbosity = 0) {
+inline JobResult RunJobWith(const std::vector<std::string>& inputs,
+                            const std::string& input_options, const std::string& output,
+                            TOutputOptions out, const std::function<void(TFFmpeg&)>& configure = {},
+                            bool progress_slot = false, int verbosity = 0) {
     JobResult result;
     TFFmpeg job;
     job.Prepare();
@@ -86,8 +86,6 @@ inline JobResult RunJob(const std::vector<std::string>& inputs, const std::strin
                 return result;
             }
         }
-        TOutputOptions out;
-        out.ExtraOptions = output_options;
         if (!BuildOutput(job, output, &out)) {
             result.build_error = job.LastError;
             return result;
@@ -105,6 +103,17 @@ inline JobResult RunJob(const std::vector<std::string>& inputs, const std::strin
     result.exception = job.ExceptionRaised;
     result.message = job.ExceptionMessage;
     return result;
+}
+
+// The output's options as "name=value" lines.
+inline JobResult RunJob(const std::vector<std::string>& inputs, const std::string& input_options,
+                        const std::string& output, const std::string& output_options,
+                        const std::function<void(TFFmpeg&)>& configure = {},
+                        bool progress_slot = false, int verbosity = 0) {
+    TOutputOptions out;
+    out.ExtraOptions = output_options;
+    return RunJobWith(inputs, input_options, output, std::move(out), configure, progress_slot,
+                      verbosity);
 }
 
 // What a written file holds, read packet by packet and decoded.

@@ -1,6 +1,7 @@
 // Creating outputs: stream choice, what each encoder context receives, the container rules
 // and every failure text.
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -102,6 +103,19 @@ TEST_F(OutputSetupTest, NoStreamOfAKindNoInputHas) {
     EXPECT_TRUE(job_.OpenOutputFile(Out("none.avi")));
     EXPECT_TRUE(job_.OutputFiles()[1].streams.empty());
     EXPECT_EQ(job_.Options().video_disable, 1) << "only a created stream consumes the flag";
+}
+
+TEST_F(OutputSetupTest, CoverPictureOfAnInputIsNoVideo) {
+    // Copied, encoded at a fixed rate, or into a format without a default video codec: audio only.
+    ASSERT_TRUE(job_.OpenInputFile(Media().mp3_cover_art)) << job_.LastError;
+    const char* const video_options[][2] = {{"vcodec", "copy"}, {"r", "15"}, {"vcodec", "mpeg4"}};
+    const char* const names[] = {"copy.mkv", "fixed_rate.mp4", "asked.avi"};
+    for (size_t i = 0; i < std::size(names); ++i) {
+        job_.Dispatch(video_options[i][0], video_options[i][1]);
+        ASSERT_TRUE(job_.OpenOutputFile(Out(names[i]))) << job_.LastError;
+        ASSERT_EQ(job_.OutputFiles()[i].streams.size(), 1u) << names[i];
+        EXPECT_EQ(Encoder(i, 0)->codec_type, AVMEDIA_TYPE_AUDIO) << names[i];
+    }
 }
 
 TEST_F(OutputSetupTest, RateControlOverrides) {

@@ -128,6 +128,52 @@ TEST(TranscodeTest, MappingReportAndOneInputStreamFeedingTwoOutputs) {
     EXPECT_EQ(out.streams[1].packets, out.streams[2].packets);
 }
 
+struct CoverCase {
+    const char* target;
+    const char* options;
+};
+
+class CoverPictureTest : public ::testing::TestWithParam<CoverCase> {};
+
+// An MP3's cover is a picture, not a video: every output of it is the audio alone.
+TEST_P(CoverPictureTest, OutputIsTheAudioAlone) {
+    const CoverCase& c = GetParam();
+    const std::string target = OutPath(c.target);
+    const JobResult run = RunJob({Media().mp3_cover_art}, "", target, c.options);
+    ASSERT_TRUE(run.built) << run.build_error;
+    ASSERT_TRUE(run.completed) << run.message;
+    const testing::FileReport out = ReadBack(target);
+    ASSERT_EQ(out.streams.size(), 1u);
+    EXPECT_EQ(out.streams[0].type, AVMEDIA_TYPE_AUDIO);
+    EXPECT_NEAR(out.streams[0].end_seconds, 3.0, 0.1);
+    EXPECT_EQ(testing::MediaInfo("General;%VideoCount%|%AudioCount%", target), "|1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mp3WithCover, CoverPictureTest,
+    ::testing::Values(CoverCase{"cover.mp4", "vcodec=mpeg4\nr=30000/1001\ns=320x240"},
+                      CoverCase{"cover.3gp", "vcodec=h263\ns=176x144\nr=15\nacodec=libamr_nb\n"
+                                             "ar=8000\nac=1\nab=12200"},
+                      CoverCase{"cover.mkv", "vcodec=copy\nacodec=copy"}),
+    [](const auto& info) {
+        const std::string target = info.param.target;
+        return target.substr(target.find('.') + 1);
+    });
+
+TEST(TranscodeTest, VideoOfAnotherInputIsChosenOverACover) {
+    const std::string target = OutPath("cover_and_video.avi");
+    const JobResult run = RunJob({Media().mp3_cover_art, Media().avi_mpeg4_mp2}, "", target,
+                                 "vcodec=mpeg4\nacodec=mp2");
+    ASSERT_TRUE(run.completed) << run.build_error << run.message;
+    EXPECT_TRUE(run.Logged("  Stream #1.0 -> #0.0"));
+    EXPECT_TRUE(run.Logged("  Stream #0.0 -> #0.1"));
+    const testing::FileReport out = ReadBack(target);
+    const testing::StreamReport* video = FirstOf(out, AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(video->width, 320);
+    EXPECT_EQ(video->frames, 30);
+}
+
 TEST(TranscodeTest, SetUpFailuresAndTheirTexts) {
     const std::string target = OutPath("fail.avi");
     JobResult run = RunJob({Media().avi_mpeg4_mp2}, "", target, "map=0.0\nmap=0.1\nmap=0.1");
@@ -274,6 +320,20 @@ TEST(ProgressTest, AudioOnlyJobReportsMinusOnes) {
     EXPECT_NEAR(last.total_ms, 3000, 100);
     EXPECT_GT(last.size, 500000);
     EXPECT_TRUE(run.LoggedContaining("muxing overhead"));
+}
+
+TEST(ProgressTest, ElementaryStreamReportsItsMeasuredLength) {
+    // Measuring the length leaves the job's own reading whole: every frame is converted.
+    const std::string target = OutPath("elementary.avi");
+    const JobResult run = RunJob({Media().m1v_elementary}, "", target, "vcodec=mpeg4", {}, true);
+    ASSERT_TRUE(run.completed) << run.build_error << run.message;
+    ASSERT_FALSE(run.progress.empty());
+    for (const testing::ProgressCall& call : run.progress)
+        EXPECT_NEAR(call.total_ms, 5400, 40);
+    EXPECT_NEAR(run.progress.back().current_ms, 5400, 80);
+    const testing::FileReport out = ReadBack(target);
+    ASSERT_NE(FirstOf(out, AVMEDIA_TYPE_VIDEO), nullptr);
+    EXPECT_EQ(FirstOf(out, AVMEDIA_TYPE_VIDEO)->frames, 135);
 }
 
 TEST(ProgressTest, StatusLineIsLoggedWithoutAProgressSlot) {

@@ -30,6 +30,14 @@ TEST(GeneratedMediaTest, MediaInfoSeesThePropertiesAskedFor) {
     EXPECT_EQ(MediaInfo("Video;%FrameRate%", Media().avi_film_rate), "23.976");
     EXPECT_EQ(MediaInfo("Audio;%StreamOrder%", Media().mkv_audio_first), "0");
     EXPECT_EQ(MediaInfo("Video;%StreamOrder%", Media().mkv_audio_first), "1");
+    EXPECT_EQ(MediaInfo("Video;%Format% %Format_Version% %FrameRate% %Duration%",
+                        Media().m1v_elementary),
+              "MPEG Video Version 1 25.000 5400");
+    EXPECT_EQ(MediaInfo("General;%VideoCount%|%AudioCount%|%Cover_Mime%", Media().mp3_cover_art),
+              "|1|image/jpeg");
+    EXPECT_EQ(MediaInfo("Video;%FrameRate% %Duration%", Media().avi_rate_15_odd), "15.000 2000");
+    EXPECT_EQ(MediaInfo("Video;%Format% %FrameRate% %FrameCount%", Media().avi_rate_187),
+              "JPEG 187.350 187");
 }
 
 } // namespace

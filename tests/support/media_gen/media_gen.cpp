@@ -11,7 +11,10 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -63,6 +66,7 @@ struct Track {
     int64_t next_pts = 0; // in the encoder's time base
     int64_t end_pts = 0;
     bool flushed = false;
+    AVRational frame_tick{0, 1}; // when set: the stream's time base, one tick a frame
 };
 
 void WritePackets(AVFormatContext* output, Track& track, AVPacket* packet) {
@@ -71,7 +75,9 @@ void WritePackets(AVFormatContext* output, Track& track, AVPacket* packet) {
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
             return;
         Check(got, "receive packet");
-        av_packet_rescale_ts(packet, track.encoder->time_base, track.stream->time_base);
+        // The encoder counts frames; so does a stream of frame ticks.
+        if (track.frame_tick.num == 0)
+            av_packet_rescale_ts(packet, track.encoder->time_base, track.stream->time_base);
         packet->stream_index = track.stream->index;
         Check(av_interleaved_write_frame(output, packet), "write packet");
     }
@@ -101,8 +107,13 @@ void OpenVideo(AVFormatContext* output, const VideoSpec& wanted, Track& track) {
     av_dict_free(&options);
     Check(opened, "open " + wanted.codec);
     track.stream->time_base = c->time_base;
-    track.stream->sample_aspect_ratio = c->sample_aspect_ratio;
     track.stream->avg_frame_rate = c->framerate;
+    if (wanted.time_base.num != 0) {
+        track.stream->time_base = AVRational{wanted.time_base.num, wanted.time_base.den};
+        track.stream->avg_frame_rate = AVRational{wanted.time_base.den, wanted.time_base.num};
+        track.frame_tick = track.stream->time_base;
+    }
+    track.stream->sample_aspect_ratio = c->sample_aspect_ratio;
     Check(avcodec_parameters_from_context(track.stream->codecpar, c), "video parameters");
     track.frame.reset(av_frame_alloc());
     track.frame->format = c->pix_fmt;
@@ -226,6 +237,38 @@ void Advance(AVFormatContext* output, Track& track, AVPacket* packet) {
     WritePackets(output, track, packet);
 }
 
+// One 64x64 JPEG picture as an attached picture: its packet is the stream's only one.
+std::unique_ptr<AVPacket, PacketFree> AddCoverArt(AVFormatContext* output, AVStream*& stream) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    if (codec == nullptr)
+        Fail("no JPEG encoder");
+    std::unique_ptr<AVCodecContext, CodecContextFree> encoder(avcodec_alloc_context3(codec));
+    encoder->width = 64;
+    encoder->height = 64;
+    encoder->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    encoder->time_base = AVRational{1, 25};
+    Check(avcodec_open2(encoder.get(), codec, nullptr), "open mjpeg");
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    frame->format = encoder->pix_fmt;
+    frame->width = encoder->width;
+    frame->height = encoder->height;
+    Check(av_frame_get_buffer(frame.get(), 0), "picture frame");
+    FillPicture(frame.get(), 0);
+    frame->pts = 0;
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    Check(avcodec_send_frame(encoder.get(), frame.get()), "send picture");
+    Check(avcodec_send_frame(encoder.get(), nullptr), "flush picture");
+    Check(avcodec_receive_packet(encoder.get(), packet.get()), "receive picture");
+    stream = avformat_new_stream(output, nullptr);
+    stream->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    stream->time_base = AVRational{1, 90000};
+    Check(avcodec_parameters_from_context(stream->codecpar, encoder.get()), "picture parameters");
+    packet->stream_index = stream->index;
+    packet->pts = packet->dts = 0;
+    packet->flags |= AV_PKT_FLAG_KEY;
+    return packet;
+}
+
 double Seconds(const Track& track) {
     return static_cast<double>(track.next_pts) * av_q2d(track.encoder->time_base);
 }
@@ -256,12 +299,26 @@ void WriteMedia(const std::string& path, const MediaSpec& wanted) {
         add_video();
         add_audio();
     }
+    AVStream* cover = nullptr;
+    std::unique_ptr<AVPacket, PacketFree> cover_packet;
+    if (wanted.cover_art)
+        cover_packet = AddCoverArt(output.get(), cover);
     for (const auto& [key, value] : wanted.metadata)
         av_dict_set(&output->metadata, key.c_str(), value.c_str(), 0);
 
     if (!(output->oformat->flags & AVFMT_NOFILE))
         Check(avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE), "open " + path);
     Check(avformat_write_header(output.get(), nullptr), "header");
+    for (const Track& track : tracks) {
+        // A muxer that chose a time base of its own would make the ticks mean something else.
+        if (track.frame_tick.num != 0 && av_cmp_q(track.stream->time_base, track.frame_tick) != 0)
+            Fail("the muxer changed the stream's time base");
+    }
+    // The MP3 muxer holds the audio back until every picture has come.
+    if (cover_packet) {
+        av_packet_rescale_ts(cover_packet.get(), AVRational{1, 90000}, cover->time_base);
+        Check(av_interleaved_write_frame(output.get(), cover_packet.get()), "write picture");
+    }
 
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     for (;;) {
@@ -525,6 +582,43 @@ GeneratedMedia Generate(const std::string& cache, bool write) {
     if (write)
         WriteDvbSubtitles(media.ts_dvb_subtitles, 2);
 
+    media.m1v_elementary = at("raw_mpeg1.m1v");
+    if (write)
+        WriteMedia(
+            media.m1v_elementary,
+            {.format = "mpeg1video",
+             .video = VideoSpec{.codec = "mpeg1video", .frame_rate = {25, 1}, .frames = 135}});
+
+    media.mp3_cover_art = at("tone_with_cover.mp3");
+    if (write)
+        WriteMedia(media.mp3_cover_art, {.audio = AudioSpec{.codec = "libmp3lame",
+                                                            .sample_rate = 44100,
+                                                            .channels = 2,
+                                                            .seconds = 3.0},
+                                         .cover_art = true,
+                                         .metadata = {{"title", "Tone with a cover"}}});
+
+    media.avi_rate_15_odd = at("mpeg4_15fps_odd_fraction.avi");
+    if (write)
+        WriteMedia(media.avi_rate_15_odd,
+                   {.video = VideoSpec{.codec = "mpeg4",
+                                       .frame_rate = {15, 1},
+                                       .frames = 30,
+                                       .time_base = {66667, 1000000}},
+                    .audio = AudioSpec{
+                        .codec = "mp2", .sample_rate = 22050, .channels = 2, .seconds = 2.0}});
+
+    media.avi_rate_187 = at("mpeg4_187fps.avi");
+    if (write)
+        // JPEG pictures carry no rate of their own to compete with the stream's.
+        WriteMedia(media.avi_rate_187, {.video = VideoSpec{.codec = "mjpeg",
+                                                           .width = 160,
+                                                           .height = 120,
+                                                           .frame_rate = {187, 1},
+                                                           .frames = 187,
+                                                           .pixel_format = "yuvj420p",
+                                                           .time_base = {417, 78125}}});
+
     media.random_mp4 = at("random.mp4");
     if (write)
         WriteRandomBytes(media.random_mp4, 64 * 1024, 1);
@@ -571,6 +665,41 @@ const GeneratedMedia& Media() {
     }();
     static const FolderRemover remover{media.folder};
     return media;
+}
+
+PipedCopy::PipedCopy(const std::string& source, const std::string& path) : path_(path) {
+    std::filesystem::remove(path_);
+    if (mkfifo(path_.c_str(), 0600) != 0)
+        throw std::runtime_error("media_gen: cannot make the pipe " + path_);
+    std::ifstream in(source, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    writer_ = std::thread([path = path_, bytes = std::move(bytes)] {
+        // A reader that leaves early makes the writes fail, not the process end.
+        sigset_t pipe_signal;
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+        const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC); // waits for a reader
+        if (fd < 0)
+            return;
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        close(fd);
+    });
+}
+
+PipedCopy::~PipedCopy() {
+    // A reader that never came: one that opens and leaves at once lets the writer go.
+    const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0)
+        close(fd);
+    writer_.join();
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
 }
 
 std::string RealMediaPath(const char* name) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct VideoSpec {
     int frames = 15;
     int64_t bit_rate = 400000;
     std::string pixel_format = "yuv420p";
+    // The stream's time base, one tick a frame, as a container stores it; 0/1: the inverse of
+    // frame_rate. Frames are still encoded at frame_rate.
+    Fraction time_base{0, 1};
 };
 
 struct AudioSpec {
@@ -39,6 +43,7 @@ struct MediaSpec {
     std::optional<VideoSpec> video;
     std::optional<AudioSpec> audio;
     bool audio_first = false; // audio as stream 0, video as stream 1
+    bool cover_art = false;   // one 64x64 JPEG picture as an attached picture, after the others
     std::vector<std::pair<std::string, std::string>> metadata;
 };
 
@@ -62,6 +67,22 @@ void WriteDvbSubtitles(const std::string& path, int count);
 void WriteRemux(const std::string& source, const std::string& target, int skip_video,
                 double jump_at = 1e9, double jump_by = 0.0);
 
+// A named pipe that a thread of its own fills with the bytes of `source` once a reader opens
+// it: a file that can be read only once, from its start, whose size nobody knows. `source`
+// should fit a pipe's buffer (64 KiB), so that a reader that stops early blocks nothing.
+class PipedCopy {
+public:
+    PipedCopy(const std::string& source, const std::string& path);
+    PipedCopy(const PipedCopy&) = delete;
+    PipedCopy& operator=(const PipedCopy&) = delete;
+    ~PipedCopy();
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    std::thread writer_;
+};
+
 // The files the probe and engine suites share, written on first use into one temporary folder
 // per process and removed at exit.
 struct GeneratedMedia {
@@ -82,6 +103,10 @@ struct GeneratedMedia {
     std::string avi_long;           // MPEG-4 + MP2 AVI of 12 s at 10 fps, 160x120
     std::string ts_dvb_subtitles;   // MPEG-TS, MPEG-2 video and two DVB bitmap subtitles
     std::string rm_unknown_codec;   // the same bytes named .rm
+    std::string m1v_elementary;     // raw MPEG-1 video 320x240 @ 25 fps, 5.4 s; VBR header
+    std::string mp3_cover_art;      // the MP3 tone with a JPEG cover (an APIC tag)
+    std::string avi_rate_15_odd;    // MPEG-4 + MP2 AVI of 2 s at 15 fps stored as 1000000/66667
+    std::string avi_rate_187;       // MJPEG AVI 160x120 of 1 s at 78125/417 (about 187 fps)
     std::string folder;
 };
 const GeneratedMedia& Media();
