@@ -208,11 +208,13 @@ int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
         ist.NextPts = ist.Pts + duration;
         if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
             // A picture is placed by when it is shown, so a late video start and reordered
-            // pictures keep their place against the sound.
-            ist.ShownPts =
-                frame->best_effort_timestamp != AV_NOPTS_VALUE
-                    ? av().av_rescale_q(frame->best_effort_timestamp, base, kMicroseconds)
-                    : ist.Pts;
+            // pictures keep their place against the sound. One that carries no presentation
+            // time (elementary streams, some program streams) follows the picture before it:
+            // its decode time would be late by the decoder's delay.
+            if (frame->pts != AV_NOPTS_VALUE && frame->best_effort_timestamp != AV_NOPTS_VALUE)
+                ist.ShownPts = av().av_rescale_q(frame->best_effort_timestamp, base, kMicroseconds);
+            else
+                ist.ShownPts = ist.ShownEnd != AV_NOPTS_VALUE ? ist.ShownEnd : ist.Pts;
             ist.ShownEnd = ist.ShownPts + duration;
         }
         RateEmulate(ist);
