@@ -1,0 +1,29 @@
+// A test program registered to run under a locale (LC_ALL in its environment, as a user's
+// session sets it) fails at once when the machine lacks that locale, instead of passing quietly
+// under "C" as the C library's fallback would have it.
+#include <locale.h>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class RequestedLocale : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const char* name = std::getenv("LC_ALL");
+        if (name == nullptr || *name == '\0')
+            return;
+        const locale_t locale = newlocale(LC_ALL_MASK, name, locale_t{});
+        ASSERT_NE(locale, locale_t{})
+            << "LC_ALL=" << name << " is not installed (tools/setup.sh generates it)";
+        freelocale(locale);
+    }
+};
+
+// Registered before main runs; GoogleTest owns it.
+[[maybe_unused]] const ::testing::Environment* const kRequestedLocale =
+    ::testing::AddGlobalTestEnvironment(new RequestedLocale);
+
+} // namespace
