@@ -5,6 +5,7 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/c_locale.h"
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/measured_length.h"
@@ -56,6 +57,7 @@ void TAVProbe::CheckLibraries() {
 
 bool TAVProbe::LoadFile(const std::string& file_name, const std::string& format_name) {
     CheckLibraries();
+    const CLocaleScope c_locale; // demuxers read numbers in playlists and scripts with strtod
     CloseFile();
 
     const AVInputFormat* format = nullptr;

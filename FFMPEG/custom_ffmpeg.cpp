@@ -2,6 +2,7 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/c_locale.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/transcode.h"
 
@@ -66,6 +67,8 @@ void TCustomFFmpeg::Terminate() {
 }
 
 void TCustomFFmpeg::RunWrapper() {
+    // The whole run, on the worker thread or the caller's: see c_locale.h.
+    const CLocaleScope c_locale;
     CompletedNormally = false;
     Transcoder transcoder(*this);
     try {

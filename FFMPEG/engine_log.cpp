@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/c_locale.h"
 
 namespace clipwright {
 
@@ -67,6 +68,7 @@ void EngineLog(int engine_level, const char* format, ...) {
     if (av().av_vlog != nullptr) {
         av().av_vlog(nullptr, AvLevelFromEngine(engine_level), format, args);
     } else if (engine_level <= CurrentLogLevel()) {
+        const CLocaleScope c_locale;
         std::vfprintf(stderr, format, args);
     }
     va_end(args);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/c_locale.h"
 #include "FFMPEG/engine.h"
 #include "FFMPEG/engine_log.h"
 
@@ -68,7 +69,9 @@ void EngineLogCallback(void* context, int av_level, const char* format, va_list 
         }
         used = std::min(used, kLogBuffer - 1);
         // Bounded by the buffer: a longer message is cut, never written past it, and what was
-        // kept ends its line (the cut-off part held the line feed).
+        // kept ends its line (the cut-off part held the line feed). The libraries' numbers are
+        // printed with a point on every thread, their own codec threads included.
+        const CLocaleScope c_locale;
         const int wanted = std::vsnprintf(buffer + used, kLogBuffer - used, format, args);
         std::string text(buffer);
         if (wanted >= 0 && static_cast<size_t>(wanted) >= kLogBuffer - used)

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/c_locale.h"
 #include "FFMPEG/value_parse.h"
 
 namespace clipwright {
@@ -80,6 +81,7 @@ bool AnyCodecDeclaresPrivately(const char* name) {
 } // namespace
 
 bool TCustomFFmpeg::SetGenericOption(const std::string& raw_name, const std::string& raw_value) {
+    const CLocaleScope c_locale; // av_opt_set reads doubles and rationals with strtod
     const std::string name = CurrentName(Trimmed(raw_name));
     const std::string value = Trimmed(raw_value);
     if (name.empty() || value.empty() || !codec_holders_[0])

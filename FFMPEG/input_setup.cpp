@@ -9,6 +9,7 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/c_locale.h"
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/measured_length.h"
 #include "FFMPEG/text_format.h"
@@ -69,6 +70,7 @@ void TCustomFFmpeg::ConsumeFileSettings() {
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
+    const CLocaleScope c_locale; // demuxers and option transfers read numbers with strtod
     // Whatever happens, the settings that describe this one file are used up.
     struct Consume {
         TCustomFFmpeg& job;

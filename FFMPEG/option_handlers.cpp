@@ -124,7 +124,7 @@ void TCustomFFmpeg::OptInputTsScale(const std::string& value) {
     const char* p = value.c_str();
     const int32_t stream = ReadCInteger(p);
     SkipOne(p);
-    const double scale = std::strtod(p, nullptr);
+    const double scale = ReadCDouble(p).value;
     if (stream < 0 || stream >= kMaxStreams)
         throw FFMpegException(FormatText("stream index over MAX_STREAMS(%d)", kMaxStreams));
     const size_t next_input = input_files_.size();

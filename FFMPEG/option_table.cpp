@@ -6,6 +6,7 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/c_locale.h"
 #include "FFMPEG/value_parse.h"
 
 namespace clipwright {
@@ -243,6 +244,7 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
         Ignored("spre"),
     };
 
+    const CLocaleScope c_locale; // the handlers and the libraries read "1.5" alike
     for (const Row& row : kTable) {
         if (name != row.name)
             continue;

@@ -68,6 +68,8 @@ struct TOutputOptions {
     bool BeforeHookEnabled = false;
     std::string HookRanges;
     std::string ExtraOptions;
+
+    bool operator==(const TOutputOptions&) const = default;
 };
 
 void InitInputOptions(TInputOptions& options);

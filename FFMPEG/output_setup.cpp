@@ -6,6 +6,7 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/c_locale.h"
 #include "FFMPEG/text_format.h"
 
 namespace clipwright {
@@ -69,6 +70,7 @@ void TCustomFFmpeg::CheckAudioVideoSubInputs(bool& has_video, bool& has_audio,
 }
 
 bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
+    const CLocaleScope c_locale; // option transfers print and read numbers with printf/strtod
     struct Consume {
         TCustomFFmpeg& job;
         ~Consume() {

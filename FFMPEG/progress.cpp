@@ -140,22 +140,22 @@ void Transcoder::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
         if (!vstats_)
             throw FFMpegException("fopen fail: " + name);
     }
-    std::fprintf(vstats_.get(), "frame= %5d q= %2.1f ", ost.FrameNumber,
-                 ost.LastQuality / FF_QP2LAMBDA);
+    std::string line =
+        FormatText("frame= %5d q= %2.1f ", ost.FrameNumber, ost.LastQuality / FF_QP2LAMBDA);
     if (enc->flags & AV_CODEC_FLAG_PSNR)
-        std::fprintf(vstats_.get(), "PSNR= %6.2f ",
-                     Psnr(ost.LastError[0] /
-                          (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
-    std::fprintf(vstats_.get(), "f_size= %6d ", frame_size);
+        line += FormatText("PSNR= %6.2f ",
+                           Psnr(ost.LastError[0] /
+                                (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
+    line += FormatText("f_size= %6d ", frame_size);
     double ti = ost.SyncPosition * av_q2d(enc->time_base);
     if (ti < 0.01)
         ti = 0.01;
     const double br = frame_size * 8 / av_q2d(enc->time_base) / 1000.0;
     const double avg = counters_.VideoBytes * 8.0 / ti / 1000.0;
-    std::fprintf(vstats_.get(),
-                 "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-                 counters_.VideoBytes / 1024.0, ti, br, avg);
-    std::fprintf(vstats_.get(), "type= %c\n", ost.LastPictType);
+    line += FormatText("s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                       counters_.VideoBytes / 1024.0, ti, br, avg);
+    line += FormatText("type= %c\n", ost.LastPictType);
+    std::fputs(line.c_str(), vstats_.get());
 }
 
 } // namespace clipwright

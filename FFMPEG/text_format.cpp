@@ -1,10 +1,14 @@
 #include "FFMPEG/text_format.h"
 
+#include <charconv>
 #include <cstdio>
+
+#include "FFMPEG/c_locale.h"
 
 namespace clipwright {
 
 std::string FormatTextV(const char* format, va_list args) {
+    const CLocaleScope c_locale;
     va_list measure;
     va_copy(measure, args);
     const int length = std::vsnprintf(nullptr, 0, format, measure);
@@ -21,6 +25,20 @@ std::string FormatText(const char* format, ...) {
     va_start(args, format);
     std::string text = FormatTextV(format, args);
     va_end(args);
+    return text;
+}
+
+std::string DecimalText(double value, int decimals) {
+    // The largest double has 309 integer digits.
+    char buffer[320 + 64];
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    std::string text(buffer, error == std::errc{} ? end : buffer);
+    if (text.find('.') != std::string::npos) {
+        text.erase(text.find_last_not_of('0') + 1);
+        if (text.back() == '.')
+            text.pop_back();
+    }
     return text;
 }
 

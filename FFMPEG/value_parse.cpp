@@ -1,8 +1,9 @@
 #include "FFMPEG/value_parse.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdlib>
+#include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "FFMPEG/av_error.h"
@@ -59,7 +60,70 @@ bool ParseWhole(const std::string& text, int bits, int64_t& out) {
     return true;
 }
 
+bool IsCSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Out of range lies far above 1 or far below it: where the leading digit stands against the
+// point, with the exponent (decimal, or binary after hexadecimal digits), tells which.
+bool Overflowed(std::string_view number, bool hexadecimal) {
+    const size_t mark = number.find_first_of(hexadecimal ? "pP" : "eE");
+    long long exponent = 0;
+    if (mark != std::string_view::npos) {
+        std::string_view digits = number.substr(mark + 1);
+        if (!digits.empty() && digits[0] == '+')
+            digits.remove_prefix(1);
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+        if (error == std::errc::result_out_of_range)
+            exponent = digits[0] == '-' ? INT32_MIN : INT32_MAX;
+    }
+    const std::string_view mantissa = number.substr(0, mark);
+    const auto point = static_cast<long long>(std::min(mantissa.find('.'), mantissa.size()));
+    const auto lead = static_cast<long long>(mantissa.find_first_not_of("0."));
+    return (point - lead) * (hexadecimal ? 4 : 1) + exponent > 0;
+}
+
 } // namespace
+
+CDouble ReadCDouble(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && IsCSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    // from_chars takes a sign of its own, which strtod would not read after the one above.
+    if (i >= text.size() || text[i] == '+' || text[i] == '-')
+        return {};
+    const char* const last = text.data() + text.size();
+    const char* first = text.data() + i;
+    double magnitude = 0.0;
+    std::from_chars_result read{first, std::errc::invalid_argument};
+    bool hexadecimal = false;
+    if (last - first > 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X') &&
+        (std::isxdigit(static_cast<unsigned char>(first[2])) || first[2] == '.')) {
+        read = std::from_chars(first + 2, last, magnitude, std::chars_format::hex);
+        hexadecimal = read.ec != std::errc::invalid_argument;
+        if (hexadecimal)
+            first += 2;
+    }
+    if (!hexadecimal)
+        read = std::from_chars(first, last, magnitude);
+    if (read.ec == std::errc::invalid_argument)
+        return {};
+    CDouble number;
+    number.used = static_cast<size_t>(read.ptr - text.data());
+    if (read.ec == std::errc::result_out_of_range) {
+        number.out_of_range = true;
+        const std::string_view digits(first, static_cast<size_t>(read.ptr - first));
+        magnitude = Overflowed(digits, hexadecimal) ? HUGE_VAL : 0.0;
+    } else if (magnitude != 0.0 && magnitude < std::numeric_limits<double>::min()) {
+        number.out_of_range = true;
+    }
+    number.value = negative ? -magnitude : magnitude;
+    return number;
+}
 
 int32_t ParseInteger(const std::string& text) {
     int64_t value = 0;
@@ -77,14 +141,12 @@ int64_t ParseInteger64(const std::string& text) {
 
 float ParseReal(const std::string& text) {
     const std::string trimmed = Trimmed(text);
-    const char* begin = trimmed.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const double value = trimmed.empty() ? 0.0 : std::strtod(begin, &end);
-    const bool whole = !trimmed.empty() && end != nullptr && *end == '\0';
-    // strtod also reads "inf", "nan" and hexadecimal; a plain decimal number is asked for.
+    const CDouble number = ReadCDouble(trimmed);
+    const double value = number.value;
+    const bool whole = !trimmed.empty() && number.used == trimmed.size();
+    // Hexadecimal, "inf" and "nan" are read too; a plain decimal number is asked for.
     const bool decimal = trimmed.find_first_not_of("0123456789+-.eE") == std::string::npos;
-    if (!whole || !decimal || errno == ERANGE || value > std::numeric_limits<float>::max() ||
+    if (!whole || !decimal || number.out_of_range || value > std::numeric_limits<float>::max() ||
         value < -std::numeric_limits<float>::max())
         throw FFMpegException(FormatText("'%s' is not a valid floating point value", text.c_str()));
     return static_cast<float>(value);

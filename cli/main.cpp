@@ -1,4 +1,5 @@
 // clipwright-cli: the command-line front end over the same engine and profiles as the window.
+#include <clocale>
 #include <cstdio>
 #include <string>
 
@@ -27,6 +28,9 @@ constexpr Command kCommands[] = {
 
 int main(int argc, char* argv[]) {
     using namespace clipwright::cli;
+    // The user's locale, as the window takes it: the engine reads and prints its numbers as in
+    // the "C" locale whatever this is.
+    std::setlocale(LC_ALL, "");
     if (argc < 2) {
         PrintProgramUsage(stderr);
         return 2;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FFMPEG/av_probe.h"
+#include "FFMPEG/text_format.h"
 #include "app/profiles/list_texts.h"
 #include "cli/library_folder.h"
 #include "cli/usage.h"
@@ -26,13 +27,7 @@ void Line(const char* name, long long value) {
 std::string AspectText(float aspect) {
     if (!std::isfinite(aspect) || aspect <= 0.0f)
         return "0";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4f", aspect);
-    std::string result = text;
-    result.erase(result.find_last_not_of('0') + 1);
-    if (result.back() == '.')
-        result.pop_back();
-    return result;
+    return DecimalText(aspect, 4);
 }
 
 bool ProbeOne(TAVProbe& probe, const std::string& file_name) {

@@ -6,18 +6,23 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev
           libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
           libavfilter-dev libopencore-amrnb-dev mediainfo qt6-base-dev
-          desktop-file-utils appstream man-db dpkg-dev)
+          desktop-file-utils appstream man-db dpkg-dev locales)
 
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# Some tests run the window and the command line under a comma-decimal locale.
+if ! locale -a 2>/dev/null | grep -qiE '^de_DE\.utf-?8$'; then
+    echo "Generating the de_DE.UTF-8 locale"
+    $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
 
 build_dir=$1

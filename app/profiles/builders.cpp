@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <stdexcept>
+
+#include "FFMPEG/text_format.h"
+#include "FFMPEG/value_parse.h"
 
 namespace clipwright {
 
@@ -234,23 +236,15 @@ std::string DisplayAspectValue(int aspect_index, const std::string& video_size_t
     const size_t x = text.find('x');
     if (x == std::string::npos)
         return "1.3333";
-    char* end = nullptr;
     const std::string width_text = text.substr(0, x);
     const std::string height_text = text.substr(x + 1);
-    const double width = std::strtod(width_text.c_str(), &end);
-    if (width_text.empty() || *end != '\0')
+    const CDouble width = ReadCDouble(width_text);
+    if (width_text.empty() || width.used != width_text.size())
         return "1.3333";
-    const double height = std::strtod(height_text.c_str(), &end);
-    if (height_text.empty() || *end != '\0' || height == 0)
+    const CDouble height = ReadCDouble(height_text);
+    if (height_text.empty() || height.used != height_text.size() || height.value == 0)
         return "1.3333";
-    const double ratio = std::nearbyint(width / height * 10000.0) / 10000.0;
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.4f", ratio);
-    std::string result = buffer;
-    result.erase(result.find_last_not_of('0') + 1);
-    if (result.back() == '.')
-        result.pop_back();
-    return result;
+    return DecimalText(std::nearbyint(width.value / height.value * 10000.0) / 10000.0, 4);
 }
 
 } // namespace clipwright

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "FFMPEG/text_format.h"
+
 namespace clipwright {
 
 std::string DurationText(int64_t duration_us) {
@@ -20,15 +22,7 @@ std::optional<std::string> FrameRateText(int32_t num, int32_t den) {
         return std::nullopt;
     // Ties go to the even hundredth, as the list has always rounded.
     const double hundredths = std::nearbyint(static_cast<double>(num) / den * 100.0);
-    char text[48];
-    std::snprintf(text, sizeof text, "%.2f", hundredths / 100.0);
-    std::string result = text;
-    if (result.find('.') != std::string::npos) {
-        result.erase(result.find_last_not_of('0') + 1);
-        if (result.back() == '.')
-            result.pop_back();
-    }
-    return result;
+    return DecimalText(hundredths / 100.0, 2);
 }
 
 std::string VideoSizeText(int32_t width, int32_t height) {

@@ -16,7 +16,10 @@
 
 #include "FFMPEG/engine.h"
 #include "FFMPEG/text_format.h"
+#include "app/profiles/builders.h"
+#include "app/profiles/catalogue.h"
 #include "tests/engine/job_runner.h"
+#include "tests/support/comma_locale.h"
 #include "tests/support/media_gen/media_gen.h"
 
 namespace clipwright {
@@ -227,6 +230,49 @@ TEST_F(EngineTest, FinishedAndFailedJobs) {
     for (const auto& [index, level, text] : Logs())
         quiet |= index == 1 && level == llQuiet && text == "creat open fail: ffmpeg2pass-0.log";
     EXPECT_TRUE(quiet) << "the ending message is logged at llQuiet";
+}
+
+// A front end's job under a comma-decimal locale: the profile's record with the display aspect
+// the front ends make from the source's size, run on a worker thread and read back.
+TEST_F(EngineTest, ProfileJobUnderACommaLocale) {
+    const testing::CommaLocale locale;
+    ASSERT_TRUE(locale.Set()) << testing::kCommaLocaleMissing;
+    const std::string caption = "Zune Mpeg4 Video (*.mp4)";
+    ProfileLists lists;
+    std::string output_type;
+    ASSERT_TRUE(FillProfileCombos(lists, caption, output_type));
+    TOutputOptions out;
+    InitOutputOptions(out);
+    FindProfile(caption)->Build(lists, output_type, out);
+    out.AspectRatio = DisplayAspectValue(0, "560x320");
+    ASSERT_EQ(out.AspectRatio, "1.75");
+    out.FrameRate = "25.0"; // as other profiles give it, read by the library
+    out.Duration = 1000;
+    const std::string target = Out("comma_locale.mp4");
+    const int32_t index =
+        engine_.AddInputFile(testing::RealMediaPath("mp4_h264_aac_560x320.mp4"), nullptr);
+    ASSERT_EQ(index, 0) << engine_.LastErrMsg();
+    ASSERT_TRUE(engine_.SetOutputFile(index, target, &out)) << engine_.LastErrMsg();
+    engine_.StartConvert(1);
+    ASSERT_TRUE(WaitForBatchEnd());
+    EXPECT_EQ(Terminations(),
+              (std::vector<Termination>{{0, true, false, ""}, {-1, true, false, ""}}));
+    std::string summary;
+    for (const auto& [job, level, text] : Logs()) {
+        if (text.find("muxing overhead") != std::string::npos)
+            summary = text;
+    }
+    EXPECT_NE(summary.find('.'), std::string::npos) << summary;
+    EXPECT_EQ(summary.find(','), std::string::npos) << summary;
+
+    ASSERT_TRUE(engine_.AVProbe().LoadFile(target, "")) << engine_.AVProbe().LastError();
+    TAVVideoInfo video;
+    engine_.AVProbe().GetVideoInfo(video);
+    EXPECT_EQ(video.Width, 320);
+    EXPECT_EQ(video.Height, 240);
+    EXPECT_NEAR(video.DisplayAspectRatio, 1.75f, 0.001f);
+    EXPECT_EQ(video.FrameRateNum, 25);
+    EXPECT_EQ(video.FrameRateDen, 1);
 }
 
 TEST_F(EngineTest, JobWithoutOutputEndsWithItsMessage) {

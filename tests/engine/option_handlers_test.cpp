@@ -11,6 +11,7 @@
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/job_options.h"
 #include "FFMPEG/text_format.h"
+#include "tests/support/comma_locale.h"
 #include "tests/support/media_gen/media_gen.h"
 
 namespace clipwright {
@@ -167,6 +168,29 @@ TEST_F(HandlerTest, MapsAndTimestampScale) {
     EXPECT_EQ(Failure("itsscale", "25:1.0"), "stream index over MAX_STREAMS(20)");
     job_.Dispatch("itsscale", "1:0.5");
     EXPECT_DOUBLE_EQ(O().input_ts_scale[0][1], 0.5);
+}
+
+// The window and the command line run under the user's locale: a comma-decimal one changes
+// nothing, neither in the handlers' own reading nor in the libraries'.
+TEST_F(HandlerTest, NumbersKeepTheirPointUnderACommaLocale) {
+    const testing::CommaLocale locale;
+    ASSERT_TRUE(locale.Set()) << testing::kCommaLocaleMissing;
+    job_.Dispatch("aspect", "1.7778");
+    EXPECT_FLOAT_EQ(O().frame_aspect_ratio, 1.7778f);
+    job_.Dispatch("qscale", "2.5");
+    EXPECT_FLOAT_EQ(O().video_qscale, 2.5f);
+    job_.Dispatch("itsscale", "1:0.5");
+    EXPECT_DOUBLE_EQ(O().input_ts_scale[0][1], 0.5);
+    job_.Dispatch("adrift_threshold", "0.25");
+    EXPECT_FLOAT_EQ(O().audio_drift_threshold, 0.25f);
+    job_.Dispatch("r", "29.97"); // read by the library
+    EXPECT_EQ(O().frame_rate.num, 2997);
+    EXPECT_EQ(O().frame_rate.den, 100);
+    job_.Dispatch("qcomp", "0.7"); // a double on the codec holders, read by the library
+    EXPECT_FLOAT_EQ(job_.CodecHolder(0)->qcompress, 0.7f);
+    EXPECT_EQ(Failure("aspect", "1,7778"), "Incorrect aspect ratio specification.")
+        << "the point is the separator whatever the locale";
+    EXPECT_EQ(Failure("qscale", "2,5"), "'2,5' is not a valid floating point value");
 }
 
 TEST_F(HandlerTest, TimeValues) {

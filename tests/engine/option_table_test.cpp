@@ -1,5 +1,9 @@
 // The dispatcher, the generic setter and the value conversions, on a prepared job with the real
 // libraries' option holders.
+#include <cerrno>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -77,6 +81,29 @@ TEST(ValueParseTest, IntegersAndReals) {
             EXPECT_EQ(error.what(),
                       "'" + std::string(bad) + "' is not a valid floating point value");
         }
+    }
+}
+
+// The C library's strtod in the "C" locale (the test's own) is what ReadCDouble stands for.
+TEST(ValueParseTest, ReadCDoubleReadsWhatStrtodReadsInTheCLocale) {
+    ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    const char* const texts[] = {"2.5",       " \t-1.75e2x", "+.5",    "-5.",    "1,5",    "0.0",
+                                 "1e",        "1e+",         "e5",     "",       "-",      "+-1",
+                                 "0x1p4",     "0X.8",        "0x",     "0xg",    "0xinf",  "inf",
+                                 "-Infinity", "nan",         "1e400",  "-1e400", "1e-400", "1e-310",
+                                 "0x1p99999", "0.01e-330",   "123e307"};
+    for (const char* text : texts) {
+        char* end = nullptr;
+        errno = 0;
+        const double expected = std::strtod(text, &end);
+        const bool out_of_range = errno == ERANGE;
+        const CDouble read = ReadCDouble(text);
+        EXPECT_EQ(read.used, static_cast<size_t>(end - text)) << text;
+        EXPECT_EQ(read.out_of_range, out_of_range) << text;
+        if (std::isnan(expected))
+            EXPECT_TRUE(std::isnan(read.value)) << text;
+        else
+            EXPECT_EQ(read.value, expected) << text;
     }
 }
 

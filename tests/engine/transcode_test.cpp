@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "FFMPEG/text_format.h"
 #include "FFMPEG/transcode.h"
 #include "tests/engine/job_runner.h"
+#include "tests/support/comma_locale.h"
 #include "tests/support/media_gen/media_gen.h"
 
 namespace clipwright {
@@ -304,6 +306,19 @@ TEST(ProgressTest, SizeTimeAndBitRateText) {
     EXPECT_EQ(ProgressSizeText(1048576, 8.0, bit_rate),
               "size=    1024kB time=8.00 bitrate=1048.6kbits/s");
     EXPECT_DOUBLE_EQ(bit_rate, 1048.576);
+}
+
+TEST(ProgressTest, TextsKeepTheirPointUnderACommaLocale) {
+    const testing::CommaLocale locale;
+    ASSERT_TRUE(locale.Set()) << testing::kCommaLocaleMissing;
+    double bit_rate = 0.0;
+    EXPECT_EQ(ProgressSizeText(1048576, 8.0, bit_rate),
+              "size=    1024kB time=8.00 bitrate=1048.6kbits/s");
+    EXPECT_EQ(FormatText("q=%2.1f drift:%.2f leap of %.0f", 2.5, 0.5, 1e3),
+              "q=2.5 drift:0.50 leap of 1000");
+    EXPECT_EQ(DecimalText(1.77777, 4), "1.7778");
+    EXPECT_EQ(DecimalText(29.97, 2), "29.97");
+    EXPECT_EQ(DecimalText(2.0, 4), "2");
 }
 
 TEST(ProgressTest, AudioOnlyJobReportsMinusOnes) {

@@ -9,7 +9,9 @@
 
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
+#include "app/profiles/list_texts.h"
 #include "app/profiles/output_naming.h"
+#include "tests/support/comma_locale.h"
 
 namespace clipwright {
 namespace {
@@ -230,6 +232,37 @@ TEST(ProfileBuilderTest, FrameSizesVolumeAndAspect) {
     EXPECT_EQ(DisplayAspectValue(0, "200x100"), "2");
     EXPECT_EQ(DisplayAspectValue(1, "720x480"), "4:3");
     EXPECT_EQ(DisplayAspectValue(2, ""), "16:9");
+}
+
+// What the front ends build for a row, as under the "C" locale when the user's decimal
+// separator is a comma.
+TEST(ProfileBuilderTest, SameRecordsUnderACommaLocale) {
+    const char* const sizes[] = {"1280x720", "720x480", "560x320", "176x144", "big", "0x0"};
+    auto build_all = [&sizes] {
+        std::vector<TOutputOptions> records;
+        for (const std::string& caption : ProfileListEntries()) {
+            if (FindProfile(caption) == nullptr)
+                continue;
+            const ProfileLists lists = Filled(caption);
+            for (const char* size : sizes) {
+                TOutputOptions o = Built(lists, caption);
+                o.AspectRatio = DisplayAspectValue(0, size);
+                records.push_back(o);
+            }
+        }
+        return records;
+    };
+    const std::vector<TOutputOptions> in_c = build_all();
+    const testing::CommaLocale locale;
+    ASSERT_TRUE(locale.Set()) << testing::kCommaLocaleMissing;
+    const std::vector<TOutputOptions> in_comma = build_all();
+    ASSERT_EQ(in_comma.size(), in_c.size());
+    for (size_t i = 0; i < in_c.size(); ++i) {
+        EXPECT_TRUE(in_comma[i] == in_c[i])
+            << i << ": " << in_comma[i].AspectRatio << " " << in_comma[i].FrameRate;
+    }
+    EXPECT_EQ(DisplayAspectValue(0, "1280x720"), "1.7778");
+    EXPECT_EQ(FrameRateText(30000, 1001), "29.97");
 }
 
 TEST(OutputNamingTest, NumberedUnlessOverwriting) {
