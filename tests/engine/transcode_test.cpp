@@ -1,5 +1,6 @@
 // Whole runs: stream copy end to end on real files, the set-up failures, the loop's choices
 // and limits, stopping, the clean-up and the progress report.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -237,6 +238,17 @@ TEST(TranscodeTest, TwoInputsAndShortest) {
     ASSERT_TRUE(run.completed) << run.message;
     out = ReadBack(target);
     EXPECT_LT(FirstOf(out, AVMEDIA_TYPE_AUDIO)->end_seconds, 1.6);
+}
+
+TEST(TranscodeTest, SameQualitySaysOnceThatItUsesAFixedQuality) {
+    // This library generation's decoders report no picture quality to carry over.
+    const JobResult run =
+        RunJob({Media().avi_mpeg4_mp2}, "", OutPath("sameq.avi"), "vcodec=mpeg4\nsameq=1");
+    ASSERT_TRUE(run.completed) << run.message;
+    const auto said = std::count_if(run.log.begin(), run.log.end(), [](const auto& line) {
+        return line.second.rfind("sameq: ", 0) == 0;
+    });
+    EXPECT_EQ(said, 1);
 }
 
 TEST(TranscodeTest, RecordingTimeLimit) {
