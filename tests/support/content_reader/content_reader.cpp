@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "tests/support/libav_owners.h"
+#include "tests/support/media_info.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -540,16 +541,7 @@ Content ReadContent(const std::string& file, const ContentOptions& options) {
 namespace {
 
 std::vector<double> MediaInfoSeconds(const std::string& section, const std::string& file) {
-    const std::string command =
-        "mediainfo '--Inform=" + section + ";%Duration%\\n' '" + file + "' 2>/dev/null";
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        size_t n = 0;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        pclose(pipe);
-    }
+    const std::string out = MediaInfo(section + ";%Duration%\\n", file);
     std::vector<double> lengths;
     std::istringstream lines(out);
     std::string line;
