@@ -276,10 +276,22 @@ void FinishVideo(StreamState& s) {
     }
     for (size_t i = 0; i + 1 < v.pictures.size(); ++i)
         v.pictures[i].duration = v.pictures[i + 1].time - v.pictures[i].time;
+    // Where each picture comes in two field packets, a picture's own duration is its last
+    // field's: the spacing of the others tells how many fields make a picture.
+    std::vector<double> ratios;
+    for (size_t i = 0; i + 1 < v.pictures.size(); ++i) {
+        if (own[i] > 0)
+            ratios.push_back(v.pictures[i].duration / own[i]);
+    }
+    double fields = 1;
+    if (!ratios.empty()) {
+        std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
+        fields = std::max(1.0, std::round(ratios[ratios.size() / 2]));
+    }
     if (!v.pictures.empty()) {
         v.last_duration_known = own.back() > 0;
         v.pictures.back().duration =
-            own.back() > 0 ? own.back() : (v.frame_rate > 0 ? 1.0 / v.frame_rate : 0);
+            own.back() > 0 ? own.back() * fields : (v.frame_rate > 0 ? 1.0 / v.frame_rate : 0);
     }
 }
 
