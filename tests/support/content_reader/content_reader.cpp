@@ -29,6 +29,7 @@ struct StreamState {
     AVStream* stream = nullptr;
     CodecContextOwner decoder;
     bool past_limit = false; // reading went far enough past the limit for this stream
+    bool any_packet = false;
     // Video: each picture's own duration from the file, seconds (0: none), beside pictures.
     std::vector<double> own_durations;
     int without_pts = 0; // pictures whose time the decoder could only guess
@@ -505,8 +506,20 @@ Content ReadContent(const std::string& file, const ContentOptions& options) {
         const int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
         if (ts != AV_NOPTS_VALUE && Seconds(ts, s.stream->time_base) > read_to)
             s.past_limit = true;
-        if (s.decoder && !s.past_limit)
+        const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : ts;
+        if (s.audio != nullptr && pts != AV_NOPTS_VALUE &&
+            (!s.any_packet || Seconds(pts, s.stream->time_base) < s.audio->packet_start)) {
+            s.audio->packet_start = Seconds(pts, s.stream->time_base);
+            s.any_packet = true;
+        }
+        if (s.decoder && !s.past_limit) {
+            const size_t before = s.samples.empty() ? 0 : s.samples[0].size();
             Decode(s, packet.get(), frame.get());
+            if (s.audio != nullptr && !s.samples.empty() && s.audio->sample_rate > 0)
+                s.audio->max_packet =
+                    std::max(s.audio->max_packet,
+                             double(s.samples[0].size() - before) / s.audio->sample_rate);
+        }
         av_packet_unref(packet.get());
         if (std::all_of(states.begin(), states.end(),
                         [](const StreamState& t) { return !t.decoder || t.past_limit; }))

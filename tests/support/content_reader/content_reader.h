@@ -42,9 +42,12 @@ struct AudioContent {
     std::vector<std::string> channel_names; // "FL", "LFE", ... in channel order
     int frame_size = 0; // samples per encoded frame: as stated, else 1 for PCM, else decoded
     int64_t samples = 0;
-    double start = 0;    // first decoded sample's time
-    double span_end = 0; // end of the last decoded frame by its timestamp; past End() when the
-                         // timestamps leave gaps
+    double start = 0;        // first decoded sample's time
+    double packet_start = 0; // earliest packet timestamp: before `start` where the decoder
+                             // holds back its first frames (WMA)
+    double max_packet = 0;   // seconds of sound decoded from the longest packet
+    double span_end = 0;     // end of the last decoded frame by its timestamp; past End() when the
+                             // timestamps leave gaps
     std::vector<double> onsets; // starts of sound: 2 ms RMS over kOnsetLevel after kQuietBefore
                                 // under it
     double last_sound = -1;     // time of the last sample over kSoundLevel; -1: silent
