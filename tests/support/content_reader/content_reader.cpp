@@ -190,25 +190,25 @@ void DecodeAmr(StreamState& s, const AVPacket* packet, AVFrame* frame) {
     const AVCodecID codec = s.stream->codecpar->codec_id;
     const int frame_samples = codec == AV_CODEC_ID_AMR_NB ? 160 : 320;
     const int rate = codec == AV_CODEC_ID_AMR_NB ? 8000 : 16000;
-    PacketOwner part(av_packet_alloc());
+    PacketOwner single(av_packet_alloc());
     int offset = 0;
     for (int k = 0; offset < packet->size; ++k) {
         const int bytes =
             std::min(AmrFrameBytes(codec, packet->data[offset]), packet->size - offset);
-        if (av_new_packet(part.get(), bytes) < 0)
+        if (av_new_packet(single.get(), bytes) < 0)
             return;
-        std::copy_n(packet->data + offset, bytes, part->data);
+        std::copy_n(packet->data + offset, bytes, single->data);
         if (k == 0)
-            av_packet_copy_props(part.get(), packet); // the first carries any samples to skip
+            av_packet_copy_props(single.get(), packet); // the first carries any samples to skip
         const int64_t shift =
             av_rescale_q(int64_t{k} * frame_samples, AVRational{1, rate}, s.stream->time_base);
-        part->pts = packet->pts != AV_NOPTS_VALUE ? packet->pts + shift : AV_NOPTS_VALUE;
-        part->dts = packet->dts != AV_NOPTS_VALUE ? packet->dts + shift : AV_NOPTS_VALUE;
-        part->duration = av_rescale_q(frame_samples, AVRational{1, rate}, s.stream->time_base);
-        if (IsError(avcodec_send_packet(s.decoder.get(), part.get())))
+        single->pts = packet->pts != AV_NOPTS_VALUE ? packet->pts + shift : AV_NOPTS_VALUE;
+        single->dts = packet->dts != AV_NOPTS_VALUE ? packet->dts + shift : AV_NOPTS_VALUE;
+        single->duration = av_rescale_q(frame_samples, AVRational{1, rate}, s.stream->time_base);
+        if (IsError(avcodec_send_packet(s.decoder.get(), single.get())))
             ++s.audio->decode_errors;
         Drain(s, frame);
-        av_packet_unref(part.get());
+        av_packet_unref(single.get());
         offset += bytes;
     }
 }

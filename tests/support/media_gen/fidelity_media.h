@@ -9,7 +9,7 @@
 namespace clipwright::testing {
 
 struct GeneratedSource {
-    std::string name; // short name, also the test-name part
+    std::string name; // short name, also in the test names
     std::string path;
     std::string holds; // what property it carries, for failure messages
 };

@@ -116,7 +116,7 @@ void OpenVideo(AVFormatContext* output, const VideoSpec& wanted, Track& track) {
     track.frame->height = c->height;
     Check(av_frame_get_buffer(track.frame.get(), 0), "video frame");
     track.end_pts = wanted.frames;
-    track.video = &wanted;
+    track.video = &wanted; // the caller keeps it for the track's life
 }
 
 AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
@@ -157,7 +157,7 @@ void OpenAudio(AVFormatContext* output, const AudioSpec& wanted, Track& track) {
     track.frame->nb_samples = c->frame_size > 0 ? c->frame_size : 1024;
     Check(av_frame_get_buffer(track.frame.get(), 0), "audio frame");
     track.end_pts = static_cast<int64_t>(std::llround(wanted.seconds * wanted.sample_rate));
-    track.audio = &wanted;
+    track.audio = &wanted; // the caller keeps it for the track's life
 }
 
 bool Within(const std::vector<Span>& spans, double time) {
@@ -170,12 +170,12 @@ bool Within(const std::vector<Span>& spans, double time) {
 
 // A diagonal gradient that moves one step a frame, so encoders see motion; with markers, a dark
 // or a bright picture with a faint moving texture.
-void FillPicture(AVFrame* frame, int64_t index, const VideoSpec& spec) {
+void FillPicture(AVFrame* frame, int64_t index, const VideoSpec& wanted) {
     Check(av_frame_make_writable(frame), "writable");
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
-    const bool bright =
-        Within(spec.markers,
-               static_cast<double>(index) * spec.frame_rate.den / spec.frame_rate.num + spec.start);
+    const bool bright = Within(
+        wanted.markers,
+        static_cast<double>(index) * wanted.frame_rate.den / wanted.frame_rate.num + wanted.start);
     for (int plane = 0; plane < 3 && frame->data[plane] != nullptr; ++plane) {
         const int shift_w = plane == 0 ? 0 : desc->log2_chroma_w;
         const int shift_h = plane == 0 ? 0 : desc->log2_chroma_h;
@@ -184,7 +184,7 @@ void FillPicture(AVFrame* frame, int64_t index, const VideoSpec& spec) {
         for (int y = 0; y < height; ++y) {
             uint8_t* row = frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane];
             for (int x = 0; x < width; ++x) {
-                if (spec.markers.empty())
+                if (wanted.markers.empty())
                     row[x] = plane == 0 ? static_cast<uint8_t>(x + y + index * 3)
                                         : static_cast<uint8_t>(128 + (plane == 1 ? 20 : -20));
                 else if (plane == 0)
@@ -198,17 +198,17 @@ void FillPicture(AVFrame* frame, int64_t index, const VideoSpec& spec) {
 
 // A 440 Hz tone at half scale (or one tone per channel, or bursts of it), in whatever sample
 // format the encoder takes.
-void FillTone(AVFrame* frame, int64_t first_sample, const AudioSpec& spec) {
+void FillTone(AVFrame* frame, int64_t first_sample, const AudioSpec& wanted) {
     Check(av_frame_make_writable(frame), "writable");
     const auto format = static_cast<AVSampleFormat>(frame->format);
     const bool planar = av_sample_fmt_is_planar(format);
     const int channels = frame->ch_layout.nb_channels;
     for (int i = 0; i < frame->nb_samples; ++i) {
         const double time = static_cast<double>(first_sample + i) / frame->sample_rate;
-        const bool sounding = spec.bursts.empty() || Within(spec.bursts, time);
+        const bool sounding = wanted.bursts.empty() || Within(wanted.bursts, time);
         for (int ch = 0; ch < channels; ++ch) {
             const double value = !sounding ? 0.0
-                                 : spec.tone_per_channel
+                                 : wanted.tone_per_channel
                                      ? 0.3 * std::sin(2.0 * M_PI * ChannelToneHz(ch) * time)
                                      : 0.5 * std::sin(2.0 * M_PI * 440.0 * time);
             const int plane = planar ? ch : 0;
@@ -408,8 +408,8 @@ void WriteDvbSubtitles(const std::string& path, int count) {
     Check(avformat_alloc_output_context2(&raw, nullptr, "mpegts", path.c_str()), "output");
     std::unique_ptr<AVFormatContext, OutputFree> output(raw);
     std::vector<Track> tracks(1);
-    OpenVideo(raw, VideoSpec{.codec = "mpeg2video", .frame_rate = {25, 1}, .frames = 50},
-              tracks[0]);
+    const VideoSpec video{.codec = "mpeg2video", .frame_rate = {25, 1}, .frames = 50};
+    OpenVideo(raw, video, tracks[0]); // the track points to `video`
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_DVB_SUBTITLE);
     std::unique_ptr<AVCodecContext, CodecContextFree> sub(avcodec_alloc_context3(codec));
     sub->time_base = AVRational{1, 90000};
