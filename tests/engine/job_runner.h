@@ -14,6 +14,7 @@
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/job_options.h"
 #include "tests/support/media_gen/media_gen.h"
+#include "tests/support/media_info.h"
 
 namespace clipwright::testing {
 
@@ -214,22 +215,6 @@ inline const StreamReport* FirstOf(const FileReport& report, AVMediaType type) {
             return &s;
     }
     return nullptr;
-}
-
-// mediainfo's answer for one field ("Video;%Width%").
-inline std::string MediaInfo(const std::string& inform, const std::string& file) {
-    const std::string command = "mediainfo --Inform='" + inform + "' '" + file + "' 2>/dev/null";
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        size_t n = 0;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        pclose(pipe);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
 }
 
 } // namespace clipwright::testing

@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tests/support/libav_owners.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -41,23 +43,6 @@ void Check(int code, const std::string& what) {
         Fail(what, code);
 }
 
-struct CodecContextFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct OutputFree {
-    void operator()(AVFormatContext* c) const {
-        if (c->pb != nullptr && !(c->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&c->pb);
-        avformat_free_context(c);
-    }
-};
-
 // One encoded stream of the file being written.
 struct Track {
     std::unique_ptr<AVCodecContext, CodecContextFree> encoder;
@@ -67,7 +52,13 @@ struct Track {
     int64_t end_pts = 0;
     bool flushed = false;
     AVRational frame_tick{0, 1}; // when set: the stream's time base, one tick a frame
+    const VideoSpec* video = nullptr;
+    const AudioSpec* audio = nullptr;
 };
+
+int64_t SecondsIn(double seconds, AVRational base) {
+    return av_rescale_q(std::llround(seconds * 1e6), AVRational{1, AV_TIME_BASE}, base);
+}
 
 void WritePackets(AVFormatContext* output, Track& track, AVPacket* packet) {
     for (;;) {
@@ -75,9 +66,22 @@ void WritePackets(AVFormatContext* output, Track& track, AVPacket* packet) {
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
             return;
         Check(got, "receive packet");
+        const int64_t pts = packet->pts;
         // The encoder counts frames; so does a stream of frame ticks.
         if (track.frame_tick.num == 0)
             av_packet_rescale_ts(packet, track.encoder->time_base, track.stream->time_base);
+        if (track.video != nullptr) {
+            const int64_t shift = SecondsIn(track.video->start, track.stream->time_base);
+            packet->pts += packet->pts != AV_NOPTS_VALUE ? shift : 0;
+            packet->dts += packet->dts != AV_NOPTS_VALUE ? shift : 0;
+            // Every picture states its duration, so that a muxer storing durations only where
+            // they differ from the others' keeps the long one.
+            if (track.video->last_hold > 0)
+                packet->duration =
+                    pts == track.end_pts - 1
+                        ? SecondsIn(track.video->last_hold, track.stream->time_base)
+                        : av_rescale_q(1, track.encoder->time_base, track.stream->time_base);
+        }
         packet->stream_index = track.stream->index;
         Check(av_interleaved_write_frame(output, packet), "write packet");
     }
@@ -98,6 +102,8 @@ void OpenVideo(AVFormatContext* output, const VideoSpec& wanted, Track& track) {
     c->pix_fmt = av_get_pix_fmt(wanted.pixel_format.c_str());
     c->bit_rate = wanted.bit_rate;
     c->gop_size = 12;
+    if (wanted.b_frames >= 0)
+        c->max_b_frames = wanted.b_frames;
     if (output->oformat->flags & AVFMT_GLOBALHEADER)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
@@ -121,6 +127,7 @@ void OpenVideo(AVFormatContext* output, const VideoSpec& wanted, Track& track) {
     track.frame->height = c->height;
     Check(av_frame_get_buffer(track.frame.get(), 0), "video frame");
     track.end_pts = wanted.frames;
+    track.video = &wanted; // the caller keeps it for the track's life
 }
 
 AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
@@ -141,7 +148,11 @@ void OpenAudio(AVFormatContext* output, const AudioSpec& wanted, Track& track) {
     track.encoder.reset(avcodec_alloc_context3(codec));
     AVCodecContext* c = track.encoder.get();
     c->sample_rate = wanted.sample_rate;
-    av_channel_layout_default(&c->ch_layout, wanted.channels);
+    if (wanted.layout.empty())
+        av_channel_layout_default(&c->ch_layout, wanted.channels);
+    else
+        Check(av_channel_layout_from_string(&c->ch_layout, wanted.layout.c_str()),
+              "layout " + wanted.layout);
     c->sample_fmt = ChooseSampleFormat(codec);
     c->bit_rate = wanted.bit_rate;
     c->time_base = AVRational{1, wanted.sample_rate};
@@ -157,12 +168,25 @@ void OpenAudio(AVFormatContext* output, const AudioSpec& wanted, Track& track) {
     track.frame->nb_samples = c->frame_size > 0 ? c->frame_size : 1024;
     Check(av_frame_get_buffer(track.frame.get(), 0), "audio frame");
     track.end_pts = static_cast<int64_t>(std::llround(wanted.seconds * wanted.sample_rate));
+    track.audio = &wanted; // the caller keeps it for the track's life
 }
 
-// A diagonal gradient that moves one step a frame, so encoders see motion.
-void FillPicture(AVFrame* frame, int64_t index) {
+bool Within(const std::vector<Span>& spans, double time) {
+    for (const Span& span : spans) {
+        if (time >= span.start - 1e-9 && time < span.start + span.seconds - 1e-9)
+            return true;
+    }
+    return false;
+}
+
+// A diagonal gradient that moves one step a frame, so encoders see motion; with markers, a dark
+// or a bright picture with a faint moving texture.
+void FillPicture(AVFrame* frame, int64_t index, const VideoSpec& wanted) {
     Check(av_frame_make_writable(frame), "writable");
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    const bool bright = Within(
+        wanted.markers,
+        static_cast<double>(index) * wanted.frame_rate.den / wanted.frame_rate.num + wanted.start);
     for (int plane = 0; plane < 3 && frame->data[plane] != nullptr; ++plane) {
         const int shift_w = plane == 0 ? 0 : desc->log2_chroma_w;
         const int shift_h = plane == 0 ? 0 : desc->log2_chroma_h;
@@ -170,24 +194,34 @@ void FillPicture(AVFrame* frame, int64_t index) {
         const int height = AV_CEIL_RSHIFT(frame->height, shift_h);
         for (int y = 0; y < height; ++y) {
             uint8_t* row = frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane];
-            for (int x = 0; x < width; ++x)
-                row[x] = plane == 0 ? static_cast<uint8_t>(x + y + index * 3)
-                                    : static_cast<uint8_t>(128 + (plane == 1 ? 20 : -20));
+            for (int x = 0; x < width; ++x) {
+                if (wanted.markers.empty())
+                    row[x] = plane == 0 ? static_cast<uint8_t>(x + y + index * 3)
+                                        : static_cast<uint8_t>(128 + (plane == 1 ? 20 : -20));
+                else if (plane == 0)
+                    row[x] = static_cast<uint8_t>((bright ? 225 : 20) + (x + y + index) % 8);
+                else
+                    row[x] = 128;
+            }
         }
     }
 }
 
-// A 440 Hz tone at half scale, in whatever sample format the encoder takes.
-void FillTone(AVFrame* frame, int64_t first_sample) {
+// A 440 Hz tone at half scale (or one tone per channel, or bursts of it), in whatever sample
+// format the encoder takes.
+void FillTone(AVFrame* frame, int64_t first_sample, const AudioSpec& wanted) {
     Check(av_frame_make_writable(frame), "writable");
     const auto format = static_cast<AVSampleFormat>(frame->format);
     const bool planar = av_sample_fmt_is_planar(format);
     const int channels = frame->ch_layout.nb_channels;
     for (int i = 0; i < frame->nb_samples; ++i) {
-        const double value =
-            0.5 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(first_sample + i) /
-                           frame->sample_rate);
+        const double time = static_cast<double>(first_sample + i) / frame->sample_rate;
+        const bool sounding = wanted.bursts.empty() || Within(wanted.bursts, time);
         for (int ch = 0; ch < channels; ++ch) {
+            const double value = !sounding ? 0.0
+                                 : wanted.tone_per_channel
+                                     ? 0.3 * std::sin(2.0 * M_PI * ChannelToneHz(ch) * time)
+                                     : 0.5 * std::sin(2.0 * M_PI * 440.0 * time);
             const int plane = planar ? ch : 0;
             const int slot = planar ? i : i * channels + ch;
             switch (av_get_packed_sample_fmt(format)) {
@@ -220,7 +254,7 @@ void Advance(AVFormatContext* output, Track& track, AVPacket* packet) {
     }
     AVFrame* frame = track.frame.get();
     if (c->codec_type == AVMEDIA_TYPE_VIDEO) {
-        FillPicture(frame, track.next_pts);
+        FillPicture(frame, track.next_pts, *track.video);
         frame->pts = track.next_pts++;
     } else {
         frame->nb_samples =
@@ -229,7 +263,7 @@ void Advance(AVFormatContext* output, Track& track, AVPacket* packet) {
             frame->nb_samples < c->frame_size) {
             frame->nb_samples = c->frame_size; // a fixed-size encoder takes whole frames only
         }
-        FillTone(frame, track.next_pts);
+        FillTone(frame, track.next_pts, *track.audio);
         frame->pts = track.next_pts;
         track.next_pts += frame->nb_samples;
     }
@@ -237,40 +271,70 @@ void Advance(AVFormatContext* output, Track& track, AVPacket* packet) {
     WritePackets(output, track, packet);
 }
 
-// One 64x64 JPEG picture as an attached picture: its packet is the stream's only one.
-std::unique_ptr<AVPacket, PacketFree> AddCoverArt(AVFormatContext* output, AVStream*& stream) {
+double Seconds(const Track& track) {
+    return static_cast<double>(track.next_pts) * av_q2d(track.encoder->time_base) +
+           (track.video != nullptr ? track.video->start : 0.0);
+}
+
+AVStream* AddSubtitles(AVFormatContext* output) {
+    AVStream* stream = avformat_new_stream(output, nullptr);
+    stream->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+    stream->codecpar->codec_id = AV_CODEC_ID_SUBRIP;
+    stream->time_base = AVRational{1, 1000};
+    return stream;
+}
+
+void WriteSubtitles(AVFormatContext* output, AVStream* stream, const std::vector<Span>& events,
+                    AVPacket* packet) {
+    for (size_t i = 0; i < events.size(); ++i) {
+        const std::string text = "Line " + std::to_string(i + 1);
+        Check(av_new_packet(packet, static_cast<int>(text.size())), "subtitle packet");
+        std::memcpy(packet->data, text.data(), text.size());
+        packet->stream_index = stream->index;
+        packet->pts = packet->dts = SecondsIn(events[i].start, stream->time_base);
+        packet->duration = SecondsIn(events[i].seconds, stream->time_base);
+        packet->flags |= AV_PKT_FLAG_KEY;
+        Check(av_interleaved_write_frame(output, packet), "write subtitle");
+    }
+}
+
+// A small grey JPEG as the file's attached picture, written right after the header.
+AVStream* AddCoverArt(AVFormatContext* output, std::vector<uint8_t>& jpeg) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
-    if (codec == nullptr)
-        Fail("no JPEG encoder");
-    std::unique_ptr<AVCodecContext, CodecContextFree> encoder(avcodec_alloc_context3(codec));
+    CodecContextOwner encoder(avcodec_alloc_context3(codec));
     encoder->width = 64;
     encoder->height = 64;
     encoder->pix_fmt = AV_PIX_FMT_YUVJ420P;
     encoder->time_base = AVRational{1, 25};
     Check(avcodec_open2(encoder.get(), codec, nullptr), "open mjpeg");
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    frame->format = encoder->pix_fmt;
-    frame->width = encoder->width;
-    frame->height = encoder->height;
-    Check(av_frame_get_buffer(frame.get(), 0), "picture frame");
-    FillPicture(frame.get(), 0);
-    frame->pts = 0;
-    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    Check(avcodec_send_frame(encoder.get(), frame.get()), "send picture");
-    Check(avcodec_send_frame(encoder.get(), nullptr), "flush picture");
-    Check(avcodec_receive_packet(encoder.get(), packet.get()), "receive picture");
-    stream = avformat_new_stream(output, nullptr);
-    stream->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    FrameOwner picture(av_frame_alloc());
+    picture->format = encoder->pix_fmt;
+    picture->width = 64;
+    picture->height = 64;
+    Check(av_frame_get_buffer(picture.get(), 0), "cover frame");
+    for (int plane = 0; plane < 3; ++plane) // 4:2:0: the chroma planes have half the rows
+        std::memset(picture->data[plane], 128,
+                    static_cast<size_t>(picture->linesize[plane]) * (plane == 0 ? 64 : 32));
+    picture->pts = 0;
+    PacketOwner packet(av_packet_alloc());
+    Check(avcodec_send_frame(encoder.get(), picture.get()), "encode cover");
+    Check(avcodec_send_frame(encoder.get(), nullptr), "flush cover");
+    Check(avcodec_receive_packet(encoder.get(), packet.get()), "cover packet");
+    jpeg.assign(packet->data, packet->data + packet->size);
+    AVStream* stream = avformat_new_stream(output, nullptr);
+    Check(avcodec_parameters_from_context(stream->codecpar, encoder.get()), "cover parameters");
+    stream->disposition |= AV_DISPOSITION_ATTACHED_PIC;
     stream->time_base = AVRational{1, 90000};
-    Check(avcodec_parameters_from_context(stream->codecpar, encoder.get()), "picture parameters");
-    packet->stream_index = stream->index;
-    packet->pts = packet->dts = 0;
-    packet->flags |= AV_PKT_FLAG_KEY;
-    return packet;
+    return stream;
 }
 
-double Seconds(const Track& track) {
-    return static_cast<double>(track.next_pts) * av_q2d(track.encoder->time_base);
+void WriteCoverArt(AVFormatContext* output, AVStream* stream, const std::vector<uint8_t>& jpeg,
+                   AVPacket* packet) {
+    Check(av_new_packet(packet, static_cast<int>(jpeg.size())), "cover packet");
+    std::memcpy(packet->data, jpeg.data(), jpeg.size());
+    packet->stream_index = stream->index;
+    packet->flags |= AV_PKT_FLAG_KEY;
+    Check(av_interleaved_write_frame(output, packet), "write cover");
 }
 
 } // namespace
@@ -299,10 +363,9 @@ void WriteMedia(const std::string& path, const MediaSpec& wanted) {
         add_video();
         add_audio();
     }
-    AVStream* cover = nullptr;
-    std::unique_ptr<AVPacket, PacketFree> cover_packet;
-    if (wanted.cover_art)
-        cover_packet = AddCoverArt(output.get(), cover);
+    AVStream* subtitles = wanted.subtitles.empty() ? nullptr : AddSubtitles(output.get());
+    std::vector<uint8_t> jpeg;
+    AVStream* cover = wanted.cover_art ? AddCoverArt(output.get(), jpeg) : nullptr;
     for (const auto& [key, value] : wanted.metadata)
         av_dict_set(&output->metadata, key.c_str(), value.c_str(), 0);
 
@@ -314,13 +377,11 @@ void WriteMedia(const std::string& path, const MediaSpec& wanted) {
         if (track.frame_tick.num != 0 && av_cmp_q(track.stream->time_base, track.frame_tick) != 0)
             Fail("the muxer changed the stream's time base");
     }
-    // The MP3 muxer holds the audio back until every picture has come.
-    if (cover_packet) {
-        av_packet_rescale_ts(cover_packet.get(), AVRational{1, 90000}, cover->time_base);
-        Check(av_interleaved_write_frame(output.get(), cover_packet.get()), "write picture");
-    }
-
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    if (cover != nullptr)
+        WriteCoverArt(output.get(), cover, jpeg, packet.get());
+    if (subtitles != nullptr)
+        WriteSubtitles(output.get(), subtitles, wanted.subtitles, packet.get());
     for (;;) {
         Track* next = nullptr;
         for (Track& track : tracks) {
@@ -332,6 +393,10 @@ void WriteMedia(const std::string& path, const MediaSpec& wanted) {
         Advance(output.get(), *next, packet.get());
     }
     Check(av_write_trailer(output.get()), "trailer");
+}
+
+double ChannelToneHz(int channel) {
+    return 300.0 + 170.0 * channel;
 }
 
 void WriteRandomBytes(const std::string& path, std::size_t size, unsigned seed) {
@@ -358,8 +423,8 @@ void WriteDvbSubtitles(const std::string& path, int count) {
     Check(avformat_alloc_output_context2(&raw, nullptr, "mpegts", path.c_str()), "output");
     std::unique_ptr<AVFormatContext, OutputFree> output(raw);
     std::vector<Track> tracks(1);
-    OpenVideo(raw, VideoSpec{.codec = "mpeg2video", .frame_rate = {25, 1}, .frames = 50},
-              tracks[0]);
+    const VideoSpec video{.codec = "mpeg2video", .frame_rate = {25, 1}, .frames = 50};
+    OpenVideo(raw, video, tracks[0]); // the track points to `video`
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_DVB_SUBTITLE);
     std::unique_ptr<AVCodecContext, CodecContextFree> sub(avcodec_alloc_context3(codec));
     sub->time_base = AVRational{1, 90000};
@@ -473,9 +538,6 @@ struct FolderRemover {
 
 // Names every file in `cache` and, when `write`, writes it; the caller holds the cache's lock.
 GeneratedMedia Generate(const std::string& cache, bool write) {
-    // The encoders' reports are noise in test output.
-    const int log_level = av_log_get_level();
-    av_log_set_level(AV_LOG_ERROR);
     GeneratedMedia media;
     auto at = [&](const char* name) { return cache + "/" + name; };
 
@@ -625,7 +687,6 @@ GeneratedMedia Generate(const std::string& cache, bool write) {
     media.random_avi = at("random.avi");
     if (write)
         WriteRandomBytes(media.random_avi, 64 * 1024, 2);
-    av_log_set_level(log_level);
     return media;
 }
 
@@ -633,8 +694,12 @@ GeneratedMedia Generate(const std::string& cache, bool write) {
 // stamp changes whenever this file is rebuilt, so a changed generator writes them anew.
 constexpr const char* kCacheStamp = __DATE__ " " __TIME__;
 
-GeneratedMedia GenerateOnce() {
-    const std::string cache = CLIPWRIGHT_MEDIA_CACHE;
+} // namespace
+
+void WithMediaCache(const std::string& subfolder,
+                    const std::function<void(const std::string& folder, bool write)>& generate) {
+    const std::string cache =
+        subfolder.empty() ? CLIPWRIGHT_MEDIA_CACHE : CLIPWRIGHT_MEDIA_CACHE "/" + subfolder;
     std::filesystem::create_directories(cache);
     const std::string lock_path = cache + ".lock";
     const int lock = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -645,13 +710,33 @@ GeneratedMedia GenerateOnce() {
     std::getline(std::ifstream(stamp), written);
     const bool fresh = written != kCacheStamp;
     if (fresh) {
-        for (const auto& entry : std::filesystem::directory_iterator(cache))
-            std::filesystem::remove_all(entry.path());
+        for (const auto& entry : std::filesystem::directory_iterator(cache)) {
+            if (entry.path().filename() != ".stamp" && !entry.is_directory())
+                std::filesystem::remove(entry.path());
+        }
     }
-    GeneratedMedia media = Generate(cache, fresh);
+    // The encoders' reports are noise in test output.
+    const int log_level = av_log_get_level();
+    av_log_set_level(AV_LOG_ERROR);
+    try {
+        generate(cache, fresh);
+    } catch (...) {
+        av_log_set_level(log_level);
+        close(lock);
+        throw;
+    }
+    av_log_set_level(log_level);
     if (fresh)
         std::ofstream(stamp) << kCacheStamp << "\n";
     close(lock);
+}
+
+namespace {
+
+GeneratedMedia GenerateOnce() {
+    GeneratedMedia media;
+    WithMediaCache("",
+                   [&](const std::string& cache, bool write) { media = Generate(cache, write); });
     return media;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,6 +15,12 @@ namespace clipwright::testing {
 struct Fraction {
     int num = 0;
     int den = 1;
+};
+
+// A stretch of time: from `start`, `seconds` long.
+struct Span {
+    double start = 0;
+    double seconds = 0;
 };
 
 struct VideoSpec {
@@ -28,6 +35,12 @@ struct VideoSpec {
     // The stream's time base, one tick a frame, as a container stores it; 0/1: the inverse of
     // frame_rate. Frames are still encoded at frame_rate.
     Fraction time_base{0, 1};
+    // Sync markers: the pictures in these spans bright, every other one dark. None: the moving
+    // gradient.
+    std::vector<Span> markers;
+    double start = 0;     // seconds added to every video timestamp: a late video start
+    int b_frames = -1;    // B-frames between references; -1: the encoder's own choice
+    double last_hold = 0; // > 0: the last picture lasts that long (its packet's duration)
 };
 
 struct AudioSpec {
@@ -36,6 +49,10 @@ struct AudioSpec {
     int channels = 2;
     double seconds = 1.0;
     int64_t bit_rate = 128000;
+    // Tone bursts in these spans, silence elsewhere. None: the tone throughout.
+    std::vector<Span> bursts;
+    std::string layout; // channel layout by name ("quad", "5.1(side)"); empty: the default
+    bool tone_per_channel = false; // channel k sounds ChannelToneHz(k) instead of 440 Hz
 };
 
 struct MediaSpec {
@@ -45,7 +62,12 @@ struct MediaSpec {
     bool audio_first = false; // audio as stream 0, video as stream 1
     bool cover_art = false;   // one 64x64 JPEG picture as an attached picture, after the others
     std::vector<std::pair<std::string, std::string>> metadata;
+    std::vector<Span> subtitles; // SubRip events, one line of text each
 };
+
+// The tone of channel `channel` when AudioSpec::tone_per_channel: far enough apart that each
+// is measured alone in a mix.
+double ChannelToneHz(int channel);
 
 // Encodes a moving picture and a sine tone as asked. Throws std::runtime_error.
 void WriteMedia(const std::string& path, const MediaSpec& wanted);
@@ -110,6 +132,13 @@ struct GeneratedMedia {
     std::string folder;
 };
 const GeneratedMedia& Media();
+
+// Runs `generate(folder, write)` under the lock of `folder` (below the build's media cache):
+// with write true when the folder's files are older than this generator (they are removed
+// first), false when they are current, so every test process names the same files and only
+// the first writes them.
+void WithMediaCache(const std::string& subfolder,
+                    const std::function<void(const std::string& folder, bool write)>& generate);
 
 // The real files nobody here made (tests/media), each with what it holds.
 struct RealMediaFile {
