@@ -181,8 +181,11 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
     }
     // Nothing past "t": the sound ends where the recording time does, as the picture does.
     if (o.recording_time != INT64_MAX) {
+        // Counted from the samples already sent; the input clock may run ahead of them.
+        const int64_t sent =
+            ost.NextAudioPts != INT64_MIN ? ost.NextAudioPts - ost.FirstAudioPts : 0;
         const int64_t allowed =
-            av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - ost.SyncPosition -
+            av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - sent -
             static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
         if (allowed <= 0)
             return;
@@ -211,7 +214,7 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
 void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     if (ost.NextAudioPts == INT64_MIN)
-        ost.NextAudioPts = ost.SyncPosition;
+        ost.FirstAudioPts = ost.NextAudioPts = ost.SyncPosition;
     if (ost.Amr) {
         // One packet a frame of 160 samples, the engine's own encoder.
         AVPacket* out = out_packet_.get();

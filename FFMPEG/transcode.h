@@ -100,6 +100,7 @@ struct TOutputStreamState {
     SwrPtr ToEncoder;                  // 16-bit to the encoder's sample format
     FramePtr AudioFrame;               // reused for every block sent to the encoder
     int64_t NextAudioPts = INT64_MIN;  // encoder time base; rises by the samples sent
+    int64_t FirstAudioPts = 0;         // where NextAudioPts started
     std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
     int AudioFrameCapacity = 0;
     // Two-pass statistics file while pass 1 is encoded.
