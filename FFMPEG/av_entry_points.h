@@ -145,6 +145,7 @@
     X(av_fifo_reset2)                                                                              \
     X(av_channel_layout_default)                                                                   \
     X(av_channel_layout_copy)                                                                      \
+    X(av_channel_layout_compare)                                                                   \
     X(av_channel_layout_uninit)                                                                    \
     X(av_channel_layout_describe)
 

@@ -36,6 +36,22 @@ int64_t FrameDurationOf(AVFormatContext* file, AVStream* stream) {
     return 0;
 }
 
+// With as many channels as the source, the output keeps the source's layout (quad stays quad,
+// not the count's default 4.0) when the encoder takes it.
+void KeepSourceLayout(AVCodecContext* enc, const AVCodecContext* dec, const AVCodec* codec) {
+    const AVChannelLayout& source = dec->ch_layout;
+    if (source.order != AV_CHANNEL_ORDER_NATIVE ||
+        source.nb_channels != enc->ch_layout.nb_channels ||
+        av().av_channel_layout_compare(&source, &enc->ch_layout) == 0)
+        return;
+    bool taken = codec == nullptr || codec->ch_layouts == nullptr;
+    for (const AVChannelLayout* layout = taken ? nullptr : codec->ch_layouts;
+         layout != nullptr && layout->nb_channels != 0; ++layout)
+        taken = taken || av().av_channel_layout_compare(layout, &source) == 0;
+    if (taken)
+        av().av_channel_layout_copy(&enc->ch_layout, &source);
+}
+
 // Without a map, an output stream takes an input stream of its type; a cover picture is no
 // video to take (it is one still, with no place in time).
 bool Feeds(const TInputStreamState& input, AVMediaType type) {
@@ -236,6 +252,7 @@ void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState&
     const OptionState& o = job_.Options();
     switch (enc->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
+        KeepSourceLayout(enc, dec, ost.Setup->codec);
         ost.SampleFifo.reset(av().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
         if (!ost.SampleFifo)
             throw FFMpegException("av_fifo_init fail");

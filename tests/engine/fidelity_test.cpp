@@ -645,7 +645,8 @@ constexpr KnownFault kKnownFaults[] = {
     {"odder_rate_avi", "avi_divx", "the 187 fps output comes out five pictures late"},
     {"held_last_mp4", "avi_mp3",
      "the held last picture's copies read back as a variable-rate stream"},
-    {"quad_wav", "ac3_mka", "quad's back channels come out as a 4.0 layout"},
+    {"quad_wav", "ac3_mka",
+     "AC-3 has no quad layout: the back channels go to its side channels (quad(side))"},
     {"one_picture_dv", "avi_mp3", "the AVI states two frames for its one picture"},
 };
 
