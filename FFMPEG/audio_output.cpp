@@ -211,10 +211,30 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
     }
 }
 
+bool Transcoder::DecoderSkipsFirstFrame(const AVCodecContext* enc) {
+    return enc->codec_id == AV_CODEC_ID_WMAV1 || enc->codec_id == AV_CODEC_ID_WMAV2;
+}
+
+void Transcoder::EncodeSilentFrame(TOutputStreamState& ost) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    const size_t bytes = static_cast<size_t>(enc->frame_size) * 2 * enc->ch_layout.nb_channels;
+    if (silent_frame_.size() < bytes)
+        silent_frame_.assign(bytes, 0);
+    EncodeSamples(ost, silent_frame_.data(), enc->frame_size);
+}
+
 void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count) {
     AVCodecContext* enc = ost.Setup->encoder.get();
-    if (ost.NextAudioPts == INT64_MIN)
+    if (ost.NextAudioPts == INT64_MIN) {
         ost.FirstAudioPts = ost.NextAudioPts = ost.SyncPosition;
+        // A WMA decoder gives its first frame's samples only as the overlap of the second: a
+        // frame of silence goes first, one frame early, so the sound keeps its first samples
+        // and its place.
+        if (DecoderSkipsFirstFrame(enc) && enc->frame_size > 0) {
+            ost.FirstAudioPts = ost.NextAudioPts -= enc->frame_size;
+            EncodeSilentFrame(ost);
+        }
+    }
     if (ost.Amr) {
         // One packet a frame of 160 samples, the engine's own encoder.
         AVPacket* out = out_packet_.get();
@@ -298,6 +318,13 @@ void Transcoder::DrainResampler(TOutputStreamState& ost) {
 }
 
 void Transcoder::FlushAudio(TOutputStreamState& ost) {
+    EncodeLastSamples(ost);
+    // A WMA decoder gives a frame's samples only with the next frame: one of silence follows.
+    if (ost.NextAudioPts != INT64_MIN && DecoderSkipsFirstFrame(ost.Setup->encoder.get()))
+        EncodeSilentFrame(ost);
+}
+
+void Transcoder::EncodeLastSamples(TOutputStreamState& ost) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     // The resampler's filter still holds the last few samples.
     if (ost.Resampler)

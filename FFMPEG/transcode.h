@@ -196,6 +196,10 @@ private:
     // padded with silence.
     void FlushAudio(TOutputStreamState& ost);
     void DrainResampler(TOutputStreamState& ost);
+    // Codecs whose decoders give a frame's samples only with the next frame.
+    static bool DecoderSkipsFirstFrame(const AVCodecContext* enc);
+    void EncodeSilentFrame(TOutputStreamState& ost);
+    void EncodeLastSamples(TOutputStreamState& ost);
     void WriteTrailers();
     // Fails the run when an audio or video output stream received nothing.
     void CheckEveryStreamWritten() const;
@@ -256,6 +260,7 @@ private:
     std::vector<uint8_t> work_buffer_;  // resampled audio
     std::vector<uint8_t> fifo_frame_;   // one encoder frame read from a sample fifo
     std::vector<uint8_t> silence_;      // silence inserted before a late block
+    std::vector<uint8_t> silent_frame_; // one encoder frame of silence, all zero
     std::vector<uint8_t> subtitle_buffer_;
     std::string last_line_;
     bool same_quality_logged_ = false;

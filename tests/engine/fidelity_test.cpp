@@ -606,22 +606,9 @@ struct KnownFault {
     const char* target;
     const char* reason;
 };
-constexpr const char* kWmaDelay =
-    "the WMA decoder drops the first encoded frame: the sound plays one WMA frame early and "
-    "its last frame is lost";
 constexpr const char* kAudioGap = "the source's audio has a 1.1 s timestamp gap that the "
                                   "output closes up, so the sound after it plays early";
 constexpr KnownFault kKnownFaults[] = {
-    {"3gp_h263_amrnb_352x288", "wma", kWmaDelay},
-    {"mp4_h264_aac_560x320", "wma", kWmaDelay},
-    {"mts_avchd_h264_1080i_ac3", "wma", kWmaDelay},
-    {"cover_mp3", "wmv", kWmaDelay},
-    {"cover_mp3", "wma", kWmaDelay},
-    {"end_burst_wav", "wma", kWmaDelay},
-    {"quad_wav", "wma", kWmaDelay},
-    {"l21_wav", "wma", kWmaDelay},
-    {"l51side_wav", "wma", kWmaDelay},
-    {"samples236_wav", "wma", kWmaDelay},
     {"asf_wmv2_wmav2_560x320", "wma", kAudioGap},
     {"asf_wmv2_wmav2_560x320", "wmv", kAudioGap},
     {"asf_wmv2_wmav2_560x320", "avi_mp3", kAudioGap},
