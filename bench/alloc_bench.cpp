@@ -24,8 +24,10 @@ extern "C" {
 #include "tests/support/media_gen/media_gen.h"
 
 namespace {
+
+using clipwright::bench::Check;
 std::atomic<long> gAllocations{0};
-}
+} // namespace
 
 // The allocation entry points of this process, the media libraries' included: each counts
 // and hands on to the C library's own.
@@ -72,11 +74,6 @@ struct Case {
     const char* unit;    // what is counted per
     bool bare;           // also count the bare library pipeline doing the same
 };
-
-void Check(int code, const char* what) {
-    if (code < 0)
-        throw std::runtime_error(what);
-}
 
 // The bare library pipelines the engine is measured against, over the first `seconds`:
 // every packet into the output (copy), or the video decoded and encoded again as MPEG-4.
@@ -189,11 +186,8 @@ long CountJob(const std::string& input, const std::string& output, const std::st
 } // namespace
 
 int main() {
-    if (!clipwright::LoadAllLibraries("", true)) {
-        std::fprintf(stderr, "%s\n", clipwright::LoadErrorText().c_str());
+    if (!clipwright::bench::BindLibraries())
         return 2;
-    }
-    av_log_set_level(AV_LOG_QUIET);
     namespace gen = clipwright::testing;
     const std::string input = clipwright::bench::TempPath("alloc_source.avi");
     gen::WriteMedia(input, {.format = "",

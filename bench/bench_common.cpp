@@ -7,8 +7,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 #include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "FFMPEG/av_binding.h"
 
 namespace clipwright::bench {
 
@@ -37,6 +45,20 @@ Measure Run(const std::function<void()>& work, int runs) {
 
 std::string TempPath(const std::string& name) {
     return (std::filesystem::temp_directory_path() / ("clipwright-bench-" + name)).string();
+}
+
+void Check(int code, const char* what) {
+    if (code < 0)
+        throw std::runtime_error(what);
+}
+
+bool BindLibraries() {
+    if (!LoadAllLibraries("", true)) {
+        std::fprintf(stderr, "%s\n", LoadErrorText().c_str());
+        return false;
+    }
+    av_log_set_level(AV_LOG_QUIET);
+    return true;
 }
 
 } // namespace clipwright::bench

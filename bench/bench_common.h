@@ -17,4 +17,11 @@ Measure Run(const std::function<void()>& work, int runs);
 
 std::string TempPath(const std::string& name);
 
+// Throws std::runtime_error naming `what` when a library call returned an error.
+void Check(int code, const char* what);
+
+// Binds the engine's libraries and quiets the log of the ones linked here; false, with the
+// reason printed, when they cannot be bound.
+bool BindLibraries();
+
 } // namespace clipwright::bench

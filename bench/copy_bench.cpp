@@ -16,10 +16,7 @@ extern "C" {
 
 namespace {
 
-void Check(int code, const char* what) {
-    if (code < 0)
-        throw std::runtime_error(what);
-}
+using clipwright::bench::Check;
 
 // The bare pipeline: every packet of the input, rescaled, into the output.
 void BareCopy(const std::string& input, const std::string& output) {
@@ -68,11 +65,8 @@ void EngineCopy(const std::string& input, const std::string& output) {
 int main(int argc, char* argv[]) {
     const std::string input =
         argc > 1 ? argv[1] : std::string(CLIPWRIGHT_TEST_MEDIA) + "/flv_h264_aac_480x270.flv";
-    if (!clipwright::LoadAllLibraries("", true)) {
-        std::fprintf(stderr, "%s\n", clipwright::LoadErrorText().c_str());
+    if (!clipwright::bench::BindLibraries())
         return 2;
-    }
-    av_log_set_level(AV_LOG_QUIET);
     const std::string bare_out = clipwright::bench::TempPath("bare.mp4");
     const std::string engine_out = clipwright::bench::TempPath("engine.mp4");
     const int runs = 7;

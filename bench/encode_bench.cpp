@@ -24,10 +24,7 @@ extern "C" {
 
 namespace {
 
-void Check(int code, const char* what) {
-    if (code < 0)
-        throw std::runtime_error(what);
-}
+using clipwright::bench::Check;
 
 struct Target {
     const char* name;
@@ -210,11 +207,8 @@ void EngineEncode(const std::string& input, const std::string& output, const Tar
 } // namespace
 
 int main() {
-    if (!clipwright::LoadAllLibraries("", true)) {
-        std::fprintf(stderr, "%s\n", clipwright::LoadErrorText().c_str());
+    if (!clipwright::bench::BindLibraries())
         return 2;
-    }
-    av_log_set_level(AV_LOG_QUIET);
     namespace gen = clipwright::testing;
     const std::string input = clipwright::bench::TempPath("source_640x480.mp4");
     gen::WriteMedia(
