@@ -5,7 +5,8 @@
 //
 // Who may call what. Every operation may be called from any thread, and from inside any event
 // or hook (a handler may add, remove, clear, start, stop, pause and resume), except:
-//   - the destructor: not from inside an event or a hook of this component;
+//   - the destructor: not from inside an event or a hook of this component, and its handlers
+//     start nothing new once it has begun;
 //   - Task(): the reference stays good only while no other thread removes jobs (inside an
 //     event, for the index the event reports, it is good until the handler returns);
 //   - AVProbe(): one thread at a time;
@@ -30,6 +31,7 @@
 //   2. list_lock_ (a leaf): the job list with each job's queue state, the open batches, the
 //      jobs removed but not yet freed, the reaper's flags and the last error texts. Never held
 //      while anything is called out (an event, job code, freeing a job).
+//   3. a job's pause lock, which Stop, Pause, Resume and the removals take under list_lock_.
 //   log_lock_ (a leaf): the log lines waiting to be raised.
 // The process-wide component list and text list of the log routing are leaves too.
 //
@@ -55,9 +57,10 @@
 // stop. The component's reaper thread frees them outside every lock once their threads have
 // ended and no call still uses them; a job is never freed on its own thread. A removing call
 // waits for that, unless it runs inside an event or on a job's thread: there it returns at
-// once. A job removed while running may still be stopping when its batch has ended. The
-// destructor stops every batch, waits for the running jobs to end (their ends and batch ends
-// are still raised), frees every job and joins every thread.
+// once. A job removed while running frees its place in the batch at once: it may still be
+// stopping while the next job runs, or when its batch has ended. The destructor stops every batch,
+// waits for the running jobs to end (their ends and batch ends are still raised), frees every job
+// and joins every thread.
 #pragma once
 
 #include <atomic>
