@@ -125,8 +125,8 @@ bool TCustomFFmpeg::BeginRun() {
         Terminate();
         return false;
     }
+    // A stop asked for before the start stays: the run ends at its first check.
     Running = true;
-    StopRequested = false;
     CompletedNormally = false;
     Terminated = false;
     return true;

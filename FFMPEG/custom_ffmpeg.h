@@ -136,7 +136,8 @@ public:
     std::size_t HookRangePosition = 0;
 
     // The job side of starting: refused when running or terminated; a job without an output
-    // or an input ends at once with its message; otherwise the run wrapper runs in place.
+    // or an input ends at once with its message; otherwise the run wrapper runs in place. A
+    // StopRequested set before the start is kept: the run ends at its first check.
     void Execute();
     // The checks and flags of starting; true when the run wrapper is to run next.
     bool BeginRun();
@@ -220,12 +221,14 @@ private:
     std::vector<OutputFile> output_files_;
 };
 
+// Its component (engine.h) writes Index under its list lock and Worker on the thread that starts
+// the job; the job is freed by a thread other than Worker.
 class TFFmpeg : public TCustomFFmpeg {
 public:
     // Asks the job to stop, resumes it when paused and waits for its thread before freeing.
     ~TFFmpeg() override;
 
-    int32_t Index = -1;
+    int32_t Index = -1; // -1 before it is listed and after it is removed
     std::atomic<uint32_t> ThreadID{0};
     std::thread Worker; // the job's worker thread, joined before the job is freed
     TInputOptions InputOptions;

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <exception>
 #include <stdexcept>
+#include <system_error>
+#include <utility>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/engine_log.h"
@@ -27,6 +29,35 @@ void SetOsThreadPriority(uint32_t thread_id, TConvertPriority priority) {
     setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id), kNiceValues[priority]);
 }
 
+// How many events, of any component, this thread is inside: such a thread must not wait for
+// a job to be freed, since that job's thread may be waiting for the event lock it holds.
+thread_local int tls_event_depth = 0;
+// Whether this thread runs a job (its worker thread, or the caller in synchronous mode).
+thread_local bool tls_runs_job = false;
+// The jobs this thread is to start, while it starts jobs: a job that ends at once and lets the
+// next one start adds it here instead of starting it one call deeper.
+thread_local std::deque<std::pair<TCustomFFmpegEngine*, TFFmpeg*>>* tls_launches = nullptr;
+
+// Runs a begun job to its end on the calling thread; nothing thrown leaves it, and the job ends
+// even when its run wrapper could not end it.
+void RunToEnd(TFFmpeg& job) {
+    try {
+        job.RunWrapper();
+        return;
+    } catch (const std::exception& error) {
+        job.ExceptionMessage = error.what();
+    } catch (...) {
+        job.ExceptionMessage = "unknown error";
+    }
+    if (job.Terminated)
+        return;
+    job.ExceptionRaised = true;
+    try {
+        job.Terminate();
+    } catch (...) {
+    }
+}
+
 } // namespace
 
 uint32_t CurrentThreadId() {
@@ -35,43 +66,85 @@ uint32_t CurrentThreadId() {
 
 // ---- job list ----
 
-TFFmpeg& TFFmpegList::Add(std::unique_ptr<TFFmpeg> job) {
-    job->Index = static_cast<int32_t>(jobs_.size());
-    jobs_.push_back(std::move(job));
-    return *jobs_.back();
+TFFmpegList::Entry& TFFmpegList::Add(std::unique_ptr<TFFmpeg> job, uint64_t serial) {
+    job->Index = Count();
+    Entry entry;
+    entry.job = std::move(job);
+    entry.serial = serial;
+    entries_.push_back(std::move(entry));
+    return entries_.back();
 }
 
-std::unique_ptr<TFFmpeg> TFFmpegList::Take(int index) {
-    if (index < 0 || index >= Count())
-        throw std::out_of_range(FormatText("List index out of bounds (%d)", index));
-    std::unique_ptr<TFFmpeg> job = std::move(jobs_[index]);
-    jobs_.erase(jobs_.begin() + index);
+TFFmpegList::Entry TFFmpegList::Take(int index) {
+    Entry entry = std::move((*this)[index]);
+    entries_.erase(entries_.begin() + index);
     for (int i = index; i < Count(); ++i)
-        jobs_[i]->Index = i;
-    return job;
+        entries_[i].job->Index = i;
+    entry.job->Index = -1;
+    return entry;
 }
 
-void TFFmpegList::Delete(int index) {
-    Take(index);
-} // the job's destructor waits for its thread
-
-void TFFmpegList::Clear() {
-    jobs_.clear();
+std::vector<TFFmpegList::Entry> TFFmpegList::TakeAll() {
+    for (Entry& entry : entries_)
+        entry.job->Index = -1;
+    return std::exchange(entries_, {});
 }
 
-TFFmpeg& TFFmpegList::operator[](int index) {
+TFFmpegList::Entry& TFFmpegList::operator[](int index) {
     if (index < 0 || index >= Count())
         throw std::out_of_range(FormatText("List index out of bounds (%d)", index));
-    return *jobs_[index];
+    return entries_[index];
 }
 
-TFFmpeg* TFFmpegList::FindByThread(uint32_t thread_id) {
-    for (const std::unique_ptr<TFFmpeg>& job : jobs_) {
-        if (job->ThreadID == thread_id)
-            return job.get();
+int TFFmpegList::IndexOf(const TCustomFFmpeg* job) const {
+    // Compared, never followed: the job may be gone.
+    for (int i = 0; i < Count(); ++i) {
+        if (entries_[i].job.get() == job)
+            return i;
     }
-    return nullptr;
+    return -1;
 }
+
+int TFFmpegList::IndexOfSerial(uint64_t serial) const {
+    for (int i = 0; i < Count(); ++i) {
+        if (entries_[i].serial == serial)
+            return i;
+    }
+    return -1;
+}
+
+int TFFmpegList::IndexOfThread(uint32_t thread_id) const {
+    for (int i = 0; i < Count(); ++i) {
+        if (entries_[i].job->ThreadID == thread_id)
+            return i;
+    }
+    return -1;
+}
+
+// ---- the event lock ----
+
+// Holds the event lock. Taking it raises the log lines queued so far, so that a line logged
+// before an event is raised before it; leaving it raises those queued meanwhile.
+class TCustomFFmpegEngine::EventScope {
+public:
+    explicit EventScope(TCustomFFmpegEngine& engine) : engine_(engine) {
+        engine_.lock_.lock();
+        ++tls_event_depth;
+        engine_.DeliverLogs();
+    }
+    EventScope(const EventScope&) = delete;
+    EventScope& operator=(const EventScope&) = delete;
+    ~EventScope() {
+        --tls_event_depth;
+        engine_.lock_.unlock();
+        // Pairs with the fence in QueueLog: a line whose thread found the lock held is seen here.
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        engine_.DeliverLogs();
+    }
+
+private:
+    TCustomFFmpegEngine& engine_;
+};
 
 // ---- component ----
 
@@ -80,10 +153,36 @@ TCustomFFmpegEngine::TCustomFFmpegEngine() {
 }
 
 TCustomFFmpegEngine::~TCustomFFmpegEngine() {
-    UnregisterComponent(this);
-    { std::lock_guard wait_for_holders(lock_); }
-    JoinTerminateThreads();
+    Shutdown();
+}
+
+void TCustomFFmpegEngine::Shutdown() {
+    {
+        std::lock_guard guard(list_lock_);
+        if (shut_down_)
+            return;
+        shut_down_ = true;
+    }
+    Stop();
+    {
+        std::unique_lock guard(list_lock_);
+        job_ended_.wait(guard, [this] {
+            return std::none_of(
+                jobs_.Entries().begin(), jobs_.Entries().end(),
+                [](const TFFmpegList::Entry& entry) { return entry.state == TJobState::Running; });
+        });
+    }
     ClearTasks();
+    {
+        std::lock_guard guard(list_lock_);
+        reaper_stop_ = true;
+    }
+    reaper_wake_.notify_all();
+    if (reaper_.joinable())
+        reaper_.join();
+    removed_.clear(); // none are left: every thread that used them has returned
+    UnregisterComponent(this);
+    DeliverLogs();
 }
 
 void TCustomFFmpegEngine::SetLogLevel(TLogLevel level) {
@@ -96,13 +195,33 @@ void TCustomFFmpegEngine::SetProgressInterval(int32_t milliseconds) {
     progress_interval_ = std::max(milliseconds, 100);
 }
 
+const std::string& TCustomFFmpegEngine::LastErrMsg() const {
+    std::lock_guard guard(list_lock_);
+    return last_err_msg_[std::this_thread::get_id()]; // a node: it stays where it is
+}
+
+void TCustomFFmpegEngine::SetLastErrMsg(const std::string& message) {
+    std::lock_guard guard(list_lock_);
+    last_err_msg_[std::this_thread::get_id()] = message;
+}
+
+int32_t TCustomFFmpegEngine::TaskCount() const {
+    std::lock_guard guard(list_lock_);
+    return jobs_.Count();
+}
+
+TFFmpeg& TCustomFFmpegEngine::Task(int32_t index) {
+    std::lock_guard guard(list_lock_);
+    return *jobs_[index].job;
+}
+
 bool TCustomFFmpegEngine::LoadAVLib(const std::string& folder, bool versioned) {
     if (!LoadAllLibraries(folder, versioned)) {
-        last_err_msg_ = LoadErrorText();
+        SetLastErrMsg(LoadErrorText());
         return false;
     }
     InstallLogRouting();
-    SetLibraryLogLevel(static_cast<int>(log_level_) - 1);
+    SetLibraryLogLevel(static_cast<int>(log_level_.load()) - 1);
     return true;
 }
 
@@ -111,13 +230,13 @@ int32_t TCustomFFmpegEngine::AddInputFile(const std::string& file_name, TInputOp
     try {
         TAVProbe::CheckLibraries();
         job->Prepare();
-        job->SetVerbosity(static_cast<int>(log_level_) - 1);
+        job->SetVerbosity(static_cast<int>(log_level_.load()) - 1);
         if (!BuildInput(*job, file_name, options)) {
-            last_err_msg_ = job->LastError;
+            SetLastErrMsg(job->LastError);
             return -1;
         }
     } catch (const std::exception& error) {
-        last_err_msg_ = error.what();
+        SetLastErrMsg(error.what());
         return -1;
     }
     job->LogCallback = [this](TCustomFFmpeg& j, int level, const std::string& text) {
@@ -127,228 +246,543 @@ int32_t TCustomFFmpegEngine::AddInputFile(const std::string& file_name, TInputOp
                                    float quality, float bit_rate, int64_t size, int32_t total) {
         DoProgress(j, frame, fps, current, quality, bit_rate, size, total);
     };
-    job->TerminateCallback = [this](TCustomFFmpeg& j) { DoTerminate(&j); };
-    std::lock_guard guard(jobs_lock_);
-    return jobs_.Add(std::move(job)).Index;
+    job->TerminateCallback = [this](TCustomFFmpeg& j) { JobEnded(j); };
+    std::lock_guard guard(list_lock_);
+    return jobs_.Add(std::move(job), ++last_serial_).job->Index;
 }
 
 bool TCustomFFmpegEngine::SetOutputFile(int32_t index, const std::string& file_name,
                                         TOutputOptions* options) {
-    TFFmpeg& job = jobs_[index];
+    TFFmpeg* job = nullptr;
+    {
+        std::lock_guard guard(list_lock_);
+        TFFmpegList::Entry& entry = jobs_[index];
+        if (entry.state != TJobState::Queued) {
+            last_err_msg_[std::this_thread::get_id()] =
+                FormatText("Task %d is in a batch or busy: its output stays as it is", index);
+            return false;
+        }
+        // Outside the lock below, the job's options change: no batch takes it meanwhile, and the
+        // pin keeps it from being freed if another thread removes it.
+        entry.state = TJobState::Configuring;
+        ++entry.pins;
+        job = entry.job.get();
+    }
+    bool opened = false;
     try {
         if (options != nullptr) {
             if (options->FileName.empty())
                 options->FileName = file_name;
-            job.OutputOptions = *options;
-            ApplyOutputOptions(job, job.OutputOptions);
-            if (job.OutputOptions.CustomHookEnabled)
-                job.CustomHookCallback = [this](TCustomFFmpeg& j, THookBitmap& bitmap,
-                                                int32_t frame, int64_t pts, bool& update,
-                                                bool& stop) {
+            job->OutputOptions = *options;
+            ApplyOutputOptions(*job, job->OutputOptions);
+            if (job->OutputOptions.CustomHookEnabled)
+                job->CustomHookCallback = [this](TCustomFFmpeg& j, THookBitmap& bitmap,
+                                                 int32_t frame, int64_t pts, bool& update,
+                                                 bool& stop) {
                     DoCustomHook(j, bitmap, frame, pts, update, stop);
                 };
-            else if (job.OutputOptions.BeforeHookEnabled)
-                job.BeforeHookCallback = [this](TCustomFFmpeg& j, int64_t pts,
-                                                THookAction& action) {
+            else if (job->OutputOptions.BeforeHookEnabled)
+                job->BeforeHookCallback = [this](TCustomFFmpeg& j, int64_t pts,
+                                                 THookAction& action) {
                     DoBeforeHook(j, pts, action);
                 };
         }
-        if (!job.OpenOutputFile(file_name)) {
-            last_err_msg_ = job.LastError;
-            return false;
-        }
-        return true;
+        opened = job->OpenOutputFile(file_name);
+        if (!opened)
+            SetLastErrMsg(job->LastError);
     } catch (const std::exception& error) {
-        last_err_msg_ = error.what();
-        return false;
+        SetLastErrMsg(error.what());
     }
-}
-
-TFFmpeg* TCustomFFmpegEngine::FindJobByThread(uint32_t thread) {
-    std::lock_guard guard(jobs_lock_);
-    return jobs_.FindByThread(thread);
+    Unpin(*job);
+    return opened;
 }
 
 void TCustomFFmpegEngine::RemoveTask(int32_t index) {
-    std::unique_ptr<TFFmpeg> removed;
+    std::vector<TFFmpeg*> starts;
+    std::vector<const TFFmpeg*> removed;
     {
-        std::lock_guard guard(jobs_lock_);
-        removed = jobs_.Take(index);
+        EventScope events(*this);
+        const TFFmpeg* job = nullptr;
+        {
+            std::lock_guard guard(list_lock_);
+            job = jobs_[index].job.get();
+        }
+        EndRemoved(index);
+        {
+            std::lock_guard guard(list_lock_);
+            // The end's handler may have moved or removed the job.
+            const int now = jobs_.IndexOf(job);
+            if (now >= 0) {
+                Bury(jobs_.Take(now));
+                removed.push_back(job);
+            }
+        }
+        starts = Advance();
     }
-    // Freed outside the list lock: freeing waits for the job's thread.
+    reaper_wake_.notify_all();
+    LaunchAll(std::move(starts));
+    WaitFreed(removed);
 }
 
 void TCustomFFmpegEngine::ClearTasks() {
-    JoinTerminateThreads();
-    std::vector<std::unique_ptr<TFFmpeg>> removed;
+    std::vector<TFFmpeg*> starts;
+    std::vector<const TFFmpeg*> removed;
     {
-        std::lock_guard guard(jobs_lock_);
-        while (jobs_.Count() > 0)
-            removed.push_back(jobs_.Take(jobs_.Count() - 1));
+        EventScope events(*this);
+        for (;;) {
+            int running = -1;
+            {
+                std::lock_guard guard(list_lock_);
+                for (int i = 0; i < jobs_.Count() && running < 0; ++i)
+                    running = jobs_[i].state == TJobState::Running ? i : -1;
+            }
+            if (running < 0)
+                break;
+            EndRemoved(running);
+        }
+        {
+            std::lock_guard guard(list_lock_);
+            for (TFFmpegList::Entry& entry : jobs_.TakeAll()) {
+                removed.push_back(entry.job.get());
+                Bury(std::move(entry));
+            }
+            const auto own = last_err_msg_.find(std::this_thread::get_id());
+            if (own != last_err_msg_.end())
+                own->second.clear();
+        }
+        starts = Advance();
     }
-    removed.clear();
-    last_err_msg_.clear();
-    run_limit_ = 0;
+    reaper_wake_.notify_all();
+    LaunchAll(std::move(starts));
+    WaitFreed(removed);
+}
+
+void TCustomFFmpegEngine::EndRemoved(int index) {
+    {
+        std::lock_guard guard(list_lock_);
+        TFFmpegList::Entry& entry = jobs_[index];
+        if (entry.state != TJobState::Running)
+            return;
+        entry.state = TJobState::Ended;
+        entry.job->StopRequested = true;
+        entry.job->SetPaused(false);
+    }
+    job_ended_.notify_all();
+    // Not the job's own flags: its thread may be writing them while it stops.
+    RaiseTerminate(index, false, false, "");
+}
+
+void TCustomFFmpegEngine::WaitFreed(const std::vector<const TFFmpeg*>& jobs) {
+    if (jobs.empty() || tls_event_depth > 0 || tls_runs_job)
+        return;
+    std::unique_lock guard(list_lock_);
+    // Compared, never followed.
+    const auto pending = [&](const TFFmpeg* job) {
+        return std::any_of(
+                   removed_.begin(), removed_.end(),
+                   [job](const TFFmpegList::Entry& entry) { return entry.job.get() == job; }) ||
+               std::find(being_freed_.begin(), being_freed_.end(), job) != being_freed_.end();
+    };
+    freed_.wait(guard, [&] { return std::none_of(jobs.begin(), jobs.end(), pending); });
+}
+
+void TCustomFFmpegEngine::Unpin(const TFFmpeg& job) {
+    {
+        std::lock_guard guard(list_lock_);
+        for (std::vector<TFFmpegList::Entry>* entries : {&jobs_.Entries(), &removed_}) {
+            for (TFFmpegList::Entry& entry : *entries) {
+                if (entry.job.get() != &job)
+                    continue;
+                --entry.pins;
+                entry.in_place = false;
+                if (entry.state == TJobState::Configuring)
+                    entry.state = TJobState::Queued;
+            }
+        }
+    }
+    reaper_wake_.notify_all();
+}
+
+void TCustomFFmpegEngine::Bury(TFFmpegList::Entry entry) {
+    removed_.push_back(std::move(entry));
+    if (!reaper_.joinable() && !reaper_stop_)
+        reaper_ = std::thread([this] { ReaperLoop(); });
+}
+
+void TCustomFFmpegEngine::ReaperLoop() {
+    std::unique_lock guard(list_lock_);
+    for (;;) {
+        std::vector<TFFmpegList::Entry> ready;
+        for (auto entry = removed_.begin(); entry != removed_.end();) {
+            if (entry->pins > 0) {
+                ++entry;
+                continue;
+            }
+            being_freed_.push_back(entry->job.get());
+            ready.push_back(std::move(*entry));
+            entry = removed_.erase(entry);
+        }
+        if (ready.empty()) {
+            if (reaper_stop_)
+                return;
+            reaper_wake_.wait(guard);
+            continue;
+        }
+        guard.unlock();
+        ready.clear(); // each job's destructor waits for its thread
+        guard.lock();
+        being_freed_.clear();
+        freed_.notify_all();
+    }
 }
 
 void TCustomFFmpegEngine::StartConvert(int32_t limit) {
-    JoinTerminateThreads();
     ClearLogList();
+    uint64_t batch = 0;
+    std::vector<TFFmpeg*> starts;
     {
-        std::lock_guard guard(lock_);
-        next_job_ = 0;
-        terminated_count_ = 0;
-        run_limit_ = limit;
-        pending_count_ = jobs_.Count();
-        sync_queue_.clear();
-        for (int i = 0; i < std::max(limit, 1) && pending_count_ > 0; ++i)
-            StartNext();
+        EventScope events(*this);
+        {
+            std::lock_guard guard(list_lock_);
+            for (TFFmpegList::Entry& entry : jobs_.Entries()) {
+                if (entry.state != TJobState::Queued)
+                    continue;
+                if (batch == 0) {
+                    batch = ++last_batch_;
+                    batches_.push_back({batch, limit});
+                }
+                entry.state = TJobState::Waiting;
+                entry.batch = batch;
+            }
+        }
+        if (batch == 0)
+            return;
+        if (limit > 0)
+            starts = Advance();
     }
-    // Synchronous mode: each job runs here, after the wait that stands in for the one-shot
-    // timer of a program with an event loop, and outside the lock (its log lines take the
-    // component list first, then this component's lock).
+    if (limit > 0)
+        LaunchAll(std::move(starts));
+    else
+        RunInPlace(batch);
+}
+
+std::vector<TFFmpeg*> TCustomFFmpegEngine::Advance() {
+    std::vector<TFFmpeg*> starts;
+    int ended_batches = 0;
+    {
+        std::lock_guard guard(list_lock_);
+        for (auto batch = batches_.begin(); batch != batches_.end();) {
+            int running = 0;
+            bool open = false;
+            for (const TFFmpegList::Entry& entry : jobs_.Entries()) {
+                if (entry.batch != batch->id)
+                    continue;
+                running += entry.state == TJobState::Running ? 1 : 0;
+                open = open || entry.state == TJobState::Waiting ||
+                       entry.state == TJobState::Running || entry.state == TJobState::EndDue;
+            }
+            // Synchronous batches are started by the StartConvert that runs them.
+            for (TFFmpegList::Entry& entry : jobs_.Entries()) {
+                if (batch->limit <= 0 || running >= batch->limit)
+                    break;
+                if (entry.batch != batch->id || entry.state != TJobState::Waiting)
+                    continue;
+                entry.state = TJobState::Running;
+                ++entry.pins;
+                starts.push_back(entry.job.get());
+                ++running;
+            }
+            if (open) {
+                ++batch;
+            } else {
+                batch = batches_.erase(batch);
+                ++ended_batches;
+            }
+        }
+    }
+    for (int i = 0; i < ended_batches; ++i)
+        DoTerminate(nullptr);
+    return starts;
+}
+
+void TCustomFFmpegEngine::LaunchAll(std::vector<TFFmpeg*> jobs) {
+    if (jobs.empty())
+        return;
+    if (tls_launches != nullptr) {
+        for (TFFmpeg* job : jobs)
+            tls_launches->emplace_back(this, job);
+        return;
+    }
+    std::deque<std::pair<TCustomFFmpegEngine*, TFFmpeg*>> launches;
+    for (TFFmpeg* job : jobs)
+        launches.emplace_back(this, job);
+    struct Owner {
+        explicit Owner(std::deque<std::pair<TCustomFFmpegEngine*, TFFmpeg*>>* queue) {
+            tls_launches = queue;
+        }
+        ~Owner() { tls_launches = nullptr; }
+    } owner(&launches);
+    while (!launches.empty()) {
+        const auto [engine, job] = launches.front();
+        launches.pop_front();
+        engine->Launch(*job);
+    }
+}
+
+void TCustomFFmpegEngine::PrepareRun(TFFmpeg& job) {
+    job.ProgressInterval = int64_t{progress_interval_} * 1000;
+    job.SetVerbosity(static_cast<int>(log_level_.load()) - 1);
+}
+
+void TCustomFFmpegEngine::Launch(TFFmpeg& job) {
+    PrepareRun(job);
+    if (job.StopRequested) {
+        // Stopped or removed between its pick and now: it ends without a run.
+        job.Terminate();
+    } else if (job.BeginRun()) {
+        try {
+            job.Worker = std::thread([this, &job, priority = thread_priority_.load()] {
+                tls_runs_job = true;
+                job.ThreadID = CurrentThreadId();
+                SetOsThreadPriority(job.ThreadID, priority);
+                RunToEnd(job);
+            });
+        } catch (const std::system_error& error) {
+            job.ReleaseFiles();
+            job.ExceptionRaised = true;
+            job.ExceptionMessage = FormatText("Could not start the job's thread: %s", error.what());
+            job.Log(-1, job.ExceptionMessage);
+            job.Terminate();
+        }
+    }
+    Unpin(job);
+}
+
+void TCustomFFmpegEngine::RunInPlace(uint64_t batch) {
+    const bool ran_job = tls_runs_job;
     for (;;) {
         TFFmpeg* job = nullptr;
         {
-            std::lock_guard guard(lock_);
-            if (sync_queue_.empty())
+            std::lock_guard guard(list_lock_);
+            for (TFFmpegList::Entry& entry : jobs_.Entries()) {
+                if (entry.batch != batch || entry.state != TJobState::Waiting)
+                    continue;
+                entry.state = TJobState::Running;
+                ++entry.pins;
+                entry.in_place = true;
+                job = entry.job.get();
                 break;
-            job = sync_queue_.front();
-            sync_queue_.erase(sync_queue_.begin());
+            }
         }
+        if (job == nullptr)
+            return;
+        // Stands in for the one-shot timer of a program with an event loop.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        StartJob(*job);
+        PrepareRun(*job);
+        job->ThreadID = CurrentThreadId();
+        tls_runs_job = true;
+        if (job->StopRequested)
+            job->Terminate();
+        else if (job->BeginRun())
+            RunToEnd(*job);
+        tls_runs_job = ran_job;
+        Unpin(*job);
     }
 }
 
-void TCustomFFmpegEngine::StartNext() {
-    if (pending_count_ <= 0)
-        return;
-    --pending_count_;
-    TFFmpeg& job = jobs_[next_job_++];
-    if (run_limit_ <= 0)
-        sync_queue_.push_back(&job);
-    else
-        StartJob(job);
-}
-
-void TCustomFFmpegEngine::StartJob(TFFmpeg& job) {
-    job.ProgressInterval = int64_t{progress_interval_} * 1000;
-    job.SetVerbosity(static_cast<int>(log_level_) - 1);
-    if (run_limit_ <= 0) {
-        job.ThreadID = CurrentThreadId();
-        job.Execute();
-        return;
+void TCustomFFmpegEngine::JobEnded(TCustomFFmpeg& job) {
+    std::vector<TFFmpeg*> starts;
+    {
+        EventScope events(*this);
+        bool ended = false;
+        {
+            std::lock_guard guard(list_lock_);
+            const int index = jobs_.IndexOf(&job);
+            if (index >= 0 && jobs_[index].state == TJobState::Running) {
+                jobs_[index].state = TJobState::Ended;
+                ended = true;
+            }
+        }
+        if (!ended)
+            return; // removed while running: its end was raised then
+        job_ended_.notify_all();
+        DoTerminate(&job);
+        starts = Advance();
     }
-    if (!job.BeginRun())
-        return;
-    const TConvertPriority priority = thread_priority_;
-    if (job.Worker.joinable())
-        job.Worker.join();
-    job.Worker = std::thread([&job, priority] {
-        job.ThreadID = CurrentThreadId();
-        SetOsThreadPriority(job.ThreadID, priority);
-        job.RunWrapper();
-    });
+    LaunchAll(std::move(starts));
 }
 
 void TCustomFFmpegEngine::Stop() {
-    std::lock_guard guard(lock_);
-    pending_count_ = 0;
-    for (int i = 0; i < jobs_.Count(); ++i) {
-        TFFmpeg& job = jobs_[i];
-        if (job.Running) {
-            job.StopRequested = true;
-            job.SetPaused(false);
-        } else if (!job.Terminated) {
-            // Ends the job on a thread of its own, which waits for this lock.
-            terminate_threads_.emplace_back([this, &job] {
-                SetOsThreadPriority(CurrentThreadId(), tpIdle);
-                std::lock_guard wait(lock_);
-                job.Terminate();
-            });
+    std::vector<TFFmpeg*> starts;
+    {
+        EventScope events(*this);
+        {
+            std::lock_guard guard(list_lock_);
+            for (TFFmpegList::Entry& entry : jobs_.Entries()) {
+                if (entry.state == TJobState::Waiting) {
+                    entry.state = TJobState::EndDue;
+                } else if (entry.state == TJobState::Running) {
+                    entry.job->StopRequested = true;
+                    entry.job->SetPaused(false);
+                }
+            }
         }
+        // The ends of the jobs that never started, in list order; a handler may change the list
+        // between two of them, so each is looked up afresh.
+        for (;;) {
+            TFFmpeg* job = nullptr;
+            {
+                std::lock_guard guard(list_lock_);
+                for (TFFmpegList::Entry& entry : jobs_.Entries()) {
+                    if (entry.state != TJobState::EndDue)
+                        continue;
+                    entry.state = TJobState::Ended;
+                    job = entry.job.get();
+                    job->Running = false;
+                    job->Terminated = true;
+                    break;
+                }
+            }
+            if (job == nullptr)
+                break;
+            DoTerminate(job);
+        }
+        starts = Advance();
     }
+    LaunchAll(std::move(starts));
 }
 
 void TCustomFFmpegEngine::Pause() {
-    std::lock_guard guard(lock_);
-    for (int i = 0; i < jobs_.Count(); ++i) {
-        if (jobs_[i].Running && jobs_[i].Worker.joinable())
-            jobs_[i].SetPaused(true);
+    std::lock_guard guard(list_lock_);
+    for (TFFmpegList::Entry& entry : jobs_.Entries()) {
+        // A job running on the caller's thread could never be resumed.
+        if (entry.state == TJobState::Running && !entry.in_place)
+            entry.job->SetPaused(true);
     }
 }
 
 void TCustomFFmpegEngine::Resume() {
-    std::lock_guard guard(lock_);
-    for (int i = 0; i < jobs_.Count(); ++i)
-        jobs_[i].SetPaused(false);
-}
-
-void TCustomFFmpegEngine::JoinTerminateThreads() {
-    for (std::thread& thread : terminate_threads_)
-        thread.join();
-    terminate_threads_.clear();
+    std::lock_guard guard(list_lock_);
+    for (TFFmpegList::Entry& entry : jobs_.Entries())
+        entry.job->SetPaused(false);
 }
 
 // ---- dispatchers ----
 
-namespace {
-int32_t IndexOf(TCustomFFmpeg* job) {
-    return job != nullptr ? dynamic_cast<TFFmpeg&>(*job).Index : -1;
+int32_t TCustomFFmpegEngine::IndexOf(const TCustomFFmpeg& job) const {
+    std::lock_guard guard(list_lock_);
+    return jobs_.IndexOf(&job);
 }
-} // namespace
+
+void TCustomFFmpegEngine::RaiseTerminate(int32_t index, bool finished, bool exception,
+                                         const std::string& message) {
+    EventScope events(*this);
+    if (!OnTerminate)
+        return;
+    try {
+        OnTerminate(index, finished, exception, message);
+    } catch (...) {
+        // Dropped: the queue must go on past a handler that failed.
+    }
+}
 
 void TCustomFFmpegEngine::DoBeforeHook(TCustomFFmpeg& job, int64_t pts, THookAction& action) {
-    if (OnBeforeHook)
-        OnBeforeHook(IndexOf(&job), pts, action);
+    if (!OnBeforeHook)
+        return;
+    const int32_t index = IndexOf(job);
+    if (index >= 0)
+        OnBeforeHook(index, pts, action);
 }
 
 void TCustomFFmpegEngine::DoCustomHook(TCustomFFmpeg& job, THookBitmap& bitmap,
                                        int32_t frame_number, int64_t pts, bool& update,
                                        bool& stop_hook) {
-    if (OnCustomHook)
-        OnCustomHook(IndexOf(&job), bitmap, frame_number, pts, update, stop_hook);
+    if (!OnCustomHook)
+        return;
+    const int32_t index = IndexOf(job);
+    if (index >= 0)
+        OnCustomHook(index, bitmap, frame_number, pts, update, stop_hook);
 }
 
 void TCustomFFmpegEngine::DoLog(TCustomFFmpeg* job, int level, const std::string& text) {
-    std::lock_guard guard(lock_);
-    if (!OnLog)
-        return;
-    const TLogLevel mapped = level < 0    ? llQuiet
-                             : level >= 4 ? llAll
-                                          : static_cast<TLogLevel>(level + 1);
-    OnLog(IndexOf(job), mapped, text);
+    uint64_t serial = 0;
+    if (job != nullptr) {
+        std::lock_guard guard(list_lock_);
+        const int index = jobs_.IndexOf(job);
+        serial = index >= 0 ? jobs_[index].serial : 0;
+    }
+    QueueLog(serial, level, text);
+}
+
+void TCustomFFmpegEngine::QueueLog(uint64_t serial, int level, const std::string& text) {
+    {
+        std::lock_guard guard(log_lock_);
+        log_queue_.push_back({serial, level, text});
+        log_waiting_ = true;
+    }
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    DeliverLogs();
+}
+
+void TCustomFFmpegEngine::DeliverLogs() {
+    while (log_waiting_) {
+        std::unique_lock events(lock_, std::try_to_lock);
+        if (!events.owns_lock())
+            return; // the holder raises them when it leaves its event
+        ++tls_event_depth;
+        for (;;) {
+            QueuedLine line;
+            {
+                std::lock_guard guard(log_lock_);
+                if (log_queue_.empty()) {
+                    log_waiting_ = false;
+                    break;
+                }
+                line = std::move(log_queue_.front());
+                log_queue_.pop_front();
+            }
+            if (!OnLog)
+                continue;
+            int32_t index = -1;
+            if (line.serial != 0) {
+                std::lock_guard guard(list_lock_);
+                index = jobs_.IndexOfSerial(line.serial);
+            }
+            const TLogLevel mapped = line.level < 0    ? llQuiet
+                                     : line.level >= 4 ? llAll
+                                                       : static_cast<TLogLevel>(line.level + 1);
+            try {
+                OnLog(index, mapped, line.text);
+            } catch (...) {
+                // Dropped, as for OnTerminate.
+            }
+        }
+        --tls_event_depth;
+        events.unlock();
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+    }
 }
 
 void TCustomFFmpegEngine::DoProgress(TCustomFFmpeg& job, int32_t frame_number, int32_t fps,
                                      int32_t current_duration, float quality, float bit_rate,
                                      int64_t current_size, int32_t total_output_duration) {
-    std::lock_guard guard(lock_);
-    if (OnProgress)
-        OnProgress(IndexOf(&job), frame_number, fps, current_duration, quality, bit_rate,
-                   current_size, total_output_duration);
+    EventScope events(*this);
+    if (!OnProgress)
+        return;
+    const int32_t index = IndexOf(job);
+    if (index >= 0) // a removed job's end was raised already
+        OnProgress(index, frame_number, fps, current_duration, quality, bit_rate, current_size,
+                   total_output_duration);
 }
 
 void TCustomFFmpegEngine::DoTerminate(TCustomFFmpeg* job) {
-    std::lock_guard guard(lock_);
     if (job == nullptr) {
-        if (OnTerminate)
-            OnTerminate(-1, true, false, "");
+        RaiseTerminate(-1, true, false, "");
         ClearLogList();
         return;
     }
-    if (OnTerminate)
-        OnTerminate(IndexOf(job), job->CompletedNormally, job->ExceptionRaised,
-                    job->ExceptionMessage);
-    ++terminated_count_;
-    if (pending_count_ > 0) {
-        StartNext();
-    } else if (terminated_count_ >= jobs_.Count()) {
-        if (OnTerminate)
-            OnTerminate(-1, true, false, "");
-        ClearLogList();
-    }
+    RaiseTerminate(IndexOf(*job), job->CompletedNormally, job->ExceptionRaised,
+                   job->ExceptionMessage);
 }
 
 } // namespace clipwright

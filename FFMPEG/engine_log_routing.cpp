@@ -1,6 +1,7 @@
 #include "FFMPEG/engine_log_routing.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -20,9 +21,17 @@ namespace {
 
 constexpr size_t kLogBuffer = 2048;
 
+// The live components. A log call takes the lock only to count itself in and out as a user of
+// each component, never while it calls one: a component going away waits for its users.
 struct Components {
-    std::mutex lock;
-    std::vector<TCustomFFmpegEngine*> live;
+    struct Live {
+        TCustomFFmpegEngine* component;
+        int users = 0;
+        bool leaving = false;
+    };
+    std::mutex lock; // a leaf
+    std::condition_variable left;
+    std::vector<Live> live;
 };
 
 Components& TheComponents() {
@@ -41,14 +50,43 @@ LogList& TheLogList() {
     return list;
 }
 
-void EngineLogCallback(void* context, int av_level, const char* format, va_list args) {
+// The components live now, each counted as used until this object goes.
+class ComponentsInUse {
+public:
+    ComponentsInUse() {
+        Components& components = TheComponents();
+        std::lock_guard guard(components.lock);
+        for (Components::Live& live : components.live) {
+            if (live.leaving)
+                continue;
+            ++live.users;
+            used_.push_back(live.component);
+        }
+    }
+    ComponentsInUse(const ComponentsInUse&) = delete;
+    ComponentsInUse& operator=(const ComponentsInUse&) = delete;
+    ~ComponentsInUse() {
+        Components& components = TheComponents();
+        {
+            std::lock_guard guard(components.lock);
+            for (Components::Live& live : components.live) {
+                if (std::find(used_.begin(), used_.end(), live.component) != used_.end())
+                    --live.users;
+            }
+        }
+        components.left.notify_all();
+    }
+    const std::vector<TCustomFFmpegEngine*>& Used() const { return used_; }
+
+private:
+    std::vector<TCustomFFmpegEngine*> used_;
+};
+
+void RouteLines(int av_level, void* context, const char* format, va_list args) {
     const int level = EngineLevelFromAv(av_level);
     if (level > CurrentLogLevel())
         return;
     const uint32_t thread = CurrentThreadId();
-    Components& components = TheComponents();
-    std::lock_guard components_guard(components.lock);
-
     std::vector<std::string> lines;
     {
         LogList& list = TheLogList();
@@ -87,19 +125,36 @@ void EngineLogCallback(void* context, int av_level, const char* format, va_list 
         TCustomFFmpegEngine::RouteLogLine(thread, level, line);
 }
 
+void EngineLogCallback(void* context, int av_level, const char* format, va_list args) {
+    try {
+        RouteLines(av_level, context, format, args);
+    } catch (...) {
+        // Nothing may unwind through the library's frames; the line is lost.
+    }
+}
+
 } // namespace
 
 void RegisterComponent(TCustomFFmpegEngine* component) {
     Components& components = TheComponents();
     std::lock_guard guard(components.lock);
-    components.live.push_back(component);
+    components.live.push_back({component});
 }
 
 void UnregisterComponent(TCustomFFmpegEngine* component) {
     Components& components = TheComponents();
-    std::lock_guard guard(components.lock);
-    components.live.erase(std::remove(components.live.begin(), components.live.end(), component),
-                          components.live.end());
+    std::unique_lock guard(components.lock);
+    const auto find = [&] {
+        return std::find_if(
+            components.live.begin(), components.live.end(),
+            [&](const Components::Live& live) { return live.component == component; });
+    };
+    auto live = find();
+    if (live == components.live.end())
+        return;
+    live->leaving = true;
+    components.left.wait(guard, [&] { return find()->users == 0; });
+    components.live.erase(find());
 }
 
 void InstallLogRouting() {
@@ -112,11 +167,18 @@ void ClearLogList() {
     list.pending.clear();
 }
 
-// Runs with the component list locked: every component, the job of that thread in it.
+// Queued in every component with its job on that thread; raised as each component's event lock
+// allows, which a log call never waits for.
 void TCustomFFmpegEngine::RouteLogLine(uint32_t thread, int level, const std::string& line) {
-    for (TCustomFFmpegEngine* component : TheComponents().live) {
-        TFFmpeg* job = component->FindJobByThread(thread);
-        component->DoLog(job, level, line);
+    const ComponentsInUse components;
+    for (TCustomFFmpegEngine* component : components.Used()) {
+        uint64_t serial = 0;
+        {
+            std::lock_guard guard(component->list_lock_);
+            const int index = component->jobs_.IndexOfThread(thread);
+            serial = index >= 0 ? component->jobs_[index].serial : 0;
+        }
+        component->QueueLog(serial, level, line);
     }
 }
 

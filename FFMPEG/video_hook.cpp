@@ -1,8 +1,8 @@
 #include "FFMPEG/video_hook.h"
 
 #include <dlfcn.h>
-#include <strings.h>
 
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -19,9 +19,21 @@ struct ModuleCloser {
 };
 
 struct HookModule {
-    std::string file_name;
+    std::string key;
     std::unique_ptr<void, ModuleCloser> handle;
 };
+
+// What a module is known by: the canonical path of its file, so that two names of one file
+// share a module and two files (say, names differing only in case) never do. A bare name, which
+// the loader looks up along its search path, stays as it is.
+std::string ModuleKey(const char* file_name) {
+    const std::string name(file_name);
+    if (name.find('/') == std::string::npos)
+        return name;
+    std::error_code error;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(name, error);
+    return error ? name : canonical.string();
+}
 
 // Plug-in modules stay loaded until the process ends: entries of finished jobs may be gone,
 // but a plug-in may keep state between jobs.
@@ -38,10 +50,11 @@ HookModules& Modules() {
 // The module for `file_name`, loading it on first use; null (and the system's message in the
 // log) when it cannot be loaded.
 void* FindOrLoadModule(const char* file_name) {
+    const std::string key = ModuleKey(file_name);
     HookModules& registry = Modules();
     std::lock_guard guard(registry.lock);
     for (const HookModule& module : registry.modules) {
-        if (strcasecmp(module.file_name.c_str(), file_name) == 0)
+        if (module.key == key)
             return module.handle.get();
     }
     void* handle = dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
@@ -50,7 +63,7 @@ void* FindOrLoadModule(const char* file_name) {
         EngineLog(0, "%s\n", reason != nullptr ? reason : "unknown error");
         return nullptr;
     }
-    registry.modules.push_back({file_name, std::unique_ptr<void, ModuleCloser>(handle)});
+    registry.modules.push_back({key, std::unique_ptr<void, ModuleCloser>(handle)});
     return handle;
 }
 

@@ -41,7 +41,7 @@ private:
     std::vector<Entry> entries_;
 };
 
-// How many plug-in modules the process holds (each file name once, compared without case).
+// How many plug-in modules the process holds (each file once, by its canonical path).
 std::size_t LoadedHookModuleCount();
 
 } // namespace clipwright

@@ -1,6 +1,7 @@
 // Video-hook plug-ins built by the tests: module reuse, order, and every refusal.
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 namespace clipwright {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::LogCapture;
 
 const std::string kPlugin = std::string(HOOK_PLUGIN_DIR) + "/hook_plugin.so";
@@ -56,13 +58,32 @@ TEST(VideoHookTest, SamePluginTwiceLoadsOneModuleAndRunsBothInOrder) {
     EXPECT_EQ(PluginCounter("HookPluginConfigureCalls"), configured_before + 2);
     EXPECT_EQ(RunOnPixel(list, 0), 12) << "hooks run in the order added";
 
-    // The name is compared without regard to case, so this reuses the module.
+    // Another name of the same file (through "..", and through a link) reuses the module.
     const std::size_t modules = LoadedHookModuleCount();
-    std::string upper = kPlugin;
-    upper.replace(upper.rfind("hook_plugin.so"), 14, "HOOK_PLUGIN.SO");
-    ASSERT_EQ(AddHook(list, {upper, "3"}), 0);
+    const std::string detour = std::string(HOOK_PLUGIN_DIR) + "/../hook_plugin/hook_plugin.so";
+    ASSERT_EQ(AddHook(list, {detour, "3"}), 0);
     EXPECT_EQ(LoadedHookModuleCount(), modules);
     EXPECT_EQ(RunOnPixel(list, 0), 123);
+    const fs::path folder = fs::temp_directory_path() / "clipwright_hook_names";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::create_symlink(kPlugin, folder / "linked.so");
+    VideoHookList linked;
+    ASSERT_EQ(AddHook(linked, {(folder / "linked.so").string(), "4"}), 0);
+    EXPECT_EQ(LoadedHookModuleCount(), modules);
+
+    // Two files whose names differ only in case are two modules, each with its own state.
+    fs::copy_file(kPlugin, folder / "hook_plugin.so");
+    fs::copy_file(kPlugin, folder / "HOOK_PLUGIN.SO");
+    VideoHookList copy;
+    ASSERT_EQ(AddHook(copy, {(folder / "hook_plugin.so").string(), "5"}), 0);
+    EXPECT_EQ(LoadedHookModuleCount(), modules + 1);
+    ASSERT_EQ(AddHook(copy, {(folder / "HOOK_PLUGIN.SO").string(), "6"}), 0);
+    EXPECT_EQ(LoadedHookModuleCount(), modules + 2);
+    EXPECT_EQ(PluginCounter("HookPluginConfigureCalls"), configured_before + 4)
+        << "the link's Configure counted in the first module, the copies' not";
+    copy.Release();
+    linked.Release();
 
     const int released_before = PluginCounter("HookPluginReleaseCalls");
     list.Release();
