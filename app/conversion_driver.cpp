@@ -6,9 +6,8 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 
-#include "app/profiles/output_naming.h"
+#include "app/profiles/conversion_plan.h"
 
 namespace clipwright {
 
@@ -70,7 +69,6 @@ void ConversionDriver::Ended(bool last_row) {
 void ConversionDriver::AddFileToFFMPEG() {
     engine_.ClearTasks();
     view_.SetProgressBar(0);
-    std::string extension_type = view_.OutputType();
     is_last_row_ = false;
     batch_finished_ = false;
     seconds_left_ = -1;
@@ -87,40 +85,33 @@ void ConversionDriver::AddFileToFFMPEG() {
         return;
     }
 
-    try {
-        const std::string source = view_.RowCaption(current_row_).trimmed().toStdString();
-        // The folder as checked: without the blanks around it, which name no folder here.
-        const std::string output =
-            OutputFileName(source, view_.OutputFolder().trimmed().toStdString(), extension_type,
-                           view_.Overwrite());
-        std::error_code error;
-        if (std::filesystem::equivalent(source, output, error)) {
-            // Writing the output would destroy the input.
-            view_.SetRowProgress(current_row_, "Fail");
-            Ended(is_last_row_);
-            return;
-        }
-        TInputOptions input;
-        InitInputOptions(input);
-        input.FileName = source;
-        input.StartTime = 0;
-        const int32_t job = engine_.AddInputFile(source, &input);
-        if (job < 0) {
-            view_.SetRowProgress(current_row_, "Fail");
-            Ended(is_last_row_);
-            return;
-        }
-        TOutputOptions options;
-        InitOutputOptions(options);
-        view_.BuildOutputOptions(current_row_, options);
-        if (!engine_.SetOutputFile(job, output, &options)) {
-            view_.SetRowProgress(current_row_, "Fail");
-            engine_.RemoveTask(job);
-            Ended(is_last_row_);
-            return;
-        }
-    } catch (const std::exception&) {
-        view_.Inform("Fail to add file to list!");
+    const ConversionPlan plan =
+        PlanConversion({view_.RowCaption(current_row_).trimmed().toStdString(),
+                        view_.RowVideoSize(current_row_).toStdString()},
+                       view_.Choices(),
+                       // The folder as checked: without the blanks around it, which name no
+                       // folder here.
+                       view_.OutputFolder().trimmed().toStdString(), view_.Overwrite());
+    if (!plan.Planned()) {
+        if (plan.refusal == ConversionPlan::Refusal::NoProfile)
+            view_.Inform(QString::fromStdString(plan.reason));
+        view_.SetRowProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
+        Ended(is_last_row_);
+        return;
+    }
+    TInputOptions input = plan.input;
+    const int32_t job = engine_.AddInputFile(plan.input.FileName, &input);
+    if (job < 0) {
+        view_.SetRowProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
+        Ended(is_last_row_);
+        return;
+    }
+    TOutputOptions output = plan.output;
+    if (!engine_.SetOutputFile(job, plan.output_file, &output)) {
+        view_.SetRowProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
+        engine_.RemoveTask(job);
+        Ended(is_last_row_);
+        return;
     }
     row_started_ms_ = QDateTime::currentMSecsSinceEpoch();
     try {
@@ -192,12 +183,12 @@ void ConversionDriver::EngineProgress(int32_t, int32_t frame_number, int32_t, in
     }
 }
 
-void ConversionDriver::EngineTerminate(int32_t index, bool, bool exception, const std::string&) {
+void ConversionDriver::EngineTerminate(int32_t index, bool finished, bool exception,
+                                       const std::string&) {
     converting_ = false;
     if (index >= 0 && current_row_ >= 0)
-        view_.SetRowProgress(current_row_, exception          ? "Fail"
-                                           : abort_requested_ ? "Abort"
-                                                              : "Done");
+        view_.SetRowProgress(current_row_,
+                             OutcomeText(OutcomeOf(finished, exception, abort_requested_)));
     if (batch_finished_ && index < 0) {
         engine_.ClearTasks();
         view_.SetProgressBar(0);

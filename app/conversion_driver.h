@@ -13,6 +13,7 @@
 #include <string>
 
 #include "FFMPEG/engine.h"
+#include "app/profiles/conversion_plan.h"
 
 namespace clipwright {
 
@@ -32,9 +33,8 @@ public:
     virtual void SetStatusText(int panel, const QString& text) = 0;
     virtual QString OutputFolder() const = 0;
     virtual bool Overwrite() const = 0;
-    virtual std::string OutputType() const = 0;
-    // The profile's builder with the current list texts, the volume and the display aspect.
-    virtual void BuildOutputOptions(int row, TOutputOptions& options) = 0;
+    // The profile, its lists as selected and the volume, as the conversion is to use them.
+    virtual ConversionChoices Choices() = 0;
     virtual void Inform(const QString& text) = 0;
     virtual bool AskYesNo(const QString& text) = 0;
     virtual void BrowseForFolder() = 0;

@@ -537,15 +537,9 @@ bool TForm1::Overwrite() const {
     return Form4->CheckBoxOverWrite->isChecked();
 }
 
-void TForm1::BuildOutputOptions(int row, TOutputOptions& options) {
+ConversionChoices TForm1::Choices() {
     PullCombosToLists();
-    const ProfileEntry* profile = FindProfile(ComboOutputFormat->currentText().toStdString());
-    if (profile == nullptr)
-        throw std::runtime_error("no profile");
-    profile->Build(lists_, output_type_, options);
-    options.AudioVolume = volume_level_;
-    options.AspectRatio =
-        DisplayAspectValue(lists_.ComboAspectRatio.ItemIndex, RowVideoSize(row).toStdString());
+    return {ComboOutputFormat->currentText().toStdString(), lists_, output_type_, volume_level_};
 }
 
 void TForm1::Inform(const QString& text) {

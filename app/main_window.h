@@ -84,8 +84,7 @@ public:
     void SetStatusText(int panel, const QString& text) override;
     QString OutputFolder() const override;
     bool Overwrite() const override;
-    std::string OutputType() const override { return output_type_; }
-    void BuildOutputOptions(int row, TOutputOptions& options) override;
+    ConversionChoices Choices() override;
     void Inform(const QString& text) override;
     bool AskYesNo(const QString& text) override;
     void BrowseForFolder() override;

@@ -1,12 +1,9 @@
 #include "cli/convert.h"
 
-#include <atomic>
-#include <chrono>
+#include <algorithm>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,20 +11,16 @@
 #include "FFMPEG/engine.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
+#include "app/profiles/conversion_plan.h"
 #include "app/profiles/list_texts.h"
-#include "app/profiles/output_naming.h"
 #include "app/profiles/program_folders.h"
+#include "cli/batch_wait.h"
 #include "cli/library_folder.h"
 #include "cli/usage.h"
 
 namespace clipwright::cli {
 
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-extern "C" void OnConvertInterrupt(int) {
-    gInterrupted = true;
-}
 
 int ConvertUsage() {
     return UsageError("convert");
@@ -77,45 +70,50 @@ int RunProfiles(int argc, char* argv[]) {
     return 0;
 }
 
-int RunConvert(int argc, char* argv[]) {
+namespace {
+
+// The command line's choices before the profile is known.
+struct ConvertRequest {
     std::string profile;
     std::string folder;
     bool overwrite = false;
     int volume = 5;
     std::vector<std::pair<std::string, std::string>> selections; // option, text
     std::vector<std::string> files;
+};
+
+// False on a usage error.
+bool ParseConvert(int argc, char* argv[], ConvertRequest& request) {
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--overwrite") {
-            overwrite = true;
+            request.overwrite = true;
             continue;
         }
         if (arg.rfind("--", 0) != 0) {
-            files.push_back(arg);
+            request.files.push_back(arg);
             continue;
         }
         if (i + 1 >= argc)
-            return ConvertUsage();
+            return false;
         const std::string value = argv[++i];
         if (arg == "--profile")
-            profile = value;
+            request.profile = value;
         else if (arg == "--output-folder")
-            folder = value;
+            request.folder = value;
         else if (arg == "--volume") {
             if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
                 std::stoi(value) > 10)
-                return ConvertUsage();
-            volume = std::stoi(value);
+                return false;
+            request.volume = std::stoi(value);
         } else
-            selections.emplace_back(arg, value);
+            request.selections.emplace_back(arg, value);
     }
-    const std::string caption = ResolveProfile(profile);
-    if (caption.empty() || folder.empty() || files.empty())
-        return ConvertUsage();
+    return true;
+}
 
-    ProfileLists lists;
-    std::string output_type;
-    FillProfileCombos(lists, caption, output_type);
+// Selects each asked entry in the profile's lists; 0 when all are offered, else the exit code.
+int ApplySelections(const ConvertRequest& request, ProfileLists& lists) {
     const std::pair<const char*, ProfileList*> options[] = {
         {"--video-codec", &lists.ComboVideoCodec},
         {"--video-size", &lists.ComboVideoSize},
@@ -126,7 +124,7 @@ int RunConvert(int argc, char* argv[]) {
         {"--sampling-rate", &lists.ComboSamplingRate},
         {"--channels", &lists.ComboAudioChannels},
         {"--aspect", &lists.ComboAspectRatio}};
-    for (const auto& [option, text] : selections) {
+    for (const auto& [option, text] : request.selections) {
         ProfileList* list = nullptr;
         for (const auto& [name, candidate] : options) {
             if (option == name)
@@ -134,12 +132,8 @@ int RunConvert(int argc, char* argv[]) {
         }
         if (list == nullptr)
             return ConvertUsage();
-        int found = -1;
-        for (size_t i = 0; i < list->Items.size(); ++i) {
-            if (list->Items[i] == text)
-                found = static_cast<int>(i);
-        }
-        if (found < 0) {
+        const auto found = std::find(list->Items.begin(), list->Items.end(), text);
+        if (found == list->Items.end()) {
             std::fprintf(stderr,
                          "clipwright-cli: %s \"%s\" is not offered by this profile; "
                          "its entries are:\n",
@@ -148,8 +142,94 @@ int RunConvert(int argc, char* argv[]) {
                 std::fprintf(stderr, "  \"%s\"\n", item.c_str());
             return 2;
         }
-        list->Select(found);
+        list->Select(static_cast<int>(found - list->Items.begin()));
     }
+    return 0;
+}
+
+// The size text the file list would show for the file: the display aspect comes from it.
+std::string SourceSizeText(TFFmpegEngine& engine, const std::string& file) {
+    std::string size_text = " ";
+    try {
+        if (engine.AVProbe().LoadFile(file, "") && engine.AVProbe().VideoStreamCount() > 0) {
+            TAVVideoInfo video;
+            engine.AVProbe().GetVideoInfo(video);
+            size_text = VideoSizeText(video.Width, video.Height);
+        }
+        engine.AVProbe().CloseFile();
+    } catch (const std::exception&) {
+    }
+    return size_text;
+}
+
+// The engine, one job at a time, and what the last one's end said.
+class OneByOne {
+public:
+    explicit OneByOne(TFFmpegEngine& engine) : engine_(engine) {
+        engine_.OnTerminate = [this](int32_t index, bool finished, bool failed,
+                                     const std::string& text) {
+            std::lock_guard guard(lock_);
+            if (index < 0) {
+                ended_ = true;
+                batch_ended_.notify_all();
+                return;
+            }
+            outcome_ = OutcomeOf(finished, failed, InterruptScope::Interrupted());
+            message_ = failed ? text : "";
+        };
+    }
+    ~OneByOne() { engine_.OnTerminate = nullptr; }
+    OneByOne(const OneByOne&) = delete;
+    OneByOne& operator=(const OneByOne&) = delete;
+
+    // Runs the plan; its outcome and, for a failure, the reason.
+    std::pair<ConversionOutcome, std::string> Run(const ConversionPlan& plan) {
+        engine_.ClearTasks();
+        TInputOptions input = plan.input;
+        const int32_t job = engine_.AddInputFile(plan.input.FileName, &input);
+        if (job < 0)
+            return {ConversionOutcome::Fail, engine_.LastErrMsg()};
+        TOutputOptions output = plan.output;
+        if (!engine_.SetOutputFile(job, plan.output_file, &output)) {
+            std::string reason = engine_.LastErrMsg();
+            engine_.RemoveTask(job);
+            return {ConversionOutcome::Fail, reason};
+        }
+        {
+            std::lock_guard guard(lock_);
+            ended_ = false;
+            outcome_ = ConversionOutcome::Fail;
+            message_.clear();
+        }
+        engine_.StartConvert(1);
+        std::unique_lock guard(lock_);
+        WaitForBatch(engine_, guard, batch_ended_, ended_);
+        return {outcome_, message_};
+    }
+
+private:
+    TFFmpegEngine& engine_;
+    std::mutex lock_; // guards ended_, outcome_, message_
+    std::condition_variable batch_ended_;
+    bool ended_ = false;
+    ConversionOutcome outcome_ = ConversionOutcome::Fail;
+    std::string message_;
+};
+
+} // namespace
+
+int RunConvert(int argc, char* argv[]) {
+    ConvertRequest request;
+    if (!ParseConvert(argc, argv, request))
+        return ConvertUsage();
+    ConversionChoices choices;
+    choices.profile = ResolveProfile(request.profile);
+    if (choices.profile.empty() || request.folder.empty() || request.files.empty())
+        return ConvertUsage();
+    FillProfileCombos(choices.lists, choices.profile, choices.output_type);
+    if (const int refused = ApplySelections(request, choices.lists); refused != 0)
+        return refused;
+    choices.volume_level = VolumeLevel(request.volume);
 
     TFFmpegEngine engine;
     if (!engine.LoadAVLib(LibraryFolder(), true)) {
@@ -157,102 +237,22 @@ int RunConvert(int argc, char* argv[]) {
         return 2;
     }
     engine.SetLogLevel(llError);
-    std::mutex lock;
-    std::condition_variable batch_ended;
-    bool ended = false;
-    std::string outcome;
-    std::string message;
-    bool stopping = false;
-    engine.OnTerminate = [&](int32_t index, bool finished, bool exception,
-                             const std::string& text) {
-        std::lock_guard guard(lock);
-        if (index < 0) {
-            ended = true;
-            batch_ended.notify_all();
-            return;
-        }
-        outcome = exception ? "Fail" : stopping || !finished ? "Abort" : "Done";
-        message = exception ? text : "";
-    };
-
-    gInterrupted = false;
-    std::signal(SIGINT, OnConvertInterrupt);
+    OneByOne runner(engine);
+    const InterruptScope interrupt;
     bool any_failed = false;
-    for (const std::string& file : files) {
-        if (gInterrupted)
+    for (const std::string& file : request.files) {
+        if (InterruptScope::Interrupted())
             break;
-        engine.ClearTasks();
-        std::string output = OutputFileName(file, folder, output_type, overwrite);
-        std::error_code error;
-        auto report = [&](const std::string& result, const std::string& text) {
-            std::printf("%s -> %s: %s%s%s\n", file.c_str(), output.c_str(), result.c_str(),
-                        text.empty() ? "" : ": ", text.c_str());
-            std::fflush(stdout);
-            any_failed = any_failed || result == "Fail";
-        };
-        if (std::filesystem::equivalent(file, output, error)) {
-            report("Fail", "the output would replace the input; choose another output folder");
-            continue;
-        }
-        // The row's size text, as the file list shows it: the display aspect comes from it.
-        std::string size_text = " ";
-        try {
-            if (engine.AVProbe().LoadFile(file, "") && engine.AVProbe().VideoStreamCount() > 0) {
-                TAVVideoInfo video;
-                engine.AVProbe().GetVideoInfo(video);
-                size_text = VideoSizeText(video.Width, video.Height);
-            }
-            engine.AVProbe().CloseFile();
-        } catch (const std::exception&) {
-        }
-        TInputOptions in;
-        InitInputOptions(in);
-        in.FileName = file;
-        in.StartTime = 0;
-        const int32_t job = engine.AddInputFile(file, &in);
-        if (job < 0) {
-            report("Fail", engine.LastErrMsg());
-            continue;
-        }
-        TOutputOptions out;
-        InitOutputOptions(out);
-        try {
-            FindProfile(caption)->Build(lists, output_type, out);
-        } catch (const std::exception&) {
-            report("Fail", "Fail to add file to list!");
-            continue;
-        }
-        out.AudioVolume = VolumeLevel(volume);
-        out.AspectRatio = DisplayAspectValue(lists.ComboAspectRatio.ItemIndex, size_text);
-        if (!engine.SetOutputFile(job, output, &out)) {
-            report("Fail", engine.LastErrMsg());
-            engine.RemoveTask(job);
-            continue;
-        }
-        {
-            std::lock_guard guard(lock);
-            ended = false;
-            outcome.clear();
-            message.clear();
-        }
-        engine.StartConvert(1);
-        std::unique_lock guard(lock);
-        while (!ended) {
-            batch_ended.wait_for(guard, std::chrono::milliseconds(100));
-            if (gInterrupted && !stopping) {
-                stopping = true;
-                guard.unlock();
-                engine.Stop();
-                guard.lock();
-            }
-        }
-        const std::string result = outcome;
-        const std::string text = message;
-        guard.unlock();
-        report(result, text);
+        const ConversionPlan plan = PlanConversion({file, SourceSizeText(engine, file)}, choices,
+                                                   request.folder, request.overwrite);
+        const auto [outcome, reason] =
+            plan.Planned() ? runner.Run(plan) : std::pair{ConversionOutcome::Fail, plan.reason};
+        std::printf("%s -> %s: %s%s%s\n", file.c_str(), plan.output_file.c_str(),
+                    OutcomeText(outcome), reason.empty() ? "" : ": ", reason.c_str());
+        std::fflush(stdout);
+        any_failed = any_failed || outcome == ConversionOutcome::Fail;
     }
-    std::signal(SIGINT, SIG_DFL);
-    if (gInterrupted)
+    if (InterruptScope::Interrupted())
         return 130;
     return any_failed ? 1 : 0;
 }

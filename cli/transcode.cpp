@@ -1,30 +1,25 @@
 #include "cli/transcode.h"
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "FFMPEG/engine.h"
+#include "app/profiles/conversion_plan.h"
 #include "app/profiles/program_folders.h"
+#include "cli/batch_wait.h"
 #include "cli/library_folder.h"
 #include "cli/usage.h"
 
 namespace clipwright::cli {
 
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-
-// Ctrl-C only raises a flag: the main thread stops the engine, which finishes the outputs.
-extern "C" void OnInterrupt(int) {
-    gInterrupted = true;
-}
 
 int Usage() {
     return UsageError("transcode");
@@ -58,30 +53,33 @@ std::string Clock(double seconds) {
     return text;
 }
 
-} // namespace
-
-int RunTranscode(int argc, char* argv[]) {
-    std::vector<JobRequest> requests;
+// The command line's jobs, log level and run limit; false on a usage error.
+struct TranscodeRequest {
+    std::vector<JobRequest> jobs;
     TLogLevel level = llInfo;
     int limit = 1;
+};
+
+bool ParseTranscode(int argc, char* argv[], TranscodeRequest& request) {
+    std::vector<JobRequest>& requests = request.jobs;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc)
-            return Usage();
+            return false;
         const char* value = argv[++i];
         if (arg == "-i") {
-            JobRequest request;
-            request.input = value;
-            requests.push_back(request);
+            JobRequest job;
+            job.input = value;
+            requests.push_back(job);
         } else if (arg == "--jobs") {
-            limit = std::atoi(value);
-            if (limit < 1)
-                return Usage();
+            request.limit = std::atoi(value);
+            if (request.limit < 1)
+                return false;
         } else if (arg == "--log-level") {
-            if (!ParseLevel(value, level))
-                return Usage();
+            if (!ParseLevel(value, request.level))
+                return false;
         } else if (requests.empty()) {
-            return Usage();
+            return false;
         } else if (arg == "-o") {
             requests.back().output = value;
         } else if (arg == "-I") {
@@ -89,16 +87,56 @@ int RunTranscode(int argc, char* argv[]) {
         } else if (arg == "-O") {
             requests.back().output_options += std::string(value) + "\n";
         } else {
-            return Usage();
+            return false;
         }
     }
-    if (requests.empty())
-        return Usage();
-    for (const JobRequest& request : requests) {
-        if (request.output.empty())
-            return Usage();
-    }
+    return !requests.empty() &&
+           std::none_of(requests.begin(), requests.end(),
+                        [](const JobRequest& job) { return job.output.empty(); });
+}
 
+// The one-line progress bar of a single job, redrawn in place on stderr.
+void PrintProgress(double elapsed, int32_t frame, int32_t fps, int32_t current, int32_t total) {
+    const int percent = total > 0 ? std::min(100, static_cast<int>(100LL * current / total)) : 0;
+    std::string bar(30, ' ');
+    for (int i = 0; i < percent * 30 / 100; ++i)
+        bar[static_cast<size_t>(i)] = '=';
+    std::fprintf(stderr, "\r[%s] %3d%%  %s  %4d fps  frame %d", bar.c_str(), percent,
+                 Clock(elapsed).c_str(), fps < 0 ? 0 : fps, frame < 0 ? 0 : frame);
+    std::fflush(stderr);
+}
+
+// Adds a job per request; one the engine refuses is a Fail with its reason. True if any was.
+bool AddJobs(TFFmpegEngine& engine, std::vector<JobRequest>& requests) {
+    bool any_failed = false;
+    for (JobRequest& request : requests) {
+        TInputOptions in;
+        in.ExtraOptions = request.input_options;
+        const int32_t index = engine.AddInputFile(request.input, &in);
+        TOutputOptions out;
+        out.ExtraOptions = request.output_options;
+        if (index < 0 || !engine.SetOutputFile(index, request.output, &out)) {
+            request.outcome = OutcomeText(ConversionOutcome::Fail);
+            request.message = engine.LastErrMsg();
+            any_failed = true;
+            if (index >= 0)
+                engine.RemoveTask(index);
+            continue;
+        }
+        request.index = index;
+    }
+    return any_failed;
+}
+
+} // namespace
+
+int RunTranscode(int argc, char* argv[]) {
+    TranscodeRequest parsed;
+    if (!ParseTranscode(argc, argv, parsed))
+        return Usage();
+    std::vector<JobRequest>& requests = parsed.jobs;
+    const TLogLevel level = parsed.level;
+    const int limit = parsed.limit;
     TFFmpegEngine engine;
     if (!engine.LoadAVLib(LibraryFolder(), true)) {
         std::fprintf(stderr, "%s\n", engine.LastErrMsg().c_str());
@@ -125,15 +163,8 @@ int RunTranscode(int argc, char* argv[]) {
                                 int64_t, int32_t total) {
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-            const int percent =
-                total > 0 ? std::min(100, static_cast<int>(100LL * current / total)) : 0;
-            std::string bar(30, ' ');
-            for (int i = 0; i < percent * 30 / 100; ++i)
-                bar[static_cast<size_t>(i)] = '=';
             std::lock_guard guard(lock);
-            std::fprintf(stderr, "\r[%s] %3d%%  %s  %4d fps  frame %d", bar.c_str(), percent,
-                         Clock(elapsed).c_str(), fps < 0 ? 0 : fps, frame < 0 ? 0 : frame);
-            std::fflush(stderr);
+            PrintProgress(elapsed, frame, fps, current, total);
             progress_shown = true;
         };
     }
@@ -147,46 +178,19 @@ int RunTranscode(int argc, char* argv[]) {
         }
         for (JobRequest& request : requests) {
             if (request.index == index) {
-                request.outcome = finished ? "Done" : exception ? "Fail" : "Abort";
+                request.outcome = OutcomeText(OutcomeOf(finished, exception, false));
                 request.message = message;
             }
         }
     };
 
-    bool any_failed = false;
-    for (JobRequest& request : requests) {
-        TInputOptions in;
-        in.ExtraOptions = request.input_options;
-        const int32_t index = engine.AddInputFile(request.input, &in);
-        TOutputOptions out;
-        out.ExtraOptions = request.output_options;
-        if (index < 0 || !engine.SetOutputFile(index, request.output, &out)) {
-            request.outcome = "Fail";
-            request.message = engine.LastErrMsg();
-            any_failed = true;
-            if (index >= 0)
-                engine.RemoveTask(index);
-            continue;
-        }
-        request.index = index;
-    }
+    bool any_failed = AddJobs(engine, requests);
 
+    const InterruptScope interrupt;
     if (engine.TaskCount() > 0) {
-        gInterrupted = false;
-        std::signal(SIGINT, OnInterrupt);
         engine.StartConvert(limit);
         std::unique_lock guard(lock);
-        bool stop_sent = false;
-        while (!ended) {
-            batch_ended.wait_for(guard, std::chrono::milliseconds(100));
-            if (gInterrupted && !stop_sent) {
-                guard.unlock();
-                engine.Stop();
-                guard.lock();
-                stop_sent = true;
-            }
-        }
-        std::signal(SIGINT, SIG_DFL);
+        WaitForBatch(engine, guard, batch_ended, ended);
         if (progress_shown)
             std::fputc('\n', stderr);
     }
@@ -200,7 +204,7 @@ int RunTranscode(int argc, char* argv[]) {
         any_stopped = any_stopped || request.outcome == "Abort";
     }
     std::fflush(stdout);
-    if (any_stopped && gInterrupted)
+    if (any_stopped && InterruptScope::Interrupted())
         return 130;
     return any_failed || any_stopped ? 1 : 0;
 }

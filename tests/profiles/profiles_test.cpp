@@ -9,6 +9,7 @@
 
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
+#include "app/profiles/conversion_plan.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/output_naming.h"
 #include "tests/support/comma_locale.h"
@@ -279,6 +280,49 @@ TEST(OutputNamingTest, NumberedUnlessOverwriting) {
               (folder / "clip-2.mp4").string());
     EXPECT_EQ(OutputFileName(input, folder.string(), "MP4", true), (folder / "clip.mp4").string());
     std::filesystem::remove_all(folder);
+}
+
+// The one road from a listed file to its job: the window and the command line both take it.
+TEST(ConversionPlanTest, RecordsPathAndRefusals) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("clipwright-plan-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string source = (folder / "clip.mp4").string();
+    std::ofstream(source) << "x";
+    ConversionChoices choices;
+    choices.profile = "AVI - DivX Video (*.avi)";
+    FillProfileCombos(choices.lists, choices.profile, choices.output_type);
+    choices.volume_level = VolumeLevel(7);
+
+    const ConversionPlan plan = PlanConversion({source, "720x576"}, choices, "/out", false);
+    ASSERT_TRUE(plan.Planned()) << plan.reason;
+    EXPECT_EQ(plan.output_file, "/out/clip.avi");
+    EXPECT_EQ(plan.input.FileName, source);
+    const TOutputOptions built = Built(choices.lists, choices.profile);
+    EXPECT_EQ(plan.output.VideoCodec, built.VideoCodec);
+    EXPECT_EQ(plan.output.AudioVolume, VolumeLevel(7));
+    EXPECT_EQ(plan.output.AspectRatio, "1.25") << "\"Original\" from the row's size text";
+
+    // Overwriting a source with the same type in its own folder would destroy it.
+    ConversionChoices same = choices;
+    same.output_type = "MP4";
+    const ConversionPlan onto = PlanConversion({source}, same, folder.string(), true);
+    EXPECT_EQ(onto.refusal, ConversionPlan::Refusal::ReplacesInput);
+    EXPECT_FALSE(onto.reason.empty());
+    EXPECT_EQ(PlanConversion({source}, same, folder.string(), false).output_file,
+              (folder / "clip-1.mp4").string());
+
+    same.profile = "no such profile";
+    EXPECT_EQ(PlanConversion({source}, same, "/out", false).reason, "Fail to add file to list!");
+    std::filesystem::remove_all(folder);
+}
+
+TEST(ConversionPlanTest, OutcomeOfAJobsEnd) {
+    EXPECT_STREQ(OutcomeText(OutcomeOf(true, false, false)), "Done");
+    EXPECT_STREQ(OutcomeText(OutcomeOf(false, true, false)), "Fail");
+    EXPECT_STREQ(OutcomeText(OutcomeOf(false, true, true)), "Fail") << "a failure stays one";
+    EXPECT_STREQ(OutcomeText(OutcomeOf(false, false, false)), "Abort");
+    EXPECT_STREQ(OutcomeText(OutcomeOf(true, false, true)), "Abort") << "stopped by the user";
 }
 
 } // namespace

@@ -1,0 +1,62 @@
+#include "app/profiles/conversion_plan.h"
+
+#include <exception>
+#include <filesystem>
+#include <stdexcept>
+
+#include "app/profiles/builders.h"
+#include "app/profiles/catalogue.h"
+#include "app/profiles/output_naming.h"
+
+namespace clipwright {
+
+ConversionPlan PlanConversion(const PlanSource& source, const ConversionChoices& choices,
+                              const std::string& folder, bool overwrite) {
+    ConversionPlan plan;
+    plan.output_file = OutputFileName(source.file, folder, choices.output_type, overwrite);
+    std::error_code error;
+    if (std::filesystem::equivalent(source.file, plan.output_file, error)) {
+        // Writing the output would destroy the input.
+        plan.refusal = ConversionPlan::Refusal::ReplacesInput;
+        plan.reason = "the output would replace the input; choose another output folder";
+        return plan;
+    }
+    InitInputOptions(plan.input);
+    plan.input.FileName = source.file;
+    plan.input.StartTime = 0;
+    InitOutputOptions(plan.output);
+    const ProfileEntry* profile = FindProfile(choices.profile);
+    try {
+        if (profile == nullptr)
+            throw std::invalid_argument("no profile");
+        profile->Build(choices.lists, choices.output_type, plan.output);
+    } catch (const std::exception&) {
+        plan.refusal = ConversionPlan::Refusal::NoProfile;
+        plan.reason = "Fail to add file to list!";
+        return plan;
+    }
+    plan.output.AudioVolume = choices.volume_level;
+    plan.output.AspectRatio =
+        DisplayAspectValue(choices.lists.ComboAspectRatio.ItemIndex, source.video_size_text);
+    return plan;
+}
+
+ConversionOutcome OutcomeOf(bool finished, bool failed, bool stopped) {
+    if (failed)
+        return ConversionOutcome::Fail;
+    return stopped || !finished ? ConversionOutcome::Abort : ConversionOutcome::Done;
+}
+
+const char* OutcomeText(ConversionOutcome outcome) {
+    switch (outcome) {
+    case ConversionOutcome::Done:
+        return "Done";
+    case ConversionOutcome::Fail:
+        return "Fail";
+    case ConversionOutcome::Abort:
+        return "Abort";
+    }
+    return "Fail";
+}
+
+} // namespace clipwright

@@ -1,0 +1,55 @@
+// One listed file turned into what the engine runs: the input and output records and the
+// output's path, from the profile, the list choices and the folder. The window's driver and the
+// command line both plan through here, so a file converts alike from either.
+#pragma once
+
+#include <string>
+
+#include "FFMPEG/options.h"
+#include "app/profiles/profile_lists.h"
+
+namespace clipwright {
+
+// What the user chose for a batch: the profile by its caption, its lists as selected, the type
+// its filler set, and the engine volume (VolumeLevel of the track bar).
+struct ConversionChoices {
+    std::string profile;
+    ProfileLists lists;
+    std::string output_type;
+    int volume_level = 256;
+};
+
+// A file to plan: its path and the size text the file list shows for it (" " without video);
+// the "Original" display aspect comes from that text.
+struct PlanSource {
+    std::string file;
+    std::string video_size_text = " ";
+};
+
+struct ConversionPlan {
+    enum class Refusal { None, ReplacesInput, NoProfile };
+
+    TInputOptions input;
+    TOutputOptions output;
+    std::string output_file;
+    Refusal refusal = Refusal::None;
+    std::string reason; // why there is no job; empty when planned
+
+    bool Planned() const { return refusal == Refusal::None; }
+};
+
+// The plan for one file. The output's name follows OutputFileName (the source's name with the
+// type's extension in `folder`, numbered unless overwriting); a plan whose output would be the
+// source itself, or whose profile is unknown, is refused with the reason.
+ConversionPlan PlanConversion(const PlanSource& source, const ConversionChoices& choices,
+                              const std::string& folder, bool overwrite);
+
+// How a job ended, the same for every front end.
+enum class ConversionOutcome { Done, Fail, Abort };
+
+// A failure is Fail; a job stopped or ended unfinished is Abort; otherwise Done.
+ConversionOutcome OutcomeOf(bool finished, bool failed, bool stopped);
+// "Done", "Fail", "Abort": the texts the file list and the command line show.
+const char* OutcomeText(ConversionOutcome outcome);
+
+} // namespace clipwright
