@@ -17,8 +17,8 @@ QString MissingFolderText(const QString& folder) {
                           "output folder.");
 }
 
-ConversionDriver::ConversionDriver(TFFmpegEngine& engine, DriverView& view)
-    : engine_(engine), view_(view) {
+ConversionDriver::ConversionDriver(TFFmpegEngine& engine, FileListModel& rows, DriverView& view)
+    : engine_(engine), rows_(rows), view_(view) {
     timer_.setInterval(100);
     QObject::connect(&timer_, &QTimer::timeout, this, [this] { TimerConvertAgainTimer(); });
 }
@@ -26,8 +26,8 @@ ConversionDriver::ConversionDriver(TFFmpegEngine& engine, DriverView& view)
 void ConversionDriver::ButtonConvertClick() {
     if (AddingFiles || converting_)
         return;
-    view_.ClearRowProgress();
-    if (view_.RowCount() == 0) {
+    rows_.ClearProgress();
+    if (rows_.Count() == 0) {
         view_.Inform("Please Add Files To Convert!");
         return;
     }
@@ -73,12 +73,12 @@ void ConversionDriver::AddFileToFFMPEG() {
     batch_finished_ = false;
     seconds_left_ = -1;
 
-    const int rows = view_.RowCount();
+    const int rows = rows_.Count();
     ++current_row_;
-    while (current_row_ < rows - 1 && !view_.RowChecked(current_row_))
+    while (current_row_ < rows - 1 && !rows_.At(current_row_).checked)
         ++current_row_;
     is_last_row_ = current_row_ >= rows - 1;
-    if (current_row_ >= rows || !view_.RowChecked(current_row_)) {
+    if (current_row_ >= rows || !rows_.At(current_row_).checked) {
         converting_ = false;
         if (is_last_row_)
             batch_finished_ = true;
@@ -86,8 +86,8 @@ void ConversionDriver::AddFileToFFMPEG() {
     }
 
     const ConversionPlan plan =
-        PlanConversion({view_.RowCaption(current_row_).trimmed().toStdString(),
-                        view_.RowVideoSize(current_row_).toStdString()},
+        PlanConversion({rows_.At(current_row_).file.trimmed().toStdString(),
+                        rows_.At(current_row_).video_size.toStdString()},
                        view_.Choices(),
                        // The folder as checked: without the blanks around it, which name no
                        // folder here.
@@ -95,20 +95,20 @@ void ConversionDriver::AddFileToFFMPEG() {
     if (!plan.Planned()) {
         if (plan.refusal == ConversionPlan::Refusal::NoProfile)
             view_.Inform(QString::fromStdString(plan.reason));
-        view_.SetRowProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
+        rows_.SetProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
         Ended(is_last_row_);
         return;
     }
     TInputOptions input = plan.input;
     const int32_t job = engine_.AddInputFile(plan.input.FileName, &input);
     if (job < 0) {
-        view_.SetRowProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
+        rows_.SetProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
         Ended(is_last_row_);
         return;
     }
     TOutputOptions output = plan.output;
     if (!engine_.SetOutputFile(job, plan.output_file, &output)) {
-        view_.SetRowProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
+        rows_.SetProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
         engine_.RemoveTask(job);
         Ended(is_last_row_);
         return;
@@ -168,10 +168,10 @@ void ConversionDriver::EngineProgress(int32_t, int32_t frame_number, int32_t, in
         return;
     view_.ShowRow(current_row_);
     const int percent = total > 0 ? static_cast<int>(int64_t{current} * 100 / total) : 0;
-    view_.SetRowProgress(current_row_, QString::number(std::min(percent, 100)) + "%");
+    rows_.SetProgress(current_row_, QString::number(std::min(percent, 100)) + "%");
     view_.SetStatusText(1, "File Size : " + QString::number(size) + " Bytes");
-    view_.SetRowFrames(current_row_,
-                       frame_number == -1 ? QString(" ") : QString::number(frame_number));
+    rows_.SetFrames(current_row_,
+                    frame_number == -1 ? QString(" ") : QString::number(frame_number));
     view_.SetProgressBar(std::min(percent, 100));
     // The time left of the running row, from its pace so far.
     const int64_t elapsed = QDateTime::currentMSecsSinceEpoch() - row_started_ms_;
@@ -187,8 +187,8 @@ void ConversionDriver::EngineTerminate(int32_t index, bool finished, bool except
                                        const std::string&) {
     converting_ = false;
     if (index >= 0 && current_row_ >= 0)
-        view_.SetRowProgress(current_row_,
-                             OutcomeText(OutcomeOf(finished, exception, abort_requested_)));
+        rows_.SetProgress(current_row_,
+                          OutcomeText(OutcomeOf(finished, exception, abort_requested_)));
     if (batch_finished_ && index < 0) {
         engine_.ClearTasks();
         view_.SetProgressBar(0);

@@ -1,7 +1,7 @@
 // The conversion driver: the checked rows of the file list turned into engine jobs, one at a
 // time, with the row texts, the 100 ms timer and its two ticks, stopping and the end of a
-// batch. The window renders it through DriverView; the engine's events reach it on the GUI
-// thread (the bridge posts them).
+// batch. It updates the file list's model; the window renders the rest through DriverView; the
+// engine's events reach it on the GUI thread (the bridge posts them).
 #pragma once
 
 #include <QObject>
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "FFMPEG/engine.h"
+#include "app/file_list_model.h"
 #include "app/profiles/conversion_plan.h"
 
 namespace clipwright {
@@ -21,13 +22,6 @@ namespace clipwright {
 class DriverView {
 public:
     virtual ~DriverView() = default;
-    virtual int RowCount() const = 0;
-    virtual bool RowChecked(int row) const = 0;
-    virtual QString RowCaption(int row) const = 0;
-    virtual QString RowVideoSize(int row) const = 0;
-    virtual void SetRowProgress(int row, const QString& text) = 0;
-    virtual void SetRowFrames(int row, const QString& text) = 0;
-    virtual void ClearRowProgress() = 0;
     virtual void ShowRow(int row) = 0;
     virtual void SetProgressBar(int percent) = 0;
     virtual void SetStatusText(int panel, const QString& text) = 0;
@@ -43,7 +37,7 @@ public:
 
 class ConversionDriver : public QObject {
 public:
-    ConversionDriver(TFFmpegEngine& engine, DriverView& view);
+    ConversionDriver(TFFmpegEngine& engine, FileListModel& rows, DriverView& view);
 
     bool Converting() const { return converting_; }
     bool AddingFiles = false;
@@ -65,6 +59,7 @@ private:
     void Ended(bool last_row);
 
     TFFmpegEngine& engine_;
+    FileListModel& rows_;
     DriverView& view_;
     QTimer timer_;
     bool converting_ = false;

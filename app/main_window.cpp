@@ -67,7 +67,7 @@ TForm1::TForm1() {
     setAcceptDrops(true);
     BuildLayout();
     BuildMenus();
-    driver_ = std::make_unique<ConversionDriver>(engine_, *this);
+    driver_ = std::make_unique<ConversionDriver>(engine_, rows_, *this);
 
     // Engine events come on worker threads: copy and post to the window, return at once.
     engine_.OnProgress = [this](int32_t index, int32_t frame, int32_t fps, int32_t current, float,
@@ -194,21 +194,12 @@ void TForm1::BuildLayout() {
     layout->addLayout(settings_row);
     PushListsToCombos();
 
-    ListView1 = named(new QTreeWidget(central), "ListView1");
+    ListView1 = named(new QTreeView(central), "ListView1");
     ListView1->setRootIsDecorated(false);
-    ListView1->setColumnCount(7);
-    const std::pair<const char*, int> columns[] = {
-        {"Video File Name", 300}, {"Video Size", 90}, {"FrameRate", 90}, {"Duration", 60},
-        {"Output", 65},           {"Progress", 57},   {"Frames", 60}};
-    QStringList headers;
-    for (const auto& [caption, width] : columns)
-        headers << caption;
-    ListView1->setHeaderLabels(headers);
-    for (int i = 0; i < 7; ++i) {
-        ListView1->setColumnWidth(i, columns[i].second);
-        if (i > 0)
-            ListView1->headerItem()->setTextAlignment(i, Qt::AlignCenter);
-    }
+    ListView1->setModel(&rows_);
+    const int column_widths[FileListModel::ColumnCount] = {300, 90, 90, 60, 65, 57, 60};
+    for (int i = 0; i < FileListModel::ColumnCount; ++i)
+        ListView1->setColumnWidth(i, column_widths[i]);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(ListView1, 1);
 
@@ -291,7 +282,7 @@ void TForm1::BuildMenus() {
     PopupListView1->addSeparator();
     PopupListView1->addAction("Remove Selected Item", this, [this] { DeleteSelectedItem1Click(); });
     PopupListView1->addAction("Clear All Items", this, [this] { ClearAllItems1Click(); });
-    connect(ListView1, &QTreeWidget::customContextMenuRequested, this,
+    connect(ListView1, &QTreeView::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupListView1->popup(ListView1->mapToGlobal(at)); });
     disable_while_converting_.push_back(menuBar());
 }
@@ -321,8 +312,7 @@ void TForm1::ComboOutputFormatChange() {
     PullCombosToLists();
     FillProfileCombos(lists_, text.toStdString(), output_type_);
     PushListsToCombos();
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-        ListView1->topLevelItem(i)->setText(4, QString::fromStdString(output_type_));
+    rows_.SetOutputType(QString::fromStdString(output_type_));
     ComboOutputFormat->setMaxVisibleItems(Form4 != nullptr ? Form4->SpinEdit1->value() : 25);
     last_profile_index_ = ComboOutputFormat->currentIndex();
 }
@@ -335,33 +325,33 @@ void TForm1::TrackBar1Change() {
 }
 
 void TForm1::AddFileRow(const QString& file) {
-    auto* row = new QTreeWidgetItem(ListView1);
-    row->setText(0, file);
-    row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
-    row->setCheckState(0, Qt::Checked);
-    for (int i = 1; i < 7; ++i)
-        row->setTextAlignment(i, Qt::AlignCenter);
+    FileListModel::Row row;
+    row.file = file;
     TAVProbe& probe = engine_.AVProbe();
     if (!probe.LoadFile(file.toStdString(), "")) {
-        row->setText(5, "Error");
+        row.progress = "Error";
+        rows_.Append(std::move(row));
         return;
     }
     TAVFileInfo info;
     probe.GetFileInfo(info);
+    row.video_size = " ";
+    row.frame_rate = " ";
     if (probe.VideoStreamCount() != 0) {
         TAVVideoInfo video;
         probe.GetVideoInfo(video);
-        row->setText(1, QString::fromStdString(VideoSizeText(video.Width, video.Height)));
+        row.video_size = QString::fromStdString(VideoSizeText(video.Width, video.Height));
         const auto rate = FrameRateText(video.FrameRateNum, video.FrameRateDen);
-        if (!rate)
+        if (!rate) {
+            row.frame_rate.clear();
+            rows_.Append(std::move(row));
             throw std::runtime_error("frame rate with a zero denominator");
-        row->setText(2, QString::fromStdString(*rate));
-    } else {
-        row->setText(1, " ");
-        row->setText(2, " ");
+        }
+        row.frame_rate = QString::fromStdString(*rate);
     }
-    row->setText(3, QString::fromStdString(DurationText(info.Duration)));
-    row->setText(4, QString::fromStdString(output_type_));
+    row.duration = QString::fromStdString(DurationText(info.Duration));
+    row.output_type = QString::fromStdString(output_type_);
+    rows_.Append(std::move(row));
     probe.CloseFile();
 }
 
@@ -369,7 +359,7 @@ void TForm1::AddFiles(const QStringList& files) {
     try {
         for (const QString& file : files) {
             AddFileRow(file);
-            ListView1->scrollToItem(ListView1->topLevelItem(ListView1->topLevelItemCount() - 1));
+            ListView1->scrollTo(rows_.index(rows_.Count() - 1, FileListModel::Name));
             QCoreApplication::processEvents();
         }
     } catch (const std::exception&) {
@@ -381,7 +371,7 @@ void TForm1::ButtonAddFileClick() {
     if (driver_->Converting())
         return;
     engine_.ClearTasks();
-    ClearRowProgress();
+    rows_.ClearProgress();
     driver_->AddingFiles = true;
     pending_files_ = QFileDialog::getOpenFileNames(this, QString(), QString(),
                                                    OpenDialogNameFilters().join(";;"));
@@ -396,19 +386,18 @@ void TForm1::ButtonAddFileClick() {
 void TForm1::DeleteSelectedItem1Click() {
     if (driver_->AddingFiles)
         return;
-    delete ListView1->currentItem();
+    rows_.Remove(ListView1->currentIndex().row());
 }
 
 void TForm1::ClearAllItems1Click() {
     if (driver_->AddingFiles || driver_->Converting())
         return;
     engine_.ClearTasks();
-    ListView1->clear();
+    rows_.Clear();
 }
 
 void TForm1::CheckAllItems(bool checked) {
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-        ListView1->topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    rows_.SetAllChecked(checked);
 }
 
 void TForm1::LoadSettings() {
@@ -497,32 +486,8 @@ void TForm1::dropEvent(QDropEvent* event) {
 
 // ---- DriverView ----
 
-int TForm1::RowCount() const {
-    return ListView1->topLevelItemCount();
-}
-bool TForm1::RowChecked(int row) const {
-    return ListView1->topLevelItem(row)->checkState(0) == Qt::Checked;
-}
-QString TForm1::RowCaption(int row) const {
-    return ListView1->topLevelItem(row)->text(0);
-}
-QString TForm1::RowVideoSize(int row) const {
-    return ListView1->topLevelItem(row)->text(1);
-}
-void TForm1::SetRowProgress(int row, const QString& text) {
-    ListView1->topLevelItem(row)->setText(5, text);
-}
-void TForm1::SetRowFrames(int row, const QString& text) {
-    ListView1->topLevelItem(row)->setText(6, text);
-}
-void TForm1::ClearRowProgress() {
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        ListView1->topLevelItem(i)->setText(5, "");
-        ListView1->topLevelItem(i)->setText(6, "");
-    }
-}
 void TForm1::ShowRow(int row) {
-    ListView1->scrollToItem(ListView1->topLevelItem(row));
+    ListView1->scrollTo(rows_.index(row, FileListModel::Name));
 }
 void TForm1::SetProgressBar(int percent) {
     ProgressBar1->setValue(percent);

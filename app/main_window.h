@@ -16,13 +16,14 @@
 #include <QSpinBox>
 #include <QStringList>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <memory>
 #include <string>
 
 #include "FFMPEG/engine.h"
 #include "app/conversion_driver.h"
+#include "app/file_list_model.h"
 #include "app/profiles/profile_lists.h"
 #include "components/worker_thread.h"
 
@@ -62,7 +63,8 @@ public:
 
     ConversionDriver& Driver() { return *driver_; }
     TFFmpegEngine& Engine() { return engine_; }
-    QTreeWidget* ListView1 = nullptr;
+    FileListModel& FileList() { return rows_; }
+    QTreeView* ListView1 = nullptr;
     QComboBox* ComboOutputFormat = nullptr;
     QLineEdit* EditOutputFolder = nullptr;
     QSlider* TrackBar1 = nullptr;
@@ -72,13 +74,6 @@ public:
     TForm4* Form4 = nullptr;
 
     // DriverView.
-    int RowCount() const override;
-    bool RowChecked(int row) const override;
-    QString RowCaption(int row) const override;
-    QString RowVideoSize(int row) const override;
-    void SetRowProgress(int row, const QString& text) override;
-    void SetRowFrames(int row, const QString& text) override;
-    void ClearRowProgress() override;
     void ShowRow(int row) override;
     void SetProgressBar(int percent) override;
     void SetStatusText(int panel, const QString& text) override;
@@ -103,6 +98,7 @@ private:
     void AddFileRow(const QString& file);
 
     TFFmpegEngine engine_;
+    FileListModel rows_;
     std::unique_ptr<ConversionDriver> driver_;
     TWorkerThread WorkerThread1;
     QStringList pending_files_;

@@ -86,7 +86,7 @@ void ClearSettings() {
 }
 
 QString Cell(TForm1& w, int row, int column) {
-    return w.ListView1->topLevelItem(row)->text(column);
+    return w.FileList().index(row, column).data().toString();
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -100,9 +100,8 @@ protected:
 TEST_F(MainWindowTest, FileListColumnsAndRows) {
     TestWindow w;
     ASSERT_TRUE(w.Started());
-    QTreeWidgetItem* header = w.ListView1->headerItem();
-    EXPECT_EQ(header->text(0), "Video File Name");
-    EXPECT_EQ(header->text(3), "Duration");
+    EXPECT_EQ(w.FileList().headerData(0, Qt::Horizontal).toString(), "Video File Name");
+    EXPECT_EQ(w.FileList().headerData(3, Qt::Horizontal).toString(), "Duration");
     EXPECT_EQ(w.ListView1->columnWidth(0), 300);
     EXPECT_EQ(w.ListView1->columnWidth(4), 65);
     // A raw stream read through a pipe has no length; the same stream as a file is measured.
@@ -113,7 +112,7 @@ TEST_F(MainWindowTest, FileListColumnsAndRows) {
                 QString::fromStdString(Media().random_avi),
                 QString::fromStdString(Media().mp3_audio_only),
                 QString::fromStdString(Media().m4v_unknown_length)});
-    ASSERT_EQ(w.ListView1->topLevelItemCount(), 7);
+    ASSERT_EQ(w.FileList().Count(), 7);
     EXPECT_EQ(Cell(w, 0, 1), " ");
     EXPECT_EQ(Cell(w, 0, 2), " ");
     EXPECT_EQ(Cell(w, 0, 3), "00:00:03");
@@ -124,7 +123,7 @@ TEST_F(MainWindowTest, FileListColumnsAndRows) {
     EXPECT_EQ(Cell(w, 3, 2), "23.98");
     EXPECT_EQ(Cell(w, 4, 5), "Error");
     EXPECT_EQ(Cell(w, 4, 1), "");
-    EXPECT_EQ(w.ListView1->topLevelItem(5)->checkState(0), Qt::Checked) << "twice, two rows";
+    EXPECT_TRUE(w.FileList().At(5).checked) << "twice, two rows";
     EXPECT_EQ(Cell(w, 6, 3), "00:00:01");
 }
 
@@ -134,7 +133,7 @@ TEST_F(MainWindowTest, FilesOpenedAtLaunchAreListed) {
     const QString mp3 = QString::fromStdString(Media().mp3_audio_only);
     const QString mp4 = QString::fromStdString(Media().mp4_h264_aac);
     w.OpenFiles({QUrl::fromLocalFile(mp3).toString(), QDir::current().relativeFilePath(mp4)});
-    ASSERT_EQ(w.ListView1->topLevelItemCount(), 2);
+    ASSERT_EQ(w.FileList().Count(), 2);
     EXPECT_EQ(Cell(w, 0, 0), mp3);
     EXPECT_EQ(Cell(w, 1, 0), mp4);
     EXPECT_EQ(Cell(w, 1, 1), "640x480");
@@ -199,7 +198,7 @@ TEST_F(MainWindowTest, ConvertsTheCheckedRowsThroughTheWindow) {
     w.AddFiles({QString::fromStdString(testing::RealMediaPath("mp4_h264_aac_560x320.mp4")),
                 QString::fromStdString(Media().avi_mpeg4_mp2),
                 QString::fromStdString(testing::RealMediaPath("flv_sorenson_mp3_320x240.flv"))});
-    w.ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    w.FileList().setData(w.FileList().index(1, 0), Qt::Unchecked, Qt::CheckStateRole);
     w.Driver().ButtonConvertClick();
     EXPECT_FALSE(w.ComboOutputFormat->isEnabled()) << "disabled while converting";
     ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
@@ -264,7 +263,7 @@ TEST_F(MainWindowTest, LastRowUncheckedAndAFolderWithATrailingSpace) {
     w.ComboOutputFormat->setCurrentIndex(5); // WAV
     w.AddFiles({QString::fromStdString(Media().mp3_audio_only),
                 QString::fromStdString(Media().mkv_audio_first)});
-    w.ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    w.FileList().setData(w.FileList().index(1, 0), Qt::Unchecked, Qt::CheckStateRole);
     w.Driver().ButtonConvertClick();
     ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
     EXPECT_EQ(Cell(w, 0, 5), "Done");
@@ -306,11 +305,11 @@ TEST_F(MainWindowTest, AThousandFilesAreListed) {
     }
     std::printf("1000 files listed, %.2f ms per file, peak resident memory %s\n", per_file_ms,
                 peak.c_str());
-    ASSERT_EQ(w.ListView1->topLevelItemCount(), 1000);
+    ASSERT_EQ(w.FileList().Count(), 1000);
     EXPECT_EQ(Cell(w, 998, 1), "320x240");
     EXPECT_EQ(Cell(w, 999, 3), "00:00:03");
     w.ClearAllItems1Click();
-    EXPECT_EQ(w.ListView1->topLevelItemCount(), 0);
+    EXPECT_EQ(w.FileList().Count(), 0);
 }
 
 TEST_F(MainWindowTest, DroppedFoldersAddTheirMediaFiles) {
@@ -328,8 +327,8 @@ TEST_F(MainWindowTest, DroppedFoldersAddTheirMediaFiles) {
     ASSERT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&w, &drop);
-    ASSERT_TRUE(ProcessUntil([&] { return w.ListView1->topLevelItemCount() >= 2; }));
-    ASSERT_EQ(w.ListView1->topLevelItemCount(), 2);
+    ASSERT_TRUE(ProcessUntil([&] { return w.FileList().Count() >= 2; }));
+    ASSERT_EQ(w.FileList().Count(), 2);
     EXPECT_TRUE(Cell(w, 0, 0).endsWith("a.mp3"));
     EXPECT_TRUE(Cell(w, 1, 0).endsWith(".avi"));
 }
