@@ -23,10 +23,7 @@ std::string LowerExtension(const std::string& file_name) {
     const size_t dot = file_name.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
         return "";
-    std::string extension = file_name.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
+    return LowerAscii(file_name.substr(dot));
 }
 
 // The demuxer options that stand for the older generation's format parameters; a demuxer

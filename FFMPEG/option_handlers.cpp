@@ -43,12 +43,6 @@ int64_t ParseTimeValue(const std::string& option, const std::string& value, bool
     return us;
 }
 
-std::string ProgramFolderWithSeparator() {
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string("./") : exe.parent_path().string() + "/";
-}
-
 } // namespace
 
 std::string TCustomFFmpeg::CompatibleFormatName(const std::string& name) {
@@ -327,8 +321,7 @@ void TCustomFFmpeg::OptVStats() {
     localtime_r(&now, &local);
     char clock[16];
     std::strftime(clock, sizeof clock, "%H%M%S", &local);
-    options_.vstats_filename =
-        FormatText("%svstats_%s.log", ProgramFolderWithSeparator().c_str(), clock);
+    options_.vstats_filename = FormatText("%s/vstats_%s.log", ProgramFolder().c_str(), clock);
 }
 
 void TCustomFFmpeg::OptVStatsFile(const std::string& value) {

@@ -1,5 +1,7 @@
 #include "FFMPEG/text_format.h"
 
+#include <filesystem>
+
 #include <charconv>
 #include <cstdio>
 
@@ -40,6 +42,20 @@ std::string DecimalText(double value, int decimals) {
             text.pop_back();
     }
     return text;
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+std::string ProgramFolder() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : exe.parent_path().string();
 }
 
 } // namespace clipwright

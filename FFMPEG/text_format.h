@@ -14,4 +14,10 @@ std::string FormatTextV(const char* format, va_list args);
 // 1.7778, 1.5, 2.
 std::string DecimalText(double value, int decimals);
 
+// A-Z to a-z, nothing else: names and extensions, not text in the user's language.
+std::string LowerAscii(std::string text);
+
+// The folder of the running executable; "." when it cannot be read.
+std::string ProgramFolder();
+
 } // namespace clipwright

@@ -12,12 +12,6 @@ namespace clipwright {
 
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // The part before the first space; a text without a space gives nothing.
 std::string CutAtSpace(const std::string& text) {
     const size_t space = text.find(' ');
@@ -32,7 +26,7 @@ int32_t ToInteger(const std::string& text) {
 }
 
 bool IsAudioOnlyType(const std::string& output_type) {
-    const std::string type = Lower(output_type);
+    const std::string type = LowerAscii(output_type);
     for (const char* audio :
          {"aac", "ac3", "au", "mp2", "mp3", "wav", "wma", "ra", "m4a", "asf", "amr"}) {
         if (type == audio)
@@ -42,7 +36,7 @@ bool IsAudioOnlyType(const std::string& output_type) {
 }
 
 std::string MapVideoCodec(const std::string& text) {
-    const std::string codec = Lower(text);
+    const std::string codec = LowerAscii(text);
     if (codec == "h264")
         return "libx264";
     if (codec == "xvid")
@@ -56,7 +50,7 @@ std::string MapVideoCodec(const std::string& text) {
 
 // The mobile and iPod builders know only these two names.
 std::string MapDeviceVideoCodec(const std::string& text) {
-    const std::string codec = Lower(text);
+    const std::string codec = LowerAscii(text);
     if (codec == "h264")
         return "libx264";
     if (codec == "xvid")
@@ -72,7 +66,7 @@ std::string MapAudioCodec(const std::string& text) {
         {"mpeg4aac", "libfaac"},    {"ra", "ac3"},
         {"wma7x", "wmav2"},         {"wav", "pcm_s16le"},
         {"mpeg4aac_qt", "libfaac"}, {"amr_nb", "libamr_nb"}};
-    const std::string codec = Lower(text);
+    const std::string codec = LowerAscii(text);
     for (const auto& [from, to] : kMap) {
         if (codec == from)
             return to;
@@ -93,7 +87,7 @@ void SetFrameRate(const ProfileLists& lists, TOutputOptions& options) {
 
 // H.264 for the players: Baseline, at the level their size needs.
 void AddBaseline(const ProfileLists& lists, TOutputOptions& options, const char* level) {
-    if (Lower(lists.ComboVideoCodec.Text()) != "h264")
+    if (LowerAscii(lists.ComboVideoCodec.Text()) != "h264")
         return;
     AppendExtra(options, "profile=baseline");
     AppendExtra(options, std::string("level=") + level);

@@ -17,12 +17,6 @@ std::string FirstExisting(const fs::path& beside, const fs::path& installed) {
 
 } // namespace
 
-std::string ProgramFolder() {
-    std::error_code error;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : exe.parent_path().string();
-}
-
 std::string HelpFolder(const std::string& program_folder) {
     const fs::path program(program_folder);
     return FirstExisting(program / "help", program / ".." / "share" / "clipwright" / "help");

@@ -6,10 +6,9 @@
 
 #include <string>
 
-namespace clipwright {
+#include "FFMPEG/text_format.h"
 
-// The folder of the running executable; "." when it cannot be read.
-std::string ProgramFolder();
+namespace clipwright {
 
 // "<program>/help" when it exists, else "<program>/../share/clipwright/help".
 std::string HelpFolder(const std::string& program_folder = ProgramFolder());
