@@ -252,7 +252,9 @@ void TForm1::BuildMenus() {
     file->addSeparator();
     file->addAction("Convert", this, [this] { driver_->ButtonConvertClick(); });
     file->addSeparator();
-    file->addAction("Exit", this, [] { std::exit(0); });
+    // At once and without the close handling (nothing saved), but through the event loop so
+    // the destructors join the engine's threads.
+    file->addAction("Exit", this, [] { QCoreApplication::exit(0); });
     QMenu* options = menuBar()->addMenu("Options");
     options->addAction("Set Additional Options", this, [this] { Form4->show(); });
     QMenu* help = menuBar()->addMenu("Help");
