@@ -1,20 +1,38 @@
 #include "app/conversion_driver.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <exception>
 
-#include "app/profiles/conversion_plan.h"
-
 namespace clipwright {
+
+namespace {
+
+int64_t NowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+QString LeftText(int seconds) {
+    return QStringLiteral("%1:%2 left")
+        .arg(seconds / 60)
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
 
 QString MissingFolderText(const QString& folder) {
     return QStringLiteral("The output folder \"") + folder +
            QStringLiteral("\"\n\rdoes not exist or has been deleted!\n\rPlease choose a new "
                           "output folder.");
+}
+
+QString CompletedText(int done, int failed) {
+    QString text = QStringLiteral("All Conversions Completed\n\n%1 done").arg(done);
+    if (failed > 0)
+        text += QStringLiteral(", %1 failed").arg(failed);
+    return text;
 }
 
 ConversionDriver::ConversionDriver(TFFmpegEngine& engine, FileListModel& rows, DriverView& view)
@@ -24,7 +42,7 @@ ConversionDriver::ConversionDriver(TFFmpegEngine& engine, FileListModel& rows, D
 }
 
 void ConversionDriver::ButtonConvertClick() {
-    if (AddingFiles || converting_)
+    if (AddingFiles || BatchRunning() || Converting())
         return;
     rows_.ClearProgress();
     if (rows_.Count() == 0) {
@@ -42,158 +60,232 @@ void ConversionDriver::ButtonConvertClick() {
         view_.BrowseForFolder();
         return;
     }
-    converting_ = true;
-    timer_.start();
+    limit_ = std::max(1, view_.SimultaneousConversions());
     abort_requested_ = false;
-    view_.EnableAll(false);
-    engine_.ClearTasks();
-    current_row_ = -1;
-    AddFileToFFMPEG();
-}
-
-void ConversionDriver::Ended(bool last_row) {
-    if (last_row) {
-        timer_.stop();
-        view_.Inform("All Conversions Completed");
-        engine_.Stop();
-        view_.SetProgressBar(0);
-        view_.EnableAll(true);
-        converting_ = false;
-        batch_finished_ = true;
-    } else {
-        timer_ticks_ = 0;
-        converting_ = false;
-    }
-}
-
-void ConversionDriver::AddFileToFFMPEG() {
-    engine_.ClearTasks();
-    view_.SetProgressBar(0);
-    is_last_row_ = false;
-    batch_finished_ = false;
+    next_row_ = 0;
+    job_rows_.clear();
+    running_.clear();
+    percent_.clear();
+    done_ = failed_ = 0;
+    timer_ticks_ = 0;
     seconds_left_ = -1;
-
-    const int rows = rows_.Count();
-    ++current_row_;
-    while (current_row_ < rows - 1 && !rows_.At(current_row_).checked)
-        ++current_row_;
-    is_last_row_ = current_row_ >= rows - 1;
-    if (current_row_ >= rows || !rows_.At(current_row_).checked) {
-        converting_ = false;
-        if (is_last_row_)
-            batch_finished_ = true;
-        return;
+    batch_started_ms_ = NowMs();
+    timer_.start();
+    view_.EnableAll(false);
+    view_.SetStatusText(0, "Converting");
+    engine_.ClearTasks();
+    // Every free place at once; a refused row leaves the rest to the timer.
+    for (int started = 0; started < limit_; ++started) {
+        if (!StartNextRow())
+            break;
     }
+}
 
-    const ConversionPlan plan =
-        PlanConversion({rows_.At(current_row_).file.trimmed().toStdString(),
-                        rows_.At(current_row_).video_size.toStdString()},
-                       view_.Choices(),
-                       // The folder as checked: without the blanks around it, which name no
-                       // folder here.
-                       view_.OutputFolder().trimmed().toStdString(), view_.Overwrite());
+bool ConversionDriver::HasRowLeft() {
+    while (next_row_ < rows_.Count() && !rows_.At(next_row_).checked)
+        ++next_row_;
+    return next_row_ < rows_.Count();
+}
+
+bool ConversionDriver::StartNextRow() {
+    if (!HasRowLeft())
+        return false;
+    return StartRow(next_row_++);
+}
+
+bool ConversionDriver::StartRow(int row) {
+    converting_ = true;
+    if (running_.empty()) {
+        engine_.ClearTasks();
+        job_rows_.clear();
+    }
+    percent_[row] = 0;
+    if (limit_ == 1)
+        view_.SetProgressBar(0);
+    const ConversionPlan plan = PlanConversion(
+        {rows_.At(row).file.trimmed().toStdString(), rows_.At(row).video_size.toStdString(),
+         rows_.At(row).display_aspect},
+        view_.Choices(),
+        // The folder as checked: without the blanks around it, which name no folder here.
+        view_.OutputFolder().trimmed().toStdString(), view_.Overwrite());
     if (!plan.Planned()) {
         if (plan.refusal == ConversionPlan::Refusal::NoProfile)
             view_.Inform(QString::fromStdString(plan.reason));
-        rows_.SetProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
-        Ended(is_last_row_);
-        return;
+        RowFailed(row, QString::fromStdString(plan.reason));
+        return false;
     }
     TInputOptions input = plan.input;
     const int32_t job = engine_.AddInputFile(plan.input.FileName, &input);
     if (job < 0) {
-        rows_.SetProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
-        Ended(is_last_row_);
-        return;
+        RowFailed(row, QString::fromStdString(engine_.LastErrMsg()));
+        return false;
     }
+    job_rows_[job] = row;
     TOutputOptions output = plan.output;
     if (!engine_.SetOutputFile(job, plan.output_file, &output)) {
-        rows_.SetProgress(current_row_, OutcomeText(ConversionOutcome::Fail));
+        RowFailed(row, QString::fromStdString(engine_.LastErrMsg()));
         engine_.RemoveTask(job);
-        Ended(is_last_row_);
-        return;
+        // Its log lines are on their way; the index is free again once they have arrived.
+        QMetaObject::invokeMethod(
+            this,
+            [this, job, row] {
+                if (const auto found = job_rows_.find(job);
+                    found != job_rows_.end() && found->second == row && !running_.contains(job))
+                    job_rows_.erase(found);
+            },
+            Qt::QueuedConnection);
+        return false;
     }
-    row_started_ms_ = QDateTime::currentMSecsSinceEpoch();
+    running_.insert(job);
+    row_started_ms_ = NowMs();
     try {
         engine_.StartConvert(1);
     } catch (const std::exception&) {
         engine_.Stop();
         view_.EnableAll(true);
     }
-    if (is_last_row_)
-        batch_finished_ = true;
+    converting_ = false;
+    return true;
+}
+
+void ConversionDriver::RowFailed(int row, const QString& reason) {
+    rows_.SetOutcome(row, OutcomeText(ConversionOutcome::Fail), reason);
+    percent_[row] = 100;
+    ++failed_;
+    timer_ticks_ = 0;
+    converting_ = false;
 }
 
 void ConversionDriver::TimerConvertAgainTimer() {
     if (converting_)
         return;
-    if (batch_finished_) {
-        FinishBatch();
+    if (static_cast<int>(running_.size()) >= limit_) {
+        timer_ticks_ = 0;
         return;
     }
+    if (!HasRowLeft()) {
+        if (running_.empty())
+            FinishBatch();
+        return;
+    }
+    // The next row two ticks after a place became free.
     if (++timer_ticks_ < 2)
         return;
     timer_ticks_ = 0;
-    converting_ = true;
-    AddFileToFFMPEG();
+    StartNextRow();
 }
 
-void ConversionDriver::FinishBatch() {
+void ConversionDriver::EndBatch() {
     timer_.stop();
-    engine_.ClearTasks();
-    view_.Inform("All Conversions Completed");
     view_.SetProgressBar(0);
     view_.EnableAll(true);
     converting_ = false;
     seconds_left_ = -1;
+    view_.SetStatusText(0, "Ready");
+    view_.SetStatusText(1, "");
     view_.SetStatusText(2, "");
 }
 
-void ConversionDriver::ButtonStopConvertClick() {
-    if (!converting_ && !timer_.isActive())
-        return;
-    engine_.Pause();
-    if (view_.AskYesNo("Stop all conversions?")) {
-        abort_requested_ = true;
-        batch_finished_ = true;
-        engine_.Stop();
-    } else {
-        engine_.Resume();
-    }
+void ConversionDriver::FinishBatch() {
+    engine_.ClearTasks();
+    job_rows_.clear();
+    EndBatch();
+    view_.Inform(CompletedText(done_, failed_));
 }
 
-void ConversionDriver::EngineProgress(int32_t, int32_t frame_number, int32_t, int32_t current,
-                                      int64_t size, int32_t total) {
-    if (current_row_ < 0)
+void ConversionDriver::ButtonStopConvertClick() {
+    if (!BatchRunning())
         return;
-    view_.ShowRow(current_row_);
-    const int percent = total > 0 ? static_cast<int>(int64_t{current} * 100 / total) : 0;
-    rows_.SetProgress(current_row_, QString::number(std::min(percent, 100)) + "%");
+    if (Converting()) {
+        engine_.Pause();
+        if (!view_.AskYesNo("Stop all conversions?")) {
+            engine_.Resume();
+            return;
+        }
+        abort_requested_ = true;
+    }
+    // The running jobs end through the engine and read "Abort"; the controls come back now and
+    // no completion message follows.
+    engine_.Stop();
+    EndBatch();
+}
+
+int ConversionDriver::RowOf(int32_t index) const {
+    const auto found = job_rows_.find(index);
+    return found != job_rows_.end() && found->second < rows_.Count() ? found->second : -1;
+}
+
+void ConversionDriver::EngineProgress(int32_t index, int32_t frame_number, int32_t, int32_t current,
+                                      int64_t size, int32_t total) {
+    const int row = RowOf(index);
+    if (row < 0 || !running_.contains(index))
+        return;
+    view_.ShowRow(row);
+    const int percent =
+        std::min(total > 0 ? static_cast<int>(int64_t{current} * 100 / total) : 0, 100);
+    percent_[row] = percent;
+    rows_.SetProgress(row, QString::number(percent) + "%");
+    rows_.SetFrames(row, frame_number == -1 ? QString(" ") : QString::number(frame_number));
+    if (!BatchRunning())
+        return; // stopped: the rows still show how far they got
     view_.SetStatusText(1, "File Size : " + QString::number(size) + " Bytes");
-    rows_.SetFrames(current_row_,
-                    frame_number == -1 ? QString(" ") : QString::number(frame_number));
-    view_.SetProgressBar(std::min(percent, 100));
-    // The time left of the running row, from its pace so far.
-    const int64_t elapsed = QDateTime::currentMSecsSinceEpoch() - row_started_ms_;
-    if (percent > 0 && percent < 100 && elapsed > 0) {
-        seconds_left_ = static_cast<int>(elapsed * (100 - percent) / percent / 1000);
-        view_.SetStatusText(2, QStringLiteral("%1:%2 left")
-                                   .arg(seconds_left_ / 60)
-                                   .arg(seconds_left_ % 60, 2, 10, QLatin1Char('0')));
+    if (limit_ == 1) {
+        view_.SetProgressBar(percent);
+        // The time left of the running row, from its pace so far.
+        const int64_t elapsed = NowMs() - row_started_ms_;
+        if (percent > 0 && percent < 100 && elapsed > 0) {
+            seconds_left_ = static_cast<int>(elapsed * (100 - percent) / percent / 1000);
+            view_.SetStatusText(2, LeftText(seconds_left_));
+        }
+        return;
+    }
+    ShowBatchProgress();
+}
+
+void ConversionDriver::ShowBatchProgress() {
+    // The rows reached count by their progress, the checked rows ahead as not started.
+    int64_t sum = 0;
+    for (const auto& [row, percent] : percent_)
+        sum += percent;
+    int rows = static_cast<int>(percent_.size());
+    for (int row = next_row_; row < rows_.Count(); ++row)
+        rows += rows_.At(row).checked ? 1 : 0;
+    const int overall = rows > 0 ? static_cast<int>(sum / rows) : 0;
+    view_.SetProgressBar(overall);
+    const int64_t elapsed = NowMs() - batch_started_ms_;
+    if (sum > 0 && overall < 100 && elapsed > 0) {
+        seconds_left_ = static_cast<int>(elapsed * (int64_t{rows} * 100 - sum) / sum / 1000);
+        view_.SetStatusText(2, LeftText(seconds_left_));
     }
 }
 
 void ConversionDriver::EngineTerminate(int32_t index, bool finished, bool exception,
-                                       const std::string&) {
-    converting_ = false;
-    if (index >= 0 && current_row_ >= 0)
-        rows_.SetProgress(current_row_,
-                          OutcomeText(OutcomeOf(finished, exception, abort_requested_)));
-    if (batch_finished_ && index < 0) {
-        engine_.ClearTasks();
-        view_.SetProgressBar(0);
-        converting_ = false;
-    }
+                                       const std::string& message) {
+    // Each row is an engine batch of its own: the batch ends (index -1) say nothing more.
+    if (index < 0 || !running_.contains(index))
+        return;
+    running_.erase(index);
+    const int row = RowOf(index);
+    timer_ticks_ = 0;
+    if (row < 0)
+        return;
+    const ConversionOutcome outcome = OutcomeOf(finished, exception, abort_requested_);
+    QString reason = QString::fromStdString(message);
+    if (outcome == ConversionOutcome::Fail && reason.isEmpty())
+        reason = rows_.At(row).last_error;
+    rows_.SetOutcome(row, OutcomeText(outcome),
+                     outcome == ConversionOutcome::Fail ? reason : QString());
+    percent_[row] = 100;
+    done_ += outcome == ConversionOutcome::Done ? 1 : 0;
+    failed_ += outcome == ConversionOutcome::Fail ? 1 : 0;
+    if (BatchRunning() && limit_ > 1)
+        ShowBatchProgress();
+}
+
+void ConversionDriver::EngineLog(int32_t index, TLogLevel level, const std::string& message) {
+    const int row = RowOf(index);
+    if (row >= 0)
+        rows_.AppendLog(row, QString::fromStdString(message), level <= llError);
 }
 
 } // namespace clipwright

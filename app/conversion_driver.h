@@ -1,7 +1,11 @@
-// The conversion driver: the checked rows of the file list turned into engine jobs, one at a
-// time, with the row texts, the 100 ms timer and its two ticks, stopping and the end of a
-// batch. It updates the file list's model; the window renders the rest through DriverView; the
-// engine's events reach it on the GUI thread (the bridge posts them).
+// The conversion driver: the checked rows of the file list turned into engine jobs, with the
+// row texts, the 100 ms timer and its two ticks, stopping and the end of a batch. With one
+// conversion at a time it is the classic driver: a row's job is built, run, and the next row
+// taken two ticks after it ended. With more, up to that many rows run at once, each its own
+// engine batch of one job, and a row is taken whenever a place is free (again after two ticks).
+// Rows are read when they are reached, so a row not reached yet may be checked or unchecked
+// while the batch runs. It updates the file list's model; the window renders the rest through
+// DriverView. GUI thread only: the engine's events reach it through the window's bridge.
 #pragma once
 
 #include <QObject>
@@ -9,7 +13,8 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <functional>
+#include <map>
+#include <set>
 #include <string>
 
 #include "FFMPEG/engine.h"
@@ -27,6 +32,8 @@ public:
     virtual void SetStatusText(int panel, const QString& text) = 0;
     virtual QString OutputFolder() const = 0;
     virtual bool Overwrite() const = 0;
+    // How many rows may convert at once (1 or more).
+    virtual int SimultaneousConversions() const = 0;
     // The profile, its lists as selected and the volume, as the conversion is to use them.
     virtual ConversionChoices Choices() = 0;
     virtual void Inform(const QString& text) = 0;
@@ -39,7 +46,10 @@ class ConversionDriver : public QObject {
 public:
     ConversionDriver(TFFmpegEngine& engine, FileListModel& rows, DriverView& view);
 
-    bool Converting() const { return converting_; }
+    // A row's job is being built or runs.
+    bool Converting() const { return converting_ || !running_.empty(); }
+    // From Convert until the batch has ended or was stopped.
+    bool BatchRunning() const { return timer_.isActive(); }
     bool AddingFiles = false;
 
     void ButtonConvertClick();
@@ -48,31 +58,49 @@ public:
     void EngineProgress(int32_t index, int32_t frame_number, int32_t fps, int32_t current_duration,
                         int64_t current_size, int32_t total_duration);
     void EngineTerminate(int32_t index, bool finished, bool exception, const std::string& message);
+    void EngineLog(int32_t index, TLogLevel level, const std::string& message);
 
-    // Seconds left for the running row, estimated from its progress so far; -1 unknown.
+    // Seconds left for the batch (for the running row with one at a time), estimated from its
+    // progress so far; -1 unknown.
     int SecondsLeft() const { return seconds_left_; }
 
 private:
-    void AddFileToFFMPEG();
+    // Skips unchecked rows; false when no checked row is left.
+    bool HasRowLeft();
+    // Builds and starts the next checked row's job; false when none started.
+    bool StartNextRow();
+    bool StartRow(int row);
+    void RowFailed(int row, const QString& reason);
     void TimerConvertAgainTimer();
     void FinishBatch();
-    void Ended(bool last_row);
+    // The controls back, the timer and the status texts reset.
+    void EndBatch();
+    void ShowBatchProgress();
+    int RowOf(int32_t index) const;
 
     TFFmpegEngine& engine_;
     FileListModel& rows_;
     DriverView& view_;
     QTimer timer_;
-    bool converting_ = false;
+    int limit_ = 1;
+    bool converting_ = false; // a row's job is being built
     bool abort_requested_ = false;
-    bool batch_finished_ = false;
-    bool is_last_row_ = false;
-    int current_row_ = -1;
+    int next_row_ = 0;                // the first row not reached yet
+    std::map<int32_t, int> job_rows_; // engine job index → row, since the last ClearTasks
+    std::set<int32_t> running_;       // the jobs started and not ended
+    std::map<int, int> percent_;      // row → percentage, for the rows reached this batch
+    int done_ = 0;
+    int failed_ = 0;
     int timer_ticks_ = 0;
+    int64_t batch_started_ms_ = 0;
     int64_t row_started_ms_ = 0;
     int seconds_left_ = -1;
 };
 
 // "The output folder \"...\"" message, with its LF CR line breaks.
 QString MissingFolderText(const QString& folder);
+
+// The end-of-batch message: "All Conversions Completed" and what became of the rows.
+QString CompletedText(int done, int failed);
 
 } // namespace clipwright

@@ -40,7 +40,17 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     const Row& row = At(index.row());
     switch (role) {
     case Qt::DisplayRole:
+        // The file's name: its folder is in the tooltip, and the name is what tells rows apart.
+        if (index.column() == Name)
+            return row.file.section('/', -1);
         return Cell(row, index.column());
+    case Qt::ToolTipRole:
+        if (index.column() == Name)
+            return row.reason.isEmpty() ? row.file : row.file + "\n" + row.reason;
+        if (!row.reason.isEmpty())
+            return row.reason;
+        return Cell(row, index.column()).trimmed().isEmpty() ? QVariant()
+                                                             : QVariant(Cell(row, index.column()));
     case Qt::CheckStateRole:
         if (index.column() == Name)
             return row.checked ? Qt::Checked : Qt::Unchecked;
@@ -128,9 +138,29 @@ void FileListModel::ClearProgress() {
     for (Row& row : rows_) {
         row.progress.clear();
         row.frames.clear();
+        row.reason.clear();
+        row.log.clear();
+        row.last_error.clear();
     }
     if (Count() > 0)
-        emit dataChanged(index(0, Progress), index(Count() - 1, Frames));
+        emit dataChanged(index(0, Name), index(Count() - 1, Frames));
+}
+
+void FileListModel::SetOutcome(int row, const QString& text, const QString& reason) {
+    Row& r = rows_.at(static_cast<size_t>(row));
+    r.progress = text;
+    r.reason = reason;
+    emit dataChanged(index(row, Name), index(row, Frames));
+}
+
+void FileListModel::AppendLog(int row, const QString& line, bool error) {
+    Row& r = rows_.at(static_cast<size_t>(row));
+    if (r.log.size() >= kMaxLogLines)
+        r.log.removeFirst();
+    r.log.append(line);
+    if (error)
+        r.last_error = line;
+    emit dataChanged(index(row, Name), index(row, Name), {kDetailsRole});
 }
 
 void FileListModel::SetOutputType(const QString& type) {

@@ -1,10 +1,12 @@
 // The file list: a row per added file with what the probe found, its check box, and what its
-// conversion shows. The conversion driver updates it, the window's view shows it; nothing reads
-// its state back out of the view. GUI thread only.
+// conversion shows: the outcome, why a row failed (its tooltip) and the engine's log lines. The
+// conversion driver updates it, the window's view shows it; nothing reads its state back out of the
+// view. GUI thread only.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -23,7 +25,15 @@ public:
         QString progress; // "45%", "Done", "Fail", "Abort", "Error"
         QString frames;
         bool checked = true;
+        double display_aspect = 0; // the probe's, 0 when the stream states none
+        QString reason;            // why the row failed
+        QStringList log;           // the engine's lines for the row's job, oldest first
+        QString last_error;        // the last error line among them
     };
+    // Changes of a row's reason or log lines are reported on the name column in this role.
+    static constexpr int kDetailsRole = Qt::UserRole + 1;
+    // A row keeps at most this many log lines: the last ones.
+    static constexpr int kMaxLogLines = 2000;
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -45,7 +55,10 @@ public:
     void SetAllChecked(bool checked);
     void SetProgress(int row, const QString& text);
     void SetFrames(int row, const QString& text);
-    // Empties the progress and frames cells of every row.
+    // The outcome text in the progress column, and the reason for a failure (or none).
+    void SetOutcome(int row, const QString& text, const QString& reason);
+    void AppendLog(int row, const QString& line, bool error);
+    // Empties the progress and frames cells of every row, with their reasons and log lines.
     void ClearProgress();
     // Every row's output column, after the profile changed.
     void SetOutputType(const QString& type);

@@ -13,6 +13,9 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QStandardItemModel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -21,7 +24,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <exception>
 #include <stdexcept>
 
@@ -31,35 +36,6 @@
 #include "app/profiles/program_folders.h"
 
 namespace clipwright {
-
-namespace {
-
-constexpr const char* kWebSite = "https://www.vexlane.example/clipwright";
-constexpr const char* kSupportMail = "mailto:support@vexlane.example";
-
-} // namespace
-
-TForm4::TForm4(QWidget* parent) : QDialog(parent) {
-    setObjectName("Form4");
-    setWindowTitle("Additional Options");
-    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
-    auto* group = new QGroupBox(" Additional Options ", this);
-    CheckBoxOverWrite = new QCheckBox("Overwrite Existing File With The Same Name", group);
-    CheckBoxOverWrite->setObjectName("CheckBoxOverWrite");
-    SpinEdit1 = new QSpinBox(group);
-    SpinEdit1->setObjectName("SpinEdit1");
-    SpinEdit1->setRange(26, 47);
-    SpinEdit1->setValue(27);
-    auto* done = new QPushButton("Done", this);
-    connect(done, &QPushButton::clicked, this, &QDialog::close);
-    auto* grid = new QGridLayout(group);
-    grid->addWidget(CheckBoxOverWrite, 0, 0, 1, 2);
-    grid->addWidget(new QLabel(" Drop Down Items in Output Format List", group), 1, 0);
-    grid->addWidget(SpinEdit1, 1, 1);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(group);
-    layout->addWidget(done, 0, Qt::AlignRight);
-}
 
 TForm1::TForm1() {
     setObjectName("Form1");
@@ -79,6 +55,11 @@ TForm1::TForm1() {
             },
             Qt::QueuedConnection);
     };
+    engine_.OnLog = [this](int32_t index, TLogLevel level, const std::string& message) {
+        QMetaObject::invokeMethod(
+            this, [this, index, level, message] { driver_->EngineLog(index, level, message); },
+            Qt::QueuedConnection);
+    };
     engine_.OnTerminate = [this](int32_t index, bool finished, bool exception,
                                  const std::string& message) {
         QMetaObject::invokeMethod(
@@ -96,8 +77,16 @@ TForm1::TForm1() {
     started_ = true;
     TrackBar1->setValue(5);
     TrackBar1Change();
-    for (const std::string& entry : ProfileListEntries())
+    for (const std::string& entry : ProfileListEntries()) {
         ComboOutputFormat->addItem(QString::fromStdString(entry));
+        // A separator stays in the list but cannot be chosen: the arrow keys and the wheel
+        // pass over it.
+        if (IsProfileSeparator(entry)) {
+            auto* model = static_cast<QStandardItemModel*>(ComboOutputFormat->model());
+            QStandardItem* item = model->item(ComboOutputFormat->count() - 1);
+            item->setFlags(item->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+        }
+    }
     ComboOutputFormat->setMaxVisibleItems(25);
     ComboOutputFormat->setCurrentIndex(0);
 
@@ -107,186 +96,21 @@ TForm1::TForm1() {
     Form4 = new TForm4(this);
     connect(Form4->SpinEdit1, qOverload<int>(&QSpinBox::valueChanged), this,
             [this](int rows) { ComboOutputFormat->setMaxVisibleItems(rows); });
+    connect(Form4->ComboLogDetails, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this](int) { engine_.SetLogLevel(Form4->LogLevel()); });
     LoadSettings();
+    engine_.SetLogLevel(Form4->LogLevel());
     connect(ComboOutputFormat, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this](int) { ComboOutputFormatChange(); });
     ComboOutputFormatChange();
 }
 
 TForm1::~TForm1() {
+    engine_.OnLog = nullptr;
     engine_.OnProgress = nullptr;
     engine_.OnTerminate = nullptr;
     engine_.Stop();
     engine_.ClearTasks();
-}
-
-void TForm1::BuildLayout() {
-    auto* central = new QWidget(this);
-    auto* layout = new QVBoxLayout(central);
-    auto named = [](auto* widget, const char* name) {
-        widget->setObjectName(name);
-        return widget;
-    };
-
-    auto* folder_row = new QHBoxLayout;
-    EditOutputFolder = named(new QLineEdit(central), "EditOutputFolder");
-    EditOutputFolder->setReadOnly(true);
-    auto* browse = named(new QToolButton(central), "ButtonBrowseForFolder");
-    browse->setText("...");
-    browse->setToolTip("Browse For Folder");
-    browse->setToolTipDuration(30000);
-    connect(browse, &QToolButton::clicked, this, [this] {
-        if (!driver_->Converting())
-            BrowseForFolder();
-    });
-    folder_row->addWidget(new QLabel("Output Folder : ", central));
-    folder_row->addWidget(EditOutputFolder, 1);
-    folder_row->addWidget(browse);
-    ComboOutputFormat = named(new QComboBox(central), "ComboOutputFormat");
-    folder_row->addWidget(new QLabel("Output Format : ", central));
-    folder_row->addWidget(ComboOutputFormat, 1);
-    layout->addLayout(folder_row);
-
-    auto combo = [&](QGroupBox* group, QGridLayout* grid, int row, const char* label,
-                     const char* name, ProfileList* list) {
-        auto* box = named(new QComboBox(group), name);
-        grid->addWidget(new QLabel(label, group), row, 0);
-        grid->addWidget(box, row, 1);
-        combos_.emplace_back(box, list);
-        disable_while_converting_.push_back(box);
-        return box;
-    };
-    auto* settings_row = new QHBoxLayout;
-    auto* video = new QGroupBox(" Video Settings ", central);
-    auto* video_grid = new QGridLayout(video);
-    combo(video, video_grid, 0, "Video Size : ", "ComboVideoSize", &lists_.ComboVideoSize);
-    combo(video, video_grid, 1, "Video Bitrate : ", "ComboVideoBitrate", &lists_.ComboVideoBitrate);
-    combo(video, video_grid, 2, "Video Framerate : ", "ComboVideoFramerate",
-          &lists_.ComboVideoFramerate);
-    combo(video, video_grid, 3, "Video Codec : ", "ComboVideoCodec", &lists_.ComboVideoCodec);
-    auto* audio = new QGroupBox(" Audio Settings ", central);
-    auto* audio_grid = new QGridLayout(audio);
-    combo(audio, audio_grid, 0, "Audio Bitrate :", "ComboAudioBitrate", &lists_.ComboAudioBitrate);
-    combo(audio, audio_grid, 1, "Audio Channels :", "ComboAudioChannels",
-          &lists_.ComboAudioChannels);
-    combo(audio, audio_grid, 2, "Sampling Rate : ", "ComboSamplingRate", &lists_.ComboSamplingRate);
-    combo(audio, audio_grid, 3, "Audio Codec : ", "ComboAudioCodec", &lists_.ComboAudioCodec);
-    auto* general = new QGroupBox(" General Settings ", central);
-    auto* general_grid = new QGridLayout(general);
-    ComboLetterBox = named(new QComboBox(general), "ComboLetterBox");
-    ComboLetterBox->addItems({"None", "LetterBox"});
-    ComboLetterBox->setToolTip("Add a letterbox to keep video aspect ratio");
-    ComboLetterBox->setToolTipDuration(30000);
-    general_grid->addWidget(new QLabel("Video Zoom : ", general), 0, 0);
-    general_grid->addWidget(ComboLetterBox, 0, 1);
-    combo(general, general_grid, 1, "Aspect Ratio : ", "ComboAspectRatio",
-          &lists_.ComboAspectRatio);
-    TrackBar1 = named(new QSlider(Qt::Horizontal, general), "TrackBar1");
-    TrackBar1->setRange(0, 10);
-    LabelVolume = named(new QLabel(general), "LabelVolume");
-    connect(TrackBar1, &QSlider::valueChanged, this, [this](int) { TrackBar1Change(); });
-    general_grid->addWidget(new QLabel("Volume : ", general), 2, 0);
-    general_grid->addWidget(TrackBar1, 2, 1);
-    general_grid->addWidget(LabelVolume, 2, 2);
-    settings_row->addWidget(video);
-    settings_row->addWidget(audio);
-    settings_row->addWidget(general);
-    layout->addLayout(settings_row);
-    PushListsToCombos();
-
-    ListView1 = named(new QTreeView(central), "ListView1");
-    ListView1->setRootIsDecorated(false);
-    ListView1->setModel(&rows_);
-    const int column_widths[FileListModel::ColumnCount] = {300, 90, 90, 60, 65, 57, 60};
-    for (int i = 0; i < FileListModel::ColumnCount; ++i)
-        ListView1->setColumnWidth(i, column_widths[i]);
-    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
-    layout->addWidget(ListView1, 1);
-
-    auto* buttons = new QHBoxLayout;
-    auto button = [&](const char* caption, const char* name, const char* hint) {
-        auto* b = named(new QPushButton(caption, central), name);
-        if (hint != nullptr) {
-            b->setToolTip(hint);
-            b->setToolTipDuration(30000);
-        }
-        buttons->addWidget(b);
-        return b;
-    };
-    auto* add = button("Add Files", "ButtonAddFile", "Add Files to Convert");
-    auto* convert = button("Convert Now !", "ButtonConvert", "Start Conversion");
-    auto* stop = button("Stop Convert", "ButtonStopConvert", "Stop Conversion");
-    auto* stop_small = button("Stop", "ButtonStopSmall", nullptr);
-    auto* remove = button("Remove", "ButtonRemove", "Remove A Single File From List");
-    auto* clear = button("Clear All ", "ButtonClearAll", "Clear All Files Listed");
-    connect(add, &QPushButton::clicked, this, [this] { ButtonAddFileClick(); });
-    connect(convert, &QPushButton::clicked, this, [this] { driver_->ButtonConvertClick(); });
-    connect(stop, &QPushButton::clicked, this, [this] { driver_->ButtonStopConvertClick(); });
-    connect(stop_small, &QPushButton::clicked, stop, &QPushButton::click);
-    connect(remove, &QPushButton::clicked, this, [this] { DeleteSelectedItem1Click(); });
-    connect(clear, &QPushButton::clicked, this, [this] { ClearAllItems1Click(); });
-    disable_while_converting_.insert(disable_while_converting_.end(),
-                                     {add, convert, remove, clear, ComboOutputFormat, browse,
-                                      ComboLetterBox, TrackBar1, ListView1});
-    ProgressBar1 = named(new QProgressBar(central), "ProgressBar1");
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    layout->addLayout(buttons);
-    layout->addWidget(ProgressBar1);
-    setCentralWidget(central);
-
-    const int widths[] = {150, 300, 50};
-    for (int i = 0; i < 3; ++i) {
-        status_[i] = new QLabel(this);
-        status_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        status_[i]->setMinimumWidth(widths[i]);
-        statusBar()->addWidget(status_[i], i == 1 ? 1 : 0);
-    }
-    statusBar()->setObjectName("StatusBar1");
-    status_[0]->setText("Ready");
-}
-
-void TForm1::BuildMenus() {
-    QMenu* file = menuBar()->addMenu("File");
-    file->addAction("Add Files", this, [this] { ButtonAddFileClick(); });
-    file->addSeparator();
-    file->addAction("Convert", this, [this] { driver_->ButtonConvertClick(); });
-    file->addSeparator();
-    // At once and without the close handling (nothing saved), but through the event loop so
-    // the destructors join the engine's threads.
-    file->addAction("Exit", this, [] { QCoreApplication::exit(0); });
-    QMenu* options = menuBar()->addMenu("Options");
-    options->addAction("Set Additional Options", this, [this] { Form4->show(); });
-    QMenu* help = menuBar()->addMenu("Help");
-    help->addAction("Open Help File", this, [] {
-        QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QString::fromStdString(HelpFolder() + "/index.html")));
-    });
-    help->addSeparator();
-    help->addAction("Visit Vexlane Website", this,
-                    [] { QDesktopServices::openUrl(QUrl(kWebSite)); });
-    help->addSeparator();
-    help->addAction("About", this, [this] {
-        QMessageBox about(this);
-        about.setWindowTitle("About");
-        about.setTextFormat(Qt::RichText);
-        about.setText(QString("<b>Clipwright 4.0</b><br><a href=\"%1\">%1</a><br>"
-                              "<a href=\"%2\">Contact Support Department</a>")
-                          .arg(kWebSite, kSupportMail));
-        about.setStandardButtons(QMessageBox::Ok);
-        about.exec();
-    });
-
-    PopupListView1 = new QMenu(this);
-    PopupListView1->setObjectName("PopupListView1");
-    PopupListView1->addAction("Check All Items", this, [this] { CheckAllItems(true); });
-    PopupListView1->addAction("Uncheck All Items", this, [this] { CheckAllItems(false); });
-    PopupListView1->addSeparator();
-    PopupListView1->addAction("Remove Selected Item", this, [this] { DeleteSelectedItem1Click(); });
-    PopupListView1->addAction("Clear All Items", this, [this] { ClearAllItems1Click(); });
-    connect(ListView1, &QTreeView::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupListView1->popup(ListView1->mapToGlobal(at)); });
-    disable_while_converting_.push_back(menuBar());
 }
 
 void TForm1::PushListsToCombos() {
@@ -343,6 +167,7 @@ void TForm1::AddFileRow(const QString& file) {
         TAVVideoInfo video;
         probe.GetVideoInfo(video);
         row.video_size = QString::fromStdString(VideoSizeText(video.Width, video.Height));
+        row.display_aspect = video.DisplayAspectRatio;
         const auto rate = FrameRateText(video.FrameRateNum, video.FrameRateDen);
         if (!rate) {
             row.frame_rate.clear();
@@ -386,9 +211,52 @@ void TForm1::ButtonAddFileClick() {
 }
 
 void TForm1::DeleteSelectedItem1Click() {
-    if (driver_->AddingFiles)
+    if (driver_->AddingFiles || driver_->BatchRunning() || driver_->Converting())
         return;
-    rows_.Remove(ListView1->currentIndex().row());
+    QList<int> selected;
+    for (const QModelIndex& index : ListView1->selectionModel()->selectedRows())
+        selected << index.row();
+    if (selected.isEmpty() && ListView1->currentIndex().isValid())
+        selected << ListView1->currentIndex().row();
+    std::sort(selected.begin(), selected.end(), std::greater<>());
+    for (const int row : selected)
+        rows_.Remove(row);
+}
+
+void TForm1::OpenOutputFolder() {
+    const QString folder = EditOutputFolder->text().trimmed();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        Inform(folder.isEmpty() ? QStringLiteral("Please select an output folder!")
+                                : MissingFolderText(EditOutputFolder->text()));
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ListView1 && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        DeleteSelectedItem1Click();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::ShowRowDetails() {
+    const int row = ListView1->currentIndex().row();
+    if (row < 0 || row >= rows_.Count()) {
+        RowDetails->clear();
+        return;
+    }
+    const FileListModel::Row& r = rows_.At(row);
+    QString text = r.file;
+    if (!r.progress.isEmpty())
+        text += "\n" + r.progress;
+    if (!r.reason.isEmpty())
+        text += ": " + r.reason;
+    if (!r.log.isEmpty())
+        text += "\n\n" + r.log.join('\n');
+    RowDetails->setPlainText(text);
 }
 
 void TForm1::ClearAllItems1Click() {
@@ -421,6 +289,24 @@ void TForm1::LoadSettings() {
     } else {
         SaveSettings(); // the first run creates the five values
     }
+    // The window's own: kept apart from the five classic values, each used when it is there.
+    if (const int at_once = settings.value("Simultaneous", -1).toInt();
+        at_once >= 0 && at_once < Form4->ComboSimultaneous->count())
+        Form4->ComboSimultaneous->setCurrentIndex(at_once);
+    if (const int details = settings.value("LogDetails", -1).toInt();
+        details >= 0 && details < Form4->ComboLogDetails->count())
+        Form4->ComboLogDetails->setCurrentIndex(details);
+    ListView1->header()->restoreState(settings.value("Columns").toByteArray());
+    ListView1->header()->setSectionResizeMode(FileListModel::Name, QHeaderView::Stretch);
+    if (!restoreGeometry(settings.value("Geometry").toByteArray())) {
+        // First start: a comfortable size, centred on the screen.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            resize(sizeHint().expandedTo(
+                QSize(std::min(area.width(), 1000), std::min(area.height(), 700))));
+            move(area.center() - rect().center());
+        }
+    }
 }
 
 void TForm1::SaveSettings() {
@@ -430,6 +316,10 @@ void TForm1::SaveSettings() {
     settings.setValue("Overwrite", Form4->CheckBoxOverWrite->isChecked());
     settings.setValue("DropDownItems", Form4->SpinEdit1->value());
     settings.setValue("LetterBox", ComboLetterBox->currentIndex());
+    settings.setValue("Simultaneous", Form4->ComboSimultaneous->currentIndex());
+    settings.setValue("LogDetails", Form4->ComboLogDetails->currentIndex());
+    settings.setValue("Geometry", saveGeometry());
+    settings.setValue("Columns", ListView1->header()->saveState());
     settings.sync();
 }
 
@@ -530,6 +420,9 @@ void TForm1::EnableAll(bool enabled) {
     for (QWidget* widget : disable_while_converting_)
         widget->setEnabled(enabled);
     Form4->setEnabled(enabled);
+    // Stopping makes sense only while a batch runs.
+    ButtonStopConvert->setEnabled(!enabled);
+    ButtonStopSmall->setEnabled(!enabled);
 }
 
 } // namespace clipwright

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
@@ -35,6 +36,12 @@ public:
     explicit TForm4(QWidget* parent);
     QCheckBox* CheckBoxOverWrite;
     QSpinBox* SpinEdit1;
+    QComboBox* ComboSimultaneous; // "Auto", "1" … "8"
+    QComboBox* ComboLogDetails;   // "Errors", "Information", "Debug"
+
+    // How many rows convert at once: the choice, or Auto's count of cores.
+    int Simultaneous() const;
+    TLogLevel LogLevel() const;
 };
 
 class TForm1 : public QMainWindow, public DriverView {
@@ -56,7 +63,10 @@ public:
     void OpenFiles(const QStringList& arguments);
     void ComboOutputFormatChange();
     void ButtonAddFileClick();
+    // Removes the selected rows (several with Ctrl or Shift); nothing while a batch runs.
     void DeleteSelectedItem1Click();
+    // Opens the output folder in the file manager.
+    void OpenOutputFolder();
     void ClearAllItems1Click();
     void CheckAllItems(bool checked);
     void TrackBar1Change();
@@ -71,6 +81,10 @@ public:
     QLabel* LabelVolume = nullptr;
     QComboBox* ComboLetterBox = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* ButtonStopConvert = nullptr;
+    QPushButton* ButtonStopSmall = nullptr;
+    // The selected row's file, outcome, reason and log lines.
+    QPlainTextEdit* RowDetails = nullptr;
     TForm4* Form4 = nullptr;
 
     // DriverView.
@@ -79,6 +93,7 @@ public:
     void SetStatusText(int panel, const QString& text) override;
     QString OutputFolder() const override;
     bool Overwrite() const override;
+    int SimultaneousConversions() const override { return Form4->Simultaneous(); }
     ConversionChoices Choices() override;
     void Inform(const QString& text) override;
     bool AskYesNo(const QString& text) override;
@@ -89,6 +104,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildLayout();
@@ -96,6 +112,9 @@ private:
     void PushListsToCombos();
     void PullCombosToLists();
     void AddFileRow(const QString& file);
+    void ShowRowDetails();
+    // Column widths that hold their usual texts in the window's font.
+    void FitColumns();
 
     TFFmpegEngine engine_;
     FileListModel rows_;

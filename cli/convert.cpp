@@ -147,19 +147,20 @@ int ApplySelections(const ConvertRequest& request, ProfileLists& lists) {
     return 0;
 }
 
-// The size text the file list would show for the file: the display aspect comes from it.
-std::string SourceSizeText(TFFmpegEngine& engine, const std::string& file) {
-    std::string size_text = " ";
+// The file as the file list would show it: the size text and the display aspect.
+PlanSource Probed(TFFmpegEngine& engine, const std::string& file) {
+    PlanSource source{file};
     try {
         if (engine.AVProbe().LoadFile(file, "") && engine.AVProbe().VideoStreamCount() > 0) {
             TAVVideoInfo video;
             engine.AVProbe().GetVideoInfo(video);
-            size_text = VideoSizeText(video.Width, video.Height);
+            source.video_size_text = VideoSizeText(video.Width, video.Height);
+            source.display_aspect = video.DisplayAspectRatio;
         }
         engine.AVProbe().CloseFile();
     } catch (const std::exception&) {
     }
-    return size_text;
+    return source;
 }
 
 // The engine, one job at a time, and what the last one's end said.
@@ -243,7 +244,7 @@ int RunConvert(int argc, char* argv[]) {
     for (const std::string& file : request.files) {
         if (InterruptScope::Interrupted())
             break;
-        const ConversionPlan plan = PlanConversion({file, SourceSizeText(engine, file)}, choices,
+        const ConversionPlan plan = PlanConversion(Probed(engine, file), choices,
                                                    request.folder, request.overwrite);
         const auto [outcome, reason] =
             plan.Planned() ? runner.Run(plan) : std::pair{ConversionOutcome::Fail, plan.reason};

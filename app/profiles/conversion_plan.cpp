@@ -1,9 +1,11 @@
 #include "app/profiles/conversion_plan.h"
 
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
 
+#include "FFMPEG/text_format.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/output_naming.h"
@@ -36,8 +38,12 @@ ConversionPlan PlanConversion(const PlanSource& source, const ConversionChoices&
         return plan;
     }
     plan.output.AudioVolume = choices.volume_level;
+    // Anamorphic pixels (DV, DVD) make the picture wider or narrower than its size says.
+    const bool original = choices.lists.ComboAspectRatio.ItemIndex == 0;
     plan.output.AspectRatio =
-        DisplayAspectValue(choices.lists.ComboAspectRatio.ItemIndex, source.video_size_text);
+        original && std::isfinite(source.display_aspect) && source.display_aspect > 0
+            ? DecimalText(std::nearbyint(source.display_aspect * 10000.0) / 10000.0, 4)
+            : DisplayAspectValue(choices.lists.ComboAspectRatio.ItemIndex, source.video_size_text);
     return plan;
 }
 

@@ -19,11 +19,13 @@ struct ConversionChoices {
     int volume_level = 256;
 };
 
-// A file to plan: its path and the size text the file list shows for it (" " without video);
-// the "Original" display aspect comes from that text.
+// A file to plan: its path, the size text the file list shows for it (" " without video) and
+// the display aspect the probe found (width over height as shown, pixel shape included; 0 when
+// the stream states none). The "Original" aspect is the probe's, else the size text's.
 struct PlanSource {
     std::string file;
     std::string video_size_text = " ";
+    double display_aspect = 0;
 };
 
 struct ConversionPlan {

@@ -50,6 +50,8 @@ QApplication& App() {
 // The window with its message boxes and folder browser recorded instead of shown.
 class TestWindow : public TForm1 {
 public:
+    // One row at a time unless a test asks for more.
+    TestWindow() { Form4->ComboSimultaneous->setCurrentIndex(1); }
     std::vector<QString> informed;
     bool answer = true;
     int questions = 0;
@@ -60,7 +62,7 @@ public:
     }
     void BrowseForFolder() override {}
     bool Completed() const {
-        return !informed.empty() && informed.back() == "All Conversions Completed";
+        return !informed.empty() && informed.back().startsWith("All Conversions Completed");
     }
     // A fresh output folder of the test's own, typed into the window.
     std::filesystem::path UseOutputFolder(const std::string& name) {
@@ -134,8 +136,8 @@ TEST_F(MainWindowTest, FilesOpenedAtLaunchAreListed) {
     const QString mp4 = QString::fromStdString(Media().mp4_h264_aac);
     w.OpenFiles({QUrl::fromLocalFile(mp3).toString(), QDir::current().relativeFilePath(mp4)});
     ASSERT_EQ(w.FileList().Count(), 2);
-    EXPECT_EQ(Cell(w, 0, 0), mp3);
-    EXPECT_EQ(Cell(w, 1, 0), mp4);
+    EXPECT_EQ(w.FileList().At(0).file, mp3);
+    EXPECT_EQ(w.FileList().At(1).file, mp4);
     EXPECT_EQ(Cell(w, 1, 1), "640x480");
 }
 
@@ -227,9 +229,13 @@ TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
     EXPECT_EQ(w.questions, 1);
     w.answer = true;
     w.Driver().ButtonStopConvertClick();
-    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
-    EXPECT_EQ(Cell(w, 0, 5), "Abort");
+    EXPECT_TRUE(w.ComboOutputFormat->isEnabled()) << "the controls come back at once";
+    EXPECT_FALSE(w.ButtonStopConvert->isEnabled());
+    EXPECT_EQ(w.ProgressBar1->value(), 0);
+    ASSERT_TRUE(ProcessUntil([&] { return Cell(w, 0, 5) == "Abort"; }));
     EXPECT_EQ(Cell(w, 1, 5), "") << "no row after a stop";
+    ProcessUntil([] { return false; }, 400); // the timer's ticks would have passed
+    EXPECT_FALSE(w.Completed()) << "no completion message after a stop";
     EXPECT_TRUE(w.close()) << "closing is allowed again";
 }
 
@@ -253,7 +259,9 @@ TEST_F(MainWindowTest, ProgressIsCappedAtAHundredAndShowsTimeLeft) {
     EXPECT_TRUE(left->text().endsWith(" left")) << left->text().toStdString();
     w.answer = true;
     w.Driver().ButtonStopConvertClick();
-    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
+    EXPECT_EQ(left->text(), "") << "no time left after a stop";
+    EXPECT_EQ(w.findChild<QLabel*>("StatusPanel1")->text(), "");
+    ASSERT_TRUE(ProcessUntil([&] { return Cell(w, 0, 5) == "Abort"; }));
 }
 
 TEST_F(MainWindowTest, LastRowUncheckedAndAFolderWithATrailingSpace) {
