@@ -51,6 +51,8 @@ public:
     // From Convert until the batch has ended or was stopped.
     bool BatchRunning() const { return timer_.isActive(); }
     bool AddingFiles = false;
+    // The rows whose jobs run now.
+    int RunningRows() const { return static_cast<int>(running_.size()); }
 
     void ButtonConvertClick();
     void ButtonStopConvertClick();

@@ -120,6 +120,8 @@ void TForm1::PushListsToCombos() {
         for (const std::string& item : list->Items)
             box->addItem(QString::fromStdString(item));
         box->setCurrentIndex(list->ItemIndex);
+        // Never narrower than its longest entry, even in the smallest window.
+        box->setMinimumWidth(box->sizeHint().width());
     }
 }
 
@@ -272,6 +274,8 @@ void TForm1::CheckAllItems(bool checked) {
 
 void TForm1::LoadSettings() {
     QSettings settings("Vexlane", "Clipwright");
+    // Read before a first run's save writes the window's place.
+    const QByteArray geometry = settings.value("Geometry").toByteArray();
     EditOutputFolder->setText(settings.value("Output Folder").toString());
     bool ok = settings.contains("ComboOutputFormat") && settings.contains("Overwrite") &&
               settings.contains("DropDownItems") && settings.contains("LetterBox");
@@ -298,15 +302,24 @@ void TForm1::LoadSettings() {
         Form4->ComboLogDetails->setCurrentIndex(details);
     ListView1->header()->restoreState(settings.value("Columns").toByteArray());
     ListView1->header()->setSectionResizeMode(FileListModel::Name, QHeaderView::Stretch);
-    if (!restoreGeometry(settings.value("Geometry").toByteArray())) {
-        // First start: a comfortable size, centred on the screen.
+    // First start: a comfortable size, centred on the screen when first shown.
+    centre_on_show_ = !restoreGeometry(geometry);
+    if (centre_on_show_) {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QRect area = screen->availableGeometry();
             resize(sizeHint().expandedTo(
                 QSize(std::min(area.width(), 1000), std::min(area.height(), 700))));
-            move(area.center() - rect().center());
         }
     }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!centre_on_show_)
+        return;
+    centre_on_show_ = false;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(pos() + screen->availableGeometry().center() - frameGeometry().center());
 }
 
 void TForm1::SaveSettings() {

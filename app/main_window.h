@@ -105,6 +105,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildLayout();
@@ -125,6 +126,7 @@ private:
     std::string output_type_;
     int last_profile_index_ = 0;
     bool started_ = false;
+    bool centre_on_show_ = false;
     int volume_level_ = 255;
     QLabel* status_[3] = {};
     std::vector<std::pair<QComboBox*, ProfileList*>> combos_;

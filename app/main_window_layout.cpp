@@ -255,8 +255,13 @@ void TForm1::FitColumns() {
     // The classic widths, widened where the font needs more for the texts the columns show
     // (samples apart by blanks).
     const std::pair<int, const char*> columns[FileListModel::ColumnCount] = {
-        {300, "Video File Name"}, {90, "1920x1080"}, {90, "29.97"}, {60, "00:00:00 Unknown"},
-        {65, "WMA"},              {57, "Abort"},     {60, "99999"}};
+        {300, "Video File Name"},
+        {90, "1920x1080"},
+        {90, "29.97"},
+        {60, "00:00:00 Unknown"},
+        {65, "WMA"},
+        {57, "Abort"},
+        {60, "99999"}};
     const QFontMetrics metrics(ListView1->font());
     const QFontMetrics header(ListView1->header()->font());
     for (int i = 0; i < FileListModel::ColumnCount; ++i) {

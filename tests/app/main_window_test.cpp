@@ -22,6 +22,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QScreen>
+#include <QTest>
+#include <QWheelEvent>
+
 #include "app/main_window.h"
 #include "tests/engine/job_runner.h"
 #include "tests/support/media_gen/media_gen.h"
@@ -339,6 +343,169 @@ TEST_F(MainWindowTest, DroppedFoldersAddTheirMediaFiles) {
     ASSERT_EQ(w.FileList().Count(), 2);
     EXPECT_TRUE(Cell(w, 0, 0).endsWith("a.mp3"));
     EXPECT_TRUE(Cell(w, 1, 0).endsWith(".avi"));
+}
+
+// Rows keep why they failed; the end of the batch sums up what became of them.
+TEST_F(MainWindowTest, FailedRowsSayWhyAndTheBatchSumsUp) {
+    TestWindow w;
+    const fs::path out = w.UseOutputFolder("window_reasons");
+    const fs::path same = out / "same.wma";
+    fs::copy_file(Media().mp3_audio_only, same, fs::copy_options::overwrite_existing);
+    w.Form4->CheckBoxOverWrite->setChecked(true);
+    w.ComboOutputFormat->setCurrentIndex(6); // WMA
+    w.AddFiles({QString::fromStdString(testing::RealMediaPath("mxf_mpeg2_720x576_noaudio.mxf")),
+                QString::fromStdString(Media().random_avi), QString::fromStdString(same.string()),
+                QString::fromStdString(Media().mp3_audio_only)});
+    w.Driver().ButtonConvertClick();
+    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
+    EXPECT_EQ(w.informed.back(), CompletedText(1, 3));
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(Cell(w, row, 5), "Fail");
+        const QString reason = w.FileList().At(row).reason;
+        EXPECT_FALSE(reason.trimmed().isEmpty());
+        EXPECT_EQ(w.FileList().index(row, 5).data(Qt::ToolTipRole).toString(), reason);
+        w.ListView1->setCurrentIndex(w.FileList().index(row, 0));
+        EXPECT_TRUE(w.RowDetails->toPlainText().contains(reason));
+    }
+    EXPECT_TRUE(w.FileList().At(2).reason.contains("replace the input"));
+    EXPECT_EQ(fs::file_size(same), fs::file_size(Media().mp3_audio_only)) << "the input is kept";
+    EXPECT_EQ(Cell(w, 3, 5), "Done");
+    EXPECT_TRUE(w.FileList().At(3).reason.isEmpty());
+    EXPECT_FALSE(w.FileList().At(3).log.isEmpty()) << "the engine's lines reach their row";
+    // A new batch starts with clean rows.
+    w.FileList().SetAllChecked(false);
+    w.Driver().ButtonConvertClick();
+    EXPECT_EQ(Cell(w, 0, 5), "");
+    EXPECT_TRUE(w.FileList().At(0).reason.isEmpty());
+    ASSERT_TRUE(ProcessUntil([&] { return !w.Driver().BatchRunning(); }));
+}
+
+// Several rows at once: each ends with its own outcome, the batch ends once, Stop stops all.
+TEST_F(MainWindowTest, RowsConvertSideBySide) {
+    TestWindow w;
+    w.Form4->ComboSimultaneous->setCurrentIndex(2);
+    const fs::path out = w.UseOutputFolder("window_parallel");
+    w.ComboOutputFormat->setCurrentIndex(5); // WAV
+    w.AddFiles({QString::fromStdString(Media().mp3_audio_only),
+                QString::fromStdString(Media().mkv_audio_first),
+                QString::fromStdString(Media().random_avi),
+                QString::fromStdString(Media().avi_mpeg4_mp2)});
+    w.Driver().ButtonConvertClick();
+    EXPECT_EQ(w.Driver().RunningRows(), 2) << "two places, two rows started";
+    EXPECT_TRUE(w.ListView1->isEnabled()) << "the list stays usable during a batch";
+    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
+    ProcessUntil([] { return false; }, 300);
+    EXPECT_EQ(w.informed.size(), 1u) << "one end of batch";
+    EXPECT_EQ(w.informed.back(), CompletedText(3, 1));
+    const char* outcomes[] = {"Done", "Done", "Fail", "Done"};
+    for (int row = 0; row < 4; ++row)
+        EXPECT_EQ(Cell(w, row, 5), outcomes[row]) << row;
+    EXPECT_TRUE(fs::exists(out / "avi_mpeg4_mp2.wav") || fs::exists(out / "tone_44k_stereo.wav"));
+
+    // Stop: every running row ends as Abort, the rows not reached stay as they were.
+    w.ComboOutputFormat->setCurrentIndex(18); // AVI
+    w.FileList().Clear();
+    const QString flv = QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"));
+    w.AddFiles({flv, flv, flv});
+    w.informed.clear();
+    w.Driver().ButtonConvertClick();
+    ASSERT_TRUE(
+        ProcessUntil([&] { return Cell(w, 0, 5).endsWith('%') && Cell(w, 1, 5).endsWith('%'); }));
+    w.Driver().ButtonStopConvertClick();
+    ASSERT_TRUE(ProcessUntil([&] { return !w.Driver().Converting(); }));
+    EXPECT_EQ(Cell(w, 0, 5), "Abort");
+    EXPECT_EQ(Cell(w, 1, 5), "Abort");
+    EXPECT_EQ(Cell(w, 2, 5), "");
+    EXPECT_TRUE(w.informed.empty());
+}
+
+// What the list and the lists show: names, tooltips, widths, the drop-down height, separators.
+TEST_F(MainWindowTest, ReadableListsAndControls) {
+    TestWindow w;
+    w.show();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QApplication::processEvents();
+    EXPECT_LE((w.frameGeometry().center() - screen.center()).manhattanLength(), 40)
+        << "centred at first start";
+    EXPECT_FALSE(w.ButtonStopConvert->isEnabled()) << "nothing to stop";
+    const QString path = QString::fromStdString(Media().mp3_audio_only);
+    w.AddFiles({path});
+    EXPECT_EQ(Cell(w, 0, 0), QFileInfo(path).fileName());
+    EXPECT_EQ(w.FileList().index(0, 0).data(Qt::ToolTipRole).toString(), path);
+    const QFontMetrics metrics(w.ListView1->font());
+    EXPECT_GE(w.ListView1->columnWidth(3), metrics.horizontalAdvance("Unknown"));
+
+    w.ComboOutputFormat->setCurrentIndex(16); // 3GP
+    QApplication::processEvents();
+    for (const char* name : {"ComboVideoSize", "ComboVideoCodec", "ComboAudioCodec",
+                             "ComboAudioBitrate", "ComboSamplingRate", "ComboAspectRatio"}) {
+        auto* box = w.findChild<QComboBox*>(name);
+        int widest = 0;
+        for (int i = 0; i < box->count(); ++i)
+            widest = std::max(widest, box->fontMetrics().horizontalAdvance(box->itemText(i)));
+        EXPECT_GT(box->width(), widest) << name << " holds its longest entry";
+    }
+
+    // "Drop Down Items" rows in the popup.
+    w.Form4->SpinEdit1->setValue(26);
+    w.ComboOutputFormat->showPopup();
+    QAbstractItemView* popup = w.ComboOutputFormat->view();
+    const int shown = popup->viewport()->height() / popup->sizeHintForRow(0);
+    w.ComboOutputFormat->hidePopup();
+    EXPECT_NEAR(shown, 26, 1);
+
+    // The keys and the wheel pass over a separator, both ways.
+    w.ComboOutputFormat->setCurrentIndex(6); // WMA
+    QTest::keyClick(w.ComboOutputFormat, Qt::Key_Down);
+    EXPECT_EQ(w.ComboOutputFormat->currentIndex(), 8);
+    QTest::keyClick(w.ComboOutputFormat, Qt::Key_Up);
+    EXPECT_EQ(w.ComboOutputFormat->currentIndex(), 6);
+    QWheelEvent wheel(QPointF(5, 5), w.ComboOutputFormat->mapToGlobal(QPointF(5, 5)), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w.ComboOutputFormat, &wheel);
+    EXPECT_EQ(w.ComboOutputFormat->currentIndex(), 8);
+}
+
+// Removing several rows at once, by the button or the Delete key; not while converting.
+TEST_F(MainWindowTest, SelectedRowsAreRemoved) {
+    TestWindow w;
+    const QString mp3 = QString::fromStdString(Media().mp3_audio_only);
+    const QString avi = QString::fromStdString(Media().avi_mpeg4_mp2);
+    w.AddFiles({mp3, avi, mp3, avi});
+    auto select = [&](std::initializer_list<int> rows) {
+        w.ListView1->clearSelection();
+        for (const int row : rows)
+            w.ListView1->selectionModel()->select(w.FileList().index(row, 0),
+                                                  QItemSelectionModel::Select |
+                                                      QItemSelectionModel::Rows);
+    };
+    select({0, 2});
+    w.DeleteSelectedItem1Click();
+    ASSERT_EQ(w.FileList().Count(), 2);
+    EXPECT_EQ(w.FileList().At(0).file, avi);
+    EXPECT_EQ(w.FileList().At(1).file, avi);
+    select({1});
+    QTest::keyClick(w.ListView1, Qt::Key_Delete);
+    EXPECT_EQ(w.FileList().Count(), 1);
+}
+
+// The display aspect of "Original" is the picture's, pixels' shape included.
+TEST_F(MainWindowTest, AnamorphicSourcesKeepTheirShape) {
+    TestWindow w;
+    w.AddFiles(
+        {QString::fromStdString(testing::RealMediaPath("dv_ntsc_dvvideo_pcm_720x480_camcorder.dv")),
+         QString::fromStdString(Media().mpg_mpeg2_sar)});
+    EXPECT_NEAR(w.FileList().At(0).display_aspect, 4.0 / 3.0, 0.01);
+    EXPECT_NEAR(w.FileList().At(1).display_aspect, 4.0 / 3.0, 0.01) << "720x576 at 16/15";
+    ConversionChoices choices = w.Choices();
+    for (int row = 0; row < 2; ++row) {
+        const FileListModel::Row& r = w.FileList().At(row);
+        const ConversionPlan plan =
+            PlanConversion({r.file.toStdString(), r.video_size.toStdString(), r.display_aspect},
+                           choices, "/tmp", false);
+        EXPECT_EQ(plan.output.AspectRatio, "1.3333") << row;
+    }
 }
 
 } // namespace
