@@ -600,7 +600,17 @@ void CheckStatedLengths(const std::string& file, const Content& out) {
     // picture is a whole frame) and mediainfo's millisecond rounding.
     if (!out.video.empty() && !stated.video.empty()) {
         const VideoContent& v = out.video.front();
-        EXPECT_TRUE(agrees(stated.video.front(), v.Length(), v.End(), v.Period() / 2 + kRounding))
+        const double tolerance = v.Period() / 2 + kRounding;
+        // AVI writes its first chunk as frame 0 whatever its timestamp: where the muxer moved
+        // the timestamps for the sound's priming (whole frames, up to one audio frame), the
+        // first picture shows from 0 to the moved second one, and the reader sees that span;
+        // a lone picture has no second, and only the stated length counts the move.
+        const double priming = out.audio.empty() ? 0.0 : AudioFrame(out.audio.front());
+        const double moved = v.Period() * std::ceil(priming / v.Period() - 1e-6);
+        const bool lone_moved = out.format == "avi" && v.Count() == 1 &&
+                                stated.video.front() - v.Length() > tolerance &&
+                                stated.video.front() - v.Length() <= moved + tolerance;
+        EXPECT_TRUE(agrees(stated.video.front(), v.Length(), v.End(), tolerance) || lone_moved)
             << "mediainfo's video duration " << stated.video.front() << " against the pictures' "
             << v.Start() - out.origin << ".." << v.End() - out.origin;
     }
