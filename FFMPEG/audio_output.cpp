@@ -187,6 +187,8 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
         const int64_t allowed =
             av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - sent -
             static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
+        if (allowed * frame_bytes_out <= size_out)
+            ost.CutByRecordingTime = true;
         if (allowed <= 0)
             return;
         size_out = static_cast<int>(std::min<int64_t>(size_out, allowed * frame_bytes_out));
@@ -329,25 +331,47 @@ void Transcoder::EncodeLastSamples(TOutputStreamState& ost) {
     // The resampler's filter still holds the last few samples.
     if (ost.Resampler)
         DrainResampler(ost);
-    const size_t left = av().av_fifo_can_read(ost.SampleFifo.get());
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
-    if (left < static_cast<size_t>(sample_bytes) || enc->frame_size <= 1)
+    if (enc->frame_size <= 1)
         return;
-    // The samples short of a whole encoder frame are the end of the sound: an encoder that
-    // takes a short last frame gets them as they are, any other a frame padded with silence.
-    const bool short_frame = !ost.Amr && enc->codec != nullptr &&
-                             (enc->codec->capabilities &
-                              (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
     const size_t frame_bytes = static_cast<size_t>(enc->frame_size) * sample_bytes;
     if (fifo_frame_.size() < frame_bytes)
         fifo_frame_.resize(frame_bytes);
-    const size_t taken = std::min(left, frame_bytes);
-    av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), taken);
-    const int count = short_frame ? static_cast<int>(taken) / sample_bytes : enc->frame_size;
-    std::fill(fifo_frame_.begin() + static_cast<ptrdiff_t>(taken),
-              fifo_frame_.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
-    EncodeSamples(ost, fifo_frame_.data(), count);
-    ost.SyncPosition += count;
+    // The drained resampler may have made whole frames again.
+    while (av().av_fifo_can_read(ost.SampleFifo.get()) >= frame_bytes) {
+        av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), frame_bytes);
+        EncodeSamples(ost, fifo_frame_.data(), enc->frame_size);
+        ost.SyncPosition += enc->frame_size;
+    }
+    int trailing = 0; // samples of silence after the last one
+    const size_t left = av().av_fifo_can_read(ost.SampleFifo.get());
+    if (left >= static_cast<size_t>(sample_bytes)) {
+        // The samples short of a whole encoder frame are the end of the sound: an encoder that
+        // takes a short last frame gets them as they are, any other a frame padded with
+        // silence.
+        const bool short_frame = !ost.Amr && enc->codec != nullptr &&
+                                 (enc->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME |
+                                                              AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
+        av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), left);
+        const int count = short_frame ? static_cast<int>(left) / sample_bytes : enc->frame_size;
+        std::fill(fifo_frame_.begin() + static_cast<ptrdiff_t>(left),
+                  fifo_frame_.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
+        EncodeSamples(ost, fifo_frame_.data(), count);
+        ost.SyncPosition += count;
+        trailing = count - static_cast<int>(left) / sample_bytes;
+    }
+    // An encoder that cannot be drained still holds its filter's delay when the sound ends
+    // (MP2's 481 samples, AC-3's 256): without that much silence after the last sample, the
+    // decoder never gives it out. Not after a cut by "t", which ends the sound there; WMA's
+    // flush has its own frame of silence.
+    const bool drained = enc->codec == nullptr || (enc->codec->capabilities & AV_CODEC_CAP_DELAY);
+    if (ost.Amr || drained || ost.CutByRecordingTime || DecoderSkipsFirstFrame(enc) ||
+        ost.NextAudioPts == INT64_MIN)
+        return;
+    for (; trailing < enc->initial_padding; trailing += enc->frame_size) {
+        EncodeSilentFrame(ost);
+        ost.SyncPosition += enc->frame_size;
+    }
 }
 
 } // namespace clipwright

@@ -398,6 +398,10 @@ void Transcoder::MainLoop() {
             break;
         double opts_min = 0.0;
         const int file = ChooseInputFile(opts_min);
+        if (file >= 0 && opts_min >= recording_seconds) {
+            for (TOutputStreamState& ost : outputs_)
+                ost.CutByRecordingTime = true;
+        }
         if (file < 0 || opts_min >= recording_seconds || PastSizeLimit())
             break;
         InputFile& input = job_.InputFiles()[file];

@@ -96,6 +96,7 @@ struct TOutputStreamState {
     // Audio.
     bool AudioResample = false;
     SwrPtr Resampler;
+    bool CutByRecordingTime = false;   // "t" ended it, not the input's end
     FifoPtr SampleFifo;                // interleaved signed 16-bit samples, as bytes
     SwrPtr ToEncoder;                  // 16-bit to the encoder's sample format
     FramePtr AudioFrame;               // reused for every block sent to the encoder

@@ -1,6 +1,7 @@
 // Prints what the content reader finds in each file named, for looking at a source or an output
-// by hand (not a test): `content_dump [--generated] FILE... [--limit SECONDS]`; --generated
-// adds the fidelity suite's generated sources (writing them when the cache is stale).
+// by hand (not a test): `content_dump [--generated] [--pictures] FILE... [--limit SECONDS]`;
+// --generated adds the fidelity suite's generated sources (writing them when the cache is
+// stale), --pictures lists every picture's time, duration and mean luma.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,9 +15,12 @@ using namespace clipwright::testing;
 int main(int argc, char** argv) {
     ContentOptions options;
     std::vector<std::string> files;
+    bool pictures = false;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--limit" && i + 1 < argc)
             options.limit = std::atof(argv[++i]);
+        else if (std::string(argv[i]) == "--pictures")
+            pictures = true;
         else if (std::string(argv[i]) == "--generated")
             for (const GeneratedSource& source : FidelitySources())
                 files.push_back(source.path);
@@ -34,6 +38,11 @@ int main(int argc, char** argv) {
                         v.Start(), v.End(), v.Length(), v.Period(),
                         v.pictures.empty() ? 0 : v.pictures.back().duration,
                         v.last_duration_known ? "" : " (from rate)", v.decode_errors);
+        for (const VideoContent& v : c.video) {
+            for (size_t i = 0; pictures && i < v.pictures.size(); ++i)
+                std::printf("    %zu: %.5f +%.5f luma %.1f\n", i, v.pictures[i].time,
+                            v.pictures[i].duration, v.pictures[i].luma);
+        }
         for (const AudioContent& a : c.audio) {
             std::printf("  audio #%d %s %d Hz %s: %lld samples %.4f..%.4f (%.4f) last sound "
                         "%.4f errors %d sounding %.3f silent %.3f onsets",
