@@ -614,9 +614,6 @@ constexpr KnownFault kKnownFaults[] = {
     {"asf_wmv2_wmav2_560x320", "avi_mp3", kAudioGap},
     {"asf_wmv2_wmav2_560x320", "mpeg1", kAudioGap},
     {"asf_wmv2_wmav2_560x320", "mp4_h264", kAudioGap},
-    {"3gp_h263_amrnb_352x288", "copy_mkv",
-     "the Matroska header is refused for the copied H.263 and AMR streams"},
-    {"late_ts", "copy_mkv", "the Matroska header is refused for the copied MPEG-2 and MP2 streams"},
     {"avi_xvid_ac3_720x528", "copy_mkv",
      "the source's damaged AC-3 packet is copied as it is, and the copy runs past the recording "
      "time"},
