@@ -181,9 +181,9 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
     }
     // Nothing past "t": the sound ends where the recording time does, as the picture does.
     if (o.recording_time != INT64_MAX) {
-        // Counted from the samples already sent; the input clock may run ahead of them.
-        const int64_t sent =
-            ost.NextAudioPts != INT64_MIN ? ost.NextAudioPts - ost.FirstAudioPts : 0;
+        // Counted from where the samples already sent end on the output's timeline (a late
+        // start is part of the time), not from the input clock, which may run ahead of them.
+        const int64_t sent = ost.NextAudioPts != INT64_MIN ? ost.NextAudioPts : ost.SyncPosition;
         const int64_t allowed =
             av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - sent -
             static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
@@ -226,12 +226,12 @@ void Transcoder::EncodeSilentFrame(TOutputStreamState& ost) {
 void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     if (ost.NextAudioPts == INT64_MIN) {
-        ost.FirstAudioPts = ost.NextAudioPts = ost.SyncPosition;
+        ost.NextAudioPts = ost.SyncPosition;
         // A WMA decoder gives its first frame's samples only as the overlap of the second: a
         // frame of silence goes first, one frame early, so the sound keeps its first samples
         // and its place.
         if (DecoderSkipsFirstFrame(enc) && enc->frame_size > 0) {
-            ost.FirstAudioPts = ost.NextAudioPts -= enc->frame_size;
+            ost.NextAudioPts -= enc->frame_size;
             EncodeSilentFrame(ost);
         }
     }

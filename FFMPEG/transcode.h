@@ -72,6 +72,7 @@ struct TOutputStreamState {
     int64_t SyncPosition = 0; // in the encoder's time base
     double SyncSkew = 0;      // timestamp leaps of a damaged input left out, in frames
     int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
+    bool Finished = false;    // a copy that reached the recording time: no more packets
     int64_t PacketsWritten = 0;
     // Video.
     bool VideoResample = false;
@@ -100,7 +101,6 @@ struct TOutputStreamState {
     SwrPtr ToEncoder;                  // 16-bit to the encoder's sample format
     FramePtr AudioFrame;               // reused for every block sent to the encoder
     int64_t NextAudioPts = INT64_MIN;  // encoder time base; rises by the samples sent
-    int64_t FirstAudioPts = 0;         // where NextAudioPts started
     std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
     int AudioFrameCapacity = 0;
     // Two-pass statistics file while pass 1 is encoded.
