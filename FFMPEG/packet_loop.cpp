@@ -198,6 +198,7 @@ int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
         ist.Pts = frame->pkt_dts != AV_NOPTS_VALUE
                       ? av().av_rescale_q(frame->pkt_dts, base, kMicroseconds)
                       : ist.NextPts;
+        ist.ClockStamped = frame->pkt_dts != AV_NOPTS_VALUE;
         int64_t duration = 0;
         if (dec->codec_type == AVMEDIA_TYPE_AUDIO) {
             if (dec->sample_rate > 0)

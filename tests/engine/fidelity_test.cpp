@@ -614,14 +614,7 @@ struct KnownFault {
     const char* target;
     const char* reason;
 };
-constexpr const char* kAudioGap = "the source's audio has a 1.1 s timestamp gap that the "
-                                  "output closes up, so the sound after it plays early";
 constexpr KnownFault kKnownFaults[] = {
-    {"asf_wmv2_wmav2_560x320", "wma", kAudioGap},
-    {"asf_wmv2_wmav2_560x320", "wmv", kAudioGap},
-    {"asf_wmv2_wmav2_560x320", "avi_mp3", kAudioGap},
-    {"asf_wmv2_wmav2_560x320", "mpeg1", kAudioGap},
-    {"asf_wmv2_wmav2_560x320", "mp4_h264", kAudioGap},
     {"late_flv", "avi_divx", "the markers come out 35-45 ms late (the source's audio priming)"},
     {"late_flv", "encode_mkv", "the markers come out 35-45 ms late (the source's audio priming)"},
     {"late_mkv", "avi_mp3", "the markers come out 50 ms late"},
