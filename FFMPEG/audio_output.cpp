@@ -15,7 +15,10 @@ namespace clipwright {
 
 namespace {
 
-constexpr int kMaxAudioPacket = 131072; // bytes of silence added at most in one block
+constexpr int kMaxAudioPacket = 131072;   // bytes of silence added at most in one block
+constexpr int kGapChunkBytes = 16384;     // silence filling a timestamp gap goes in blocks of this
+constexpr double kLeastGapSeconds = 0.01; // a smaller leap of the clock is no gap
+constexpr double kLeapSeconds = 600.0;    // a longer one is damage, not a gap (as for video)
 
 AVChannelLayout DefaultLayout(int channels) {
     AVChannelLayout layout{};
@@ -160,8 +163,62 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
         }
     } else {
         ost.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - fifo_samples;
+        FillTimestampGap(ost, ist, sync_ipts);
     }
+    SendAudio(ost, ist, input, bytes);
+}
 
+void Transcoder::FillTimestampGap(TOutputStreamState& ost, TInputStreamState& ist,
+                                  double sync_ipts) {
+    // A hole in the source's audio timestamps (a stretch the recording lost) stays a hole, as
+    // silence: the sound after it keeps its place instead of playing early. Only a block with
+    // a timestamp of its own opens one, and only where the clock leaps ahead of the samples
+    // sent by more than the drift threshold past the furthest it ran before: frames cut from
+    // one packet repeat its timestamp or have none, and a clock that drifts slowly from the
+    // sample count is left as it is. Audio that overlaps is kept, not dropped.
+    if (ost.SyncInput != &ist || !ist.ClockStamped || ost.NextAudioPts == INT64_MIN)
+        return;
+    const AVCodecContext* enc = ost.Setup->encoder.get();
+    const AVCodecContext* dec = ist.Decoder->get();
+    const int enc_bytes = 2 * enc->ch_layout.nb_channels;
+    const int dec_bytes = 2 * dec->ch_layout.nb_channels;
+    int64_t sent = ost.NextAudioPts +
+                   static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / enc_bytes;
+    if (ost.Resampler)
+        sent += av().swr_get_delay(ost.Resampler.get(), enc->sample_rate);
+    const int64_t lead = std::llround(sync_ipts * enc->sample_rate) - sent;
+    const double threshold =
+        std::max<double>(job_.Options().audio_drift_threshold, kLeastGapSeconds);
+    const int64_t gap = lead - ost.ClockLead;
+    if (static_cast<double>(gap) <= threshold * enc->sample_rate || dec->sample_rate <= 0) {
+        ost.ClockLead = std::max(ost.ClockLead, lead);
+        return;
+    }
+    if (static_cast<double>(gap) > kLeapSeconds * enc->sample_rate) {
+        ost.ClockLead = lead;
+        return;
+    }
+    if (job_.Verbosity() > 2)
+        job_.Log(1, FormatText("filling a gap of %lld audio samples with silence",
+                               static_cast<long long>(gap)));
+    if (gap_silence_.empty())
+        gap_silence_.assign(kGapChunkBytes, 0);
+    const int chunk = kGapChunkBytes / dec_bytes * dec_bytes;
+    int64_t left = av().av_rescale(gap, dec->sample_rate, enc->sample_rate) * dec_bytes;
+    while (left > 0) {
+        const int block = static_cast<int>(std::min<int64_t>(left, chunk));
+        SendAudio(ost, ist, gap_silence_.data(), block);
+        left -= block;
+    }
+}
+
+void Transcoder::SendAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* input,
+                           int bytes) {
+    AVCodecContext* enc = ost.Setup->encoder.get();
+    AVCodecContext* dec = ist.Decoder->get();
+    const OptionState& o = job_.Options();
+    const int frame_bytes_out = 2 * enc->ch_layout.nb_channels;
+    const int dec_channels = dec->ch_layout.nb_channels;
     const uint8_t* data = input;
     int size_out = bytes;
     if (ost.AudioResample) {
@@ -181,9 +238,9 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
     }
     // Nothing past "t": the sound ends where the recording time does, as the picture does.
     if (o.recording_time != INT64_MAX) {
-        // Counted from the samples already sent; the input clock may run ahead of them.
-        const int64_t sent =
-            ost.NextAudioPts != INT64_MIN ? ost.NextAudioPts - ost.FirstAudioPts : 0;
+        // Counted from where the samples already sent end on the output's timeline (a late
+        // start is part of the time), not from the input clock, which may run ahead of them.
+        const int64_t sent = ost.NextAudioPts != INT64_MIN ? ost.NextAudioPts : ost.SyncPosition;
         const int64_t allowed =
             av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - sent -
             static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
@@ -228,12 +285,12 @@ void Transcoder::EncodeSilentFrame(TOutputStreamState& ost) {
 void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     if (ost.NextAudioPts == INT64_MIN) {
-        ost.FirstAudioPts = ost.NextAudioPts = ost.SyncPosition;
+        ost.NextAudioPts = ost.SyncPosition;
         // A WMA decoder gives its first frame's samples only as the overlap of the second: a
         // frame of silence goes first, one frame early, so the sound keeps its first samples
         // and its place.
         if (DecoderSkipsFirstFrame(enc) && enc->frame_size > 0) {
-            ost.FirstAudioPts = ost.NextAudioPts -= enc->frame_size;
+            ost.NextAudioPts -= enc->frame_size;
             EncodeSilentFrame(ost);
         }
     }

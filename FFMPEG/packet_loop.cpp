@@ -42,6 +42,8 @@ int Transcoder::ChooseInputFile(double& opts_min) {
     opts_min = 1e100;
     int file = -1;
     for (const TOutputStreamState& ost : outputs_) {
+        if (ost.Finished)
+            continue;
         const TInputStreamState& ist = inputs_[ost.SourceIndex];
         const AVCodecContext* enc = ost.Setup->encoder.get();
         // Encoded video counts frames; everything else is as far as its muxer stream got.
@@ -196,6 +198,7 @@ int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
         ist.Pts = frame->pkt_dts != AV_NOPTS_VALUE
                       ? av().av_rescale_q(frame->pkt_dts, base, kMicroseconds)
                       : ist.NextPts;
+        ist.ClockStamped = frame->pkt_dts != AV_NOPTS_VALUE;
         int64_t duration = 0;
         if (dec->codec_type == AVMEDIA_TYPE_AUDIO) {
             if (dec->sample_rate > 0)
@@ -283,8 +286,19 @@ void Transcoder::DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, 
 
 void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
                             const AVPacket* packet) {
-    if (ost.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY))
+    if (ost.Finished || (ost.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY)))
         return;
+    const AVRational from = ist.Stream->time_base;
+    // Nothing that starts at or past "t": the other streams of an interleaved file are read
+    // on while this one is ahead of them. By decode time, as the loop counts.
+    const OptionState& o = job_.Options();
+    const int64_t at = packet->dts != AV_NOPTS_VALUE
+                           ? av().av_rescale_q(packet->dts, from, kMicroseconds)
+                           : ist.Pts;
+    if (o.recording_time != INT64_MAX && at - o.start_time >= o.recording_time) {
+        ost.Finished = true;
+        return;
+    }
     AVCodecContext* enc = ost.Setup->encoder.get();
     if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
         counters_.AudioBytes += packet->size;
@@ -295,7 +309,6 @@ void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
     AVPacket* out = out_packet_.get();
     if (av().av_packet_ref(out, packet) < 0)
         throw FFMpegException("av_mallocz fail");
-    const AVRational from = ist.Stream->time_base;
     const AVRational to = ost.Stream->time_base;
     // Streams without timestamps (elementary video, some program streams) take the input
     // clock; a packet without a duration lasts one frame, so the muxer can end the track.

@@ -47,6 +47,7 @@ struct TInputStreamState {
     int64_t ShownEnd = INT64_MIN;
     int64_t Pts = 0; // microseconds
     bool IsStart = true;
+    bool ClockStamped = false; // Pts came from the last decoded frame's own timestamp
     bool DecoderOpen = false;
     ParserPtr Parser; // cuts packets that hold several frames, for decoders that need it
     // Decoded audio to interleaved 16-bit at the decoder's rate and channels.
@@ -72,6 +73,7 @@ struct TOutputStreamState {
     int64_t SyncPosition = 0; // in the encoder's time base
     double SyncSkew = 0;      // timestamp leaps of a damaged input left out, in frames
     int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
+    bool Finished = false;    // a copy that reached the recording time: no more packets
     int64_t PacketsWritten = 0;
     // Video.
     bool VideoResample = false;
@@ -96,12 +98,13 @@ struct TOutputStreamState {
     // Audio.
     bool AudioResample = false;
     SwrPtr Resampler;
-    bool CutByRecordingTime = false;   // "t" ended it, not the input's end
-    FifoPtr SampleFifo;                // interleaved signed 16-bit samples, as bytes
-    SwrPtr ToEncoder;                  // 16-bit to the encoder's sample format
-    FramePtr AudioFrame;               // reused for every block sent to the encoder
-    int64_t NextAudioPts = INT64_MIN;  // encoder time base; rises by the samples sent
-    int64_t FirstAudioPts = 0;         // where NextAudioPts started
+    bool CutByRecordingTime = false;  // "t" ended it, not the input's end
+    FifoPtr SampleFifo;               // interleaved signed 16-bit samples, as bytes
+    SwrPtr ToEncoder;                 // 16-bit to the encoder's sample format
+    FramePtr AudioFrame;              // reused for every block sent to the encoder
+    int64_t NextAudioPts = INT64_MIN; // encoder time base; rises by the samples sent
+    // "async" 0: the furthest the input clock ran ahead of the samples sent, in samples.
+    int64_t ClockLead = 0;
     std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
     int AudioFrameCapacity = 0;
     // Two-pass statistics file while pass 1 is encoded.
@@ -224,6 +227,11 @@ private:
     AVFrame* ConformPicture(TOutputStreamState& ost, const AVFrame* picture);
     void OutputAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
                      int size);
+    // Silence for a leap of the audio's own timestamps past the samples sent.
+    void FillTimestampGap(TOutputStreamState& ost, TInputStreamState& ist, double sync_ipts);
+    // Resamples, cuts at "t", frames and encodes one block of decoded samples.
+    void SendAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* input,
+                   int bytes);
     void OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,
                         int64_t pts, int64_t duration);
     // Sends one frame (or the flush) to an encoder and writes what comes out. Returns the
@@ -262,6 +270,7 @@ private:
     std::vector<uint8_t> fifo_frame_;   // one encoder frame read from a sample fifo
     std::vector<uint8_t> silence_;      // silence inserted before a late block
     std::vector<uint8_t> silent_frame_; // one encoder frame of silence, all zero
+    std::vector<uint8_t> gap_silence_;  // decoded silence filling a timestamp gap, all zero
     std::vector<uint8_t> subtitle_buffer_;
     std::string last_line_;
     bool same_quality_logged_ = false;

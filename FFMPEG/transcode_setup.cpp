@@ -218,9 +218,13 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
         throw FFMpegException("av_mallocz fail");
     enc->codec_tag = user_tag;
     if (user_tag == 0) {
+        // The source's tag only where the container reads it as the same codec or has no tag
+        // of its own for it: a tag of another container's table (a transport stream's stream
+        // type, 3GP's "s263") names another codec here, and the muxer refuses it.
         const unsigned source_tag = source->codecpar->codec_tag;
         const AVCodecTag* const* table = format->codec_tag;
-        if (table == nullptr || av().av_codec_get_id(table, source_tag) != AV_CODEC_ID_NONE ||
+        if (table == nullptr ||
+            av().av_codec_get_id(table, source_tag) == source->codecpar->codec_id ||
             av().av_codec_get_tag(table, source->codecpar->codec_id) == 0)
             enc->codec_tag = source_tag;
     }

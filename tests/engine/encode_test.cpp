@@ -263,6 +263,29 @@ TEST(AudioOutputTest, LateAudioIsFilledWithSilence) {
     EXPECT_NEAR(audio->end_seconds, 3.5, 0.1);
 }
 
+TEST(AudioOutputTest, TimestampHolesStayAsSilence) {
+    // A WAV has no timestamps: its length shows whether the sound kept its place, the span of
+    // the source's packets. A hole in the source's timestamps (the packets from 0.5 s on moved
+    // 0.6 s later) becomes silence; AMR packets of five frames, cut apart by the parser, open
+    // none.
+    const std::string hole = OutPath("hole.mkv");
+    testing::WriteRemux(Media().mkv_audio_first, hole, 0, 0.5, 0.6);
+    for (const std::string& source :
+         {hole, testing::RealMediaPath("3gp_h263_amrnb_176x144_phone.3gp")}) {
+        SCOPED_TRACE(source);
+        const std::string target = OutPath("hole_check.wav");
+        const JobResult run = RunJob({source}, "", target, "vn=1\nacodec=pcm_s16le");
+        ASSERT_TRUE(run.completed) << run.message;
+        const testing::FileReport source_report = ReadBack(source);
+        const testing::FileReport target_report = ReadBack(target);
+        const testing::StreamReport* in = FirstOf(source_report, AVMEDIA_TYPE_AUDIO);
+        const testing::StreamReport* out = FirstOf(target_report, AVMEDIA_TYPE_AUDIO);
+        ASSERT_TRUE(in != nullptr && out != nullptr);
+        EXPECT_NEAR(out->end_seconds - out->start_seconds, in->end_seconds - in->start_seconds,
+                    0.03);
+    }
+}
+
 TEST(AudioOutputTest, TwentyFourBitPcmSizes) {
     const std::string target = OutPath("pcm24.wav");
     const JobResult run = RunJob({Media().mp3_audio_only}, "", target, "acodec=pcm_s24le");

@@ -546,8 +546,12 @@ Content ReadContent(const std::string& file, const ContentOptions& options) {
             take_start(s.audio->start);
     }
     content.origin = origin;
+    // The engine's recording time counts from the container's start, which lies before the
+    // first decoded content where a decoder holds back its first frame (WMA).
+    const double zero = raw->start_time != AV_NOPTS_VALUE ? std::min(origin, file_start) : origin;
     const double cut =
-        options.limit > 0 ? origin + options.limit : std::numeric_limits<double>::infinity();
+        options.limit > 0 ? zero + options.limit : std::numeric_limits<double>::infinity();
+    content.cut = cut;
     for (StreamState& s : states) {
         if (s.video != nullptr)
             Trim(*s.video, cut);

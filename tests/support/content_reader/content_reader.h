@@ -80,8 +80,9 @@ struct SubtitleContent {
 };
 
 struct ContentOptions {
-    // Only what starts before origin + limit seconds (the engine's recording time "t"): later
-    // pictures and samples are left out and the last picture ends at the limit. 0: everything.
+    // Only what starts before the file's start + limit seconds (the engine's recording time
+    // "t", from the container's start time): later pictures and samples are left out and the
+    // last picture ends at the limit. 0: everything.
     double limit = 0;
     bool keep_samples = false; // keep decoded audio for ToneLevel
 };
@@ -91,6 +92,7 @@ struct Content {
     std::string error;
     std::string format;
     double origin = 0; // the earliest start of any video or audio stream: the file's time zero
+    double cut = 0;    // where ContentOptions::limit cut the content; infinity without one
     std::vector<VideoContent> video; // attached pictures (cover art) are not video
     int attached_pictures = 0;
     std::vector<AudioContent> audio;
