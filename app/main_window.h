@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -109,6 +110,13 @@ protected:
 
 private:
     void BuildLayout();
+    QLayout* BuildFolderRow(QWidget* central);
+    QLayout* BuildSettingsRow(QWidget* central);
+    QWidget* BuildFileList(QWidget* central);
+    QLayout* BuildButtons(QWidget* central);
+    // A profile list's combo box with its label in row `row` of the group's grid.
+    QComboBox* AddListCombo(QGridLayout* grid, int row, const char* label, const char* name,
+                            ProfileList* list);
     void BuildMenus();
     void PushListsToCombos();
     void PullCombosToLists();

@@ -30,18 +30,45 @@ constexpr const char* kSupportMail = "mailto:support@vexlane.example";
 
 } // namespace
 
+namespace {
+
+template <class Widget> Widget* Named(Widget* widget, const char* name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+} // namespace
+
 void TForm1::BuildLayout() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
-    auto named = [](auto* widget, const char* name) {
-        widget->setObjectName(name);
-        return widget;
-    };
+    layout->addLayout(BuildFolderRow(central));
+    layout->addLayout(BuildSettingsRow(central));
+    PushListsToCombos();
+    layout->addWidget(BuildFileList(central), 1);
+    layout->addLayout(BuildButtons(central));
+    ProgressBar1 = Named(new QProgressBar(central), "ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    layout->addWidget(ProgressBar1);
+    setCentralWidget(central);
 
+    const int widths[] = {150, 300, 50};
+    for (int i = 0; i < 3; ++i) {
+        status_[i] = new QLabel(this);
+        status_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        status_[i]->setMinimumWidth(widths[i]);
+        statusBar()->addWidget(status_[i], i == 1 ? 1 : 0);
+    }
+    statusBar()->setObjectName("StatusBar1");
+    status_[0]->setText("Ready");
+}
+
+QLayout* TForm1::BuildFolderRow(QWidget* central) {
     auto* folder_row = new QHBoxLayout;
-    EditOutputFolder = named(new QLineEdit(central), "EditOutputFolder");
+    EditOutputFolder = Named(new QLineEdit(central), "EditOutputFolder");
     EditOutputFolder->setReadOnly(true);
-    auto* browse = named(new QToolButton(central), "ButtonBrowseForFolder");
+    auto* browse = Named(new QToolButton(central), "ButtonBrowseForFolder");
     browse->setText("...");
     browse->setToolTip("Browse For Folder");
     browse->setToolTipDuration(30000);
@@ -52,66 +79,72 @@ void TForm1::BuildLayout() {
     folder_row->addWidget(new QLabel("Output Folder : ", central));
     folder_row->addWidget(EditOutputFolder, 1);
     folder_row->addWidget(browse);
-    ComboOutputFormat = named(new QComboBox(central), "ComboOutputFormat");
+    ComboOutputFormat = Named(new QComboBox(central), "ComboOutputFormat");
     // A list popup, which keeps to "Drop Down Items" rows; the menu-like popup of some styles
     // shows as many as the screen holds.
     ComboOutputFormat->setStyleSheet("QComboBox { combobox-popup: 0; }");
     ComboOutputFormat->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     folder_row->addWidget(new QLabel("Output Format : ", central));
     folder_row->addWidget(ComboOutputFormat, 1);
-    layout->addLayout(folder_row);
+    disable_while_converting_.insert(disable_while_converting_.end(), {browse, ComboOutputFormat});
+    return folder_row;
+}
 
-    auto combo = [&](QGroupBox* group, QGridLayout* grid, int row, const char* label,
-                     const char* name, ProfileList* list) {
-        auto* box = named(new QComboBox(group), name);
-        // Each profile fills other entries: the box follows them instead of keeping the width
-        // of the first profile's.
-        box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-        grid->addWidget(new QLabel(label, group), row, 0);
-        grid->addWidget(box, row, 1);
-        combos_.emplace_back(box, list);
-        disable_while_converting_.push_back(box);
-        return box;
-    };
-    auto* settings_row = new QHBoxLayout;
+QComboBox* TForm1::AddListCombo(QGridLayout* grid, int row, const char* label, const char* name,
+                                ProfileList* list) {
+    QWidget* group = grid->parentWidget();
+    auto* box = Named(new QComboBox(group), name);
+    // Each profile fills other entries: the box follows them instead of keeping the width of
+    // the first profile's.
+    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    grid->addWidget(new QLabel(label, group), row, 0);
+    grid->addWidget(box, row, 1);
+    combos_.emplace_back(box, list);
+    disable_while_converting_.push_back(box);
+    return box;
+}
+
+QLayout* TForm1::BuildSettingsRow(QWidget* central) {
     auto* video = new QGroupBox(" Video Settings ", central);
     auto* video_grid = new QGridLayout(video);
-    combo(video, video_grid, 0, "Video Size : ", "ComboVideoSize", &lists_.ComboVideoSize);
-    combo(video, video_grid, 1, "Video Bitrate : ", "ComboVideoBitrate", &lists_.ComboVideoBitrate);
-    combo(video, video_grid, 2, "Video Framerate : ", "ComboVideoFramerate",
-          &lists_.ComboVideoFramerate);
-    combo(video, video_grid, 3, "Video Codec : ", "ComboVideoCodec", &lists_.ComboVideoCodec);
+    AddListCombo(video_grid, 0, "Video Size : ", "ComboVideoSize", &lists_.ComboVideoSize);
+    AddListCombo(video_grid, 1, "Video Bitrate : ", "ComboVideoBitrate", &lists_.ComboVideoBitrate);
+    AddListCombo(video_grid, 2, "Video Framerate : ", "ComboVideoFramerate",
+                 &lists_.ComboVideoFramerate);
+    AddListCombo(video_grid, 3, "Video Codec : ", "ComboVideoCodec", &lists_.ComboVideoCodec);
     auto* audio = new QGroupBox(" Audio Settings ", central);
     auto* audio_grid = new QGridLayout(audio);
-    combo(audio, audio_grid, 0, "Audio Bitrate :", "ComboAudioBitrate", &lists_.ComboAudioBitrate);
-    combo(audio, audio_grid, 1, "Audio Channels :", "ComboAudioChannels",
-          &lists_.ComboAudioChannels);
-    combo(audio, audio_grid, 2, "Sampling Rate : ", "ComboSamplingRate", &lists_.ComboSamplingRate);
-    combo(audio, audio_grid, 3, "Audio Codec : ", "ComboAudioCodec", &lists_.ComboAudioCodec);
+    AddListCombo(audio_grid, 0, "Audio Bitrate :", "ComboAudioBitrate", &lists_.ComboAudioBitrate);
+    AddListCombo(audio_grid, 1, "Audio Channels :", "ComboAudioChannels",
+                 &lists_.ComboAudioChannels);
+    AddListCombo(audio_grid, 2, "Sampling Rate : ", "ComboSamplingRate", &lists_.ComboSamplingRate);
+    AddListCombo(audio_grid, 3, "Audio Codec : ", "ComboAudioCodec", &lists_.ComboAudioCodec);
     auto* general = new QGroupBox(" General Settings ", central);
     auto* general_grid = new QGridLayout(general);
-    ComboLetterBox = named(new QComboBox(general), "ComboLetterBox");
+    ComboLetterBox = Named(new QComboBox(general), "ComboLetterBox");
     ComboLetterBox->addItems({"None", "LetterBox"});
     ComboLetterBox->setToolTip("Add a letterbox to keep video aspect ratio");
     ComboLetterBox->setToolTipDuration(30000);
     general_grid->addWidget(new QLabel("Video Zoom : ", general), 0, 0);
     general_grid->addWidget(ComboLetterBox, 0, 1);
-    combo(general, general_grid, 1, "Aspect Ratio : ", "ComboAspectRatio",
-          &lists_.ComboAspectRatio);
-    TrackBar1 = named(new QSlider(Qt::Horizontal, general), "TrackBar1");
+    AddListCombo(general_grid, 1, "Aspect Ratio : ", "ComboAspectRatio", &lists_.ComboAspectRatio);
+    TrackBar1 = Named(new QSlider(Qt::Horizontal, general), "TrackBar1");
     TrackBar1->setRange(0, 10);
-    LabelVolume = named(new QLabel(general), "LabelVolume");
+    LabelVolume = Named(new QLabel(general), "LabelVolume");
     connect(TrackBar1, &QSlider::valueChanged, this, [this](int) { TrackBar1Change(); });
     general_grid->addWidget(new QLabel("Volume : ", general), 2, 0);
     general_grid->addWidget(TrackBar1, 2, 1);
     general_grid->addWidget(LabelVolume, 2, 2);
+    disable_while_converting_.insert(disable_while_converting_.end(), {ComboLetterBox, TrackBar1});
+    auto* settings_row = new QHBoxLayout;
     settings_row->addWidget(video);
     settings_row->addWidget(audio);
     settings_row->addWidget(general);
-    layout->addLayout(settings_row);
-    PushListsToCombos();
+    return settings_row;
+}
 
-    ListView1 = named(new QTreeView(central), "ListView1");
+QWidget* TForm1::BuildFileList(QWidget* central) {
+    ListView1 = Named(new QTreeView(central), "ListView1");
     ListView1->setRootIsDecorated(false);
     ListView1->setModel(&rows_);
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -130,10 +163,10 @@ void TForm1::BuildLayout() {
                 if (current >= first.row() && current <= last.row())
                     ShowRowDetails();
             });
-    RowDetails = named(new QPlainTextEdit(central), "RowDetails");
+    RowDetails = Named(new QPlainTextEdit(central), "RowDetails");
     RowDetails->setReadOnly(true);
     RowDetails->setPlaceholderText("Select a file to see how its conversion went.");
-    auto* copy = named(new QPushButton("C&opy", central), "ButtonCopyDetails");
+    auto* copy = Named(new QPushButton("C&opy", central), "ButtonCopyDetails");
     copy->setToolTip("Copy these details to the clipboard");
     connect(copy, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(RowDetails->toPlainText()); });
@@ -142,16 +175,18 @@ void TForm1::BuildLayout() {
     details_row->setContentsMargins(0, 0, 0, 0);
     details_row->addWidget(RowDetails, 1);
     details_row->addWidget(copy, 0, Qt::AlignTop);
-    auto* split = named(new QSplitter(Qt::Vertical, central), "ListSplitter");
+    auto* split = Named(new QSplitter(Qt::Vertical, central), "ListSplitter");
     split->addWidget(ListView1);
     split->addWidget(details);
     split->setStretchFactor(0, 4);
     split->setStretchFactor(1, 1);
-    layout->addWidget(split, 1);
+    return split;
+}
 
+QLayout* TForm1::BuildButtons(QWidget* central) {
     auto* buttons = new QHBoxLayout;
     auto button = [&](const char* caption, const char* name, const char* hint) {
-        auto* b = named(new QPushButton(caption, central), name);
+        auto* b = Named(new QPushButton(caption, central), name);
         if (hint != nullptr) {
             b->setToolTip(hint);
             b->setToolTipDuration(30000);
@@ -161,41 +196,24 @@ void TForm1::BuildLayout() {
     };
     auto* add = button("&Add Files", "ButtonAddFile", "Add Files to Convert");
     auto* convert = button("&Convert Now !", "ButtonConvert", "Start Conversion");
-    auto* stop = button("S&top Convert", "ButtonStopConvert", "Stop Conversion");
-    auto* stop_small = button("Sto&p", "ButtonStopSmall", nullptr);
+    ButtonStopConvert = button("S&top Convert", "ButtonStopConvert", "Stop Conversion");
+    ButtonStopSmall = button("Sto&p", "ButtonStopSmall", nullptr);
     auto* remove = button("&Remove", "ButtonRemove", "Remove A Single File From List");
     auto* clear = button("C&lear All ", "ButtonClearAll", "Clear All Files Listed");
     auto* open = button("Open Output &Folder", "ButtonOpenFolder", "Show the converted files");
-    ButtonStopConvert = stop;
-    ButtonStopSmall = stop_small;
-    stop->setEnabled(false);
-    stop_small->setEnabled(false);
+    ButtonStopConvert->setEnabled(false);
+    ButtonStopSmall->setEnabled(false);
     connect(open, &QPushButton::clicked, this, [this] { OpenOutputFolder(); });
     connect(add, &QPushButton::clicked, this, [this] { ButtonAddFileClick(); });
     connect(convert, &QPushButton::clicked, this, [this] { driver_->ButtonConvertClick(); });
-    connect(stop, &QPushButton::clicked, this, [this] { driver_->ButtonStopConvertClick(); });
-    connect(stop_small, &QPushButton::clicked, stop, &QPushButton::click);
+    connect(ButtonStopConvert, &QPushButton::clicked, this,
+            [this] { driver_->ButtonStopConvertClick(); });
+    connect(ButtonStopSmall, &QPushButton::clicked, ButtonStopConvert, &QPushButton::click);
     connect(remove, &QPushButton::clicked, this, [this] { DeleteSelectedItem1Click(); });
     connect(clear, &QPushButton::clicked, this, [this] { ClearAllItems1Click(); });
-    disable_while_converting_.insert(
-        disable_while_converting_.end(),
-        {add, convert, remove, clear, ComboOutputFormat, browse, ComboLetterBox, TrackBar1});
-    ProgressBar1 = named(new QProgressBar(central), "ProgressBar1");
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    layout->addLayout(buttons);
-    layout->addWidget(ProgressBar1);
-    setCentralWidget(central);
-
-    const int widths[] = {150, 300, 50};
-    for (int i = 0; i < 3; ++i) {
-        status_[i] = new QLabel(this);
-        status_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        status_[i]->setMinimumWidth(widths[i]);
-        statusBar()->addWidget(status_[i], i == 1 ? 1 : 0);
-    }
-    statusBar()->setObjectName("StatusBar1");
-    status_[0]->setText("Ready");
+    disable_while_converting_.insert(disable_while_converting_.end(),
+                                     {add, convert, remove, clear});
+    return buttons;
 }
 
 void TForm1::BuildMenus() {
