@@ -274,8 +274,8 @@ void TForm1::CheckAllItems(bool checked) {
 
 void TForm1::LoadSettings() {
     QSettings settings("Vexlane", "Clipwright");
-    // Read before a first run's save writes the window's place.
-    const QByteArray geometry = settings.value("Geometry").toByteArray();
+    // The window's own values first: a first run's save below writes them all.
+    LoadWindowSettings(settings);
     EditOutputFolder->setText(settings.value("Output Folder").toString());
     bool ok = settings.contains("ComboOutputFormat") && settings.contains("Overwrite") &&
               settings.contains("DropDownItems") && settings.contains("LetterBox");
@@ -293,7 +293,10 @@ void TForm1::LoadSettings() {
     } else {
         SaveSettings(); // the first run creates the five values
     }
-    // The window's own: kept apart from the five classic values, each used when it is there.
+}
+
+void TForm1::LoadWindowSettings(QSettings& settings) {
+    // Kept apart from the five classic values, each used when it is there.
     if (const int at_once = settings.value("Simultaneous", -1).toInt();
         at_once >= 0 && at_once < Form4->ComboSimultaneous->count())
         Form4->ComboSimultaneous->setCurrentIndex(at_once);
@@ -303,7 +306,7 @@ void TForm1::LoadSettings() {
     ListView1->header()->restoreState(settings.value("Columns").toByteArray());
     ListView1->header()->setSectionResizeMode(FileListModel::Name, QHeaderView::Stretch);
     // First start: a comfortable size, centred on the screen when first shown.
-    centre_on_show_ = !restoreGeometry(geometry);
+    centre_on_show_ = !restoreGeometry(settings.value("Geometry").toByteArray());
     if (centre_on_show_) {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QRect area = screen->availableGeometry();

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSettings>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -56,6 +57,8 @@ public:
     // Settings through QSettings("Vexlane", "Clipwright").
     void LoadSettings();
     void SaveSettings();
+    // Simultaneous conversions, log details, the window's place and its columns.
+    void LoadWindowSettings(QSettings& settings);
 
     // The add path of the open dialog, drops and tests: each file probed, a row each.
     void AddFiles(const QStringList& files);

@@ -54,8 +54,6 @@ QApplication& App() {
 // The window with its message boxes and folder browser recorded instead of shown.
 class TestWindow : public TForm1 {
 public:
-    // One row at a time unless a test asks for more.
-    TestWindow() { Form4->ComboSimultaneous->setCurrentIndex(1); }
     std::vector<QString> informed;
     bool answer = true;
     int questions = 0;
@@ -85,9 +83,11 @@ bool ProcessUntil(const std::function<bool()>& done, int ms = 60000) {
     return done();
 }
 
+// No saved settings but one: a row at a time unless a test asks for more.
 void ClearSettings() {
     QSettings settings("Vexlane", "Clipwright");
     settings.clear();
+    settings.setValue("Simultaneous", 1);
     settings.sync();
 }
 
@@ -173,6 +173,10 @@ TEST_F(MainWindowTest, SettingsAreCreatedRestoredAndApplied) {
         first.Form4->CheckBoxOverWrite->setChecked(true);
         first.Form4->SpinEdit1->setValue(40);
         EXPECT_EQ(first.ComboOutputFormat->maxVisibleItems(), 40);
+        first.Form4->ComboSimultaneous->setCurrentIndex(3);
+        first.show();
+        first.resize(1100, 760);
+        first.ListView1->setColumnWidth(1, 133);
         first.close();
     }
     TestWindow second;
@@ -181,6 +185,9 @@ TEST_F(MainWindowTest, SettingsAreCreatedRestoredAndApplied) {
     EXPECT_EQ(second.EditOutputFolder->text(), "/tmp");
     EXPECT_TRUE(second.Form4->CheckBoxOverWrite->isChecked());
     EXPECT_EQ(second.ComboOutputFormat->maxVisibleItems(), 40);
+    EXPECT_EQ(second.Form4->Simultaneous(), 3);
+    EXPECT_EQ(second.size(), QSize(1100, 760)) << "the window keeps its size";
+    EXPECT_EQ(second.ListView1->columnWidth(1), 133) << "and its column widths";
 }
 
 TEST_F(MainWindowTest, ConvertChecksBeforeStarting) {
@@ -207,7 +214,13 @@ TEST_F(MainWindowTest, ConvertsTheCheckedRowsThroughTheWindow) {
     w.FileList().setData(w.FileList().index(1, 0), Qt::Unchecked, Qt::CheckStateRole);
     w.Driver().ButtonConvertClick();
     EXPECT_FALSE(w.ComboOutputFormat->isEnabled()) << "disabled while converting";
+    EXPECT_TRUE(w.ListView1->isEnabled()) << "the list stays usable";
+    EXPECT_TRUE(w.ButtonStopConvert->isEnabled());
+    auto* state = w.findChild<QLabel*>("StatusPanel0");
+    EXPECT_EQ(state->text(), "Converting");
     ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
+    EXPECT_EQ(state->text(), "Ready");
+    EXPECT_FALSE(w.ButtonStopConvert->isEnabled()) << "nothing left to stop";
     EXPECT_EQ(Cell(w, 0, 5), "Done");
     EXPECT_EQ(Cell(w, 1, 5), "");
     EXPECT_EQ(Cell(w, 2, 5), "Done");
