@@ -41,6 +41,38 @@ ConversionDriver::ConversionDriver(TFFmpegEngine& engine, FileListModel& rows, D
     QObject::connect(&timer_, &QTimer::timeout, this, [this] { TimerConvertAgainTimer(); });
 }
 
+void ConversionDriver::ReceiveEngineEvents() {
+    engine_.OnLog = [this](int32_t index, TLogLevel level, const std::string& message) {
+        QMetaObject::invokeMethod(
+            this, [this, index, level, message] { EngineLog(index, level, message); },
+            Qt::QueuedConnection);
+    };
+    engine_.OnProgress = [this](int32_t index, int32_t frame, int32_t fps, int32_t current, float,
+                                float, int64_t size, int32_t total) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, index, frame, fps, current, size, total] {
+                EngineProgress(index, frame, fps, current, size, total);
+            },
+            Qt::QueuedConnection);
+    };
+    engine_.OnTerminate = [this](int32_t index, bool finished, bool exception,
+                                 const std::string& message) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, index, finished, exception, message] {
+                EngineTerminate(index, finished, exception, message);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+void ConversionDriver::IgnoreEngineEvents() {
+    engine_.OnLog = nullptr;
+    engine_.OnProgress = nullptr;
+    engine_.OnTerminate = nullptr;
+}
+
 void ConversionDriver::ButtonConvertClick() {
     if (AddingFiles || BatchRunning() || Converting())
         return;

@@ -54,9 +54,15 @@ public:
     // The rows whose jobs run now.
     int RunningRows() const { return static_cast<int>(running_.size()); }
 
+    // The engine's events, raised on its threads, reach the handlers below on this object's
+    // thread: each is copied and posted, and the engine's thread goes on at once.
+    void ReceiveEngineEvents();
+    // No more events are posted (those posted already still arrive).
+    void IgnoreEngineEvents();
+
     void ButtonConvertClick();
     void ButtonStopConvertClick();
-    // The engine's events, on the GUI thread.
+    // The engine's events, on this object's thread.
     void EngineProgress(int32_t index, int32_t frame_number, int32_t fps, int32_t current_duration,
                         int64_t current_size, int32_t total_duration);
     void EngineTerminate(int32_t index, bool finished, bool exception, const std::string& message);

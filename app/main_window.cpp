@@ -45,30 +45,7 @@ TForm1::TForm1() {
     BuildMenus();
     driver_ = std::make_unique<ConversionDriver>(engine_, rows_, *this);
 
-    // Engine events come on worker threads: copy and post to the window, return at once.
-    engine_.OnProgress = [this](int32_t index, int32_t frame, int32_t fps, int32_t current, float,
-                                float, int64_t size, int32_t total) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, index, frame, fps, current, size, total] {
-                driver_->EngineProgress(index, frame, fps, current, size, total);
-            },
-            Qt::QueuedConnection);
-    };
-    engine_.OnLog = [this](int32_t index, TLogLevel level, const std::string& message) {
-        QMetaObject::invokeMethod(
-            this, [this, index, level, message] { driver_->EngineLog(index, level, message); },
-            Qt::QueuedConnection);
-    };
-    engine_.OnTerminate = [this](int32_t index, bool finished, bool exception,
-                                 const std::string& message) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, index, finished, exception, message] {
-                driver_->EngineTerminate(index, finished, exception, message);
-            },
-            Qt::QueuedConnection);
-    };
+    driver_->ReceiveEngineEvents();
 
     if (!engine_.LoadAVLib(LibraryFolder(), true)) {
         Inform("Some files are missing. Please re-install this software");
@@ -106,9 +83,7 @@ TForm1::TForm1() {
 }
 
 TForm1::~TForm1() {
-    engine_.OnLog = nullptr;
-    engine_.OnProgress = nullptr;
-    engine_.OnTerminate = nullptr;
+    driver_->IgnoreEngineEvents();
     engine_.Stop();
     engine_.ClearTasks();
 }
