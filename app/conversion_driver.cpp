@@ -106,10 +106,13 @@ void ConversionDriver::ButtonConvertClick() {
     view_.EnableAll(false);
     view_.SetStatusText(0, "Converting");
     engine_.ClearTasks();
-    // Every free place at once; a refused row leaves the rest to the timer.
-    for (int started = 0; started < limit_; ++started) {
-        if (!StartNextRow())
-            break;
+    FillPlaces();
+}
+
+void ConversionDriver::FillPlaces() {
+    // Every free place at once; a refused row leaves the rest to the timer, so that a new job
+    // does not take the refused one's index while its log lines are on their way.
+    while (static_cast<int>(running_.size()) < limit_ && StartNextRow()) {
     }
 }
 
@@ -310,8 +313,11 @@ void ConversionDriver::EngineTerminate(int32_t index, bool finished, bool except
     percent_[row] = 100;
     done_ += outcome == ConversionOutcome::Done ? 1 : 0;
     failed_ += outcome == ConversionOutcome::Fail ? 1 : 0;
-    if (BatchRunning() && limit_ > 1)
+    if (BatchRunning() && limit_ > 1) {
         ShowBatchProgress();
+        // Side by side, a free place is taken at once; one at a time keeps the classic pause.
+        FillPlaces();
+    }
 }
 
 void ConversionDriver::EngineLog(int32_t index, TLogLevel level, const std::string& message) {

@@ -2,10 +2,11 @@
 // row texts, the 100 ms timer and its two ticks, stopping and the end of a batch. With one
 // conversion at a time it is the classic driver: a row's job is built, run, and the next row
 // taken two ticks after it ended. With more, up to that many rows run at once, each its own
-// engine batch of one job, and a row is taken whenever a place is free (again after two ticks).
-// Rows are read when they are reached, so a row not reached yet may be checked or unchecked
-// while the batch runs. It updates the file list's model; the window renders the rest through
-// DriverView. GUI thread only: the engine's events reach it through the window's bridge.
+// engine batch of one job, and a row is taken as soon as a place is free (after a refused row,
+// at the timer's second tick). Rows are read when they are reached, so a row not reached yet may be
+// checked or unchecked while the batch runs. It updates the file list's model; the window renders
+// the rest through DriverView. One thread (the GUI's): the engine's events reach it through
+// ReceiveEngineEvents.
 #pragma once
 
 #include <QObject>
@@ -77,6 +78,7 @@ private:
     bool HasRowLeft();
     // Builds and starts the next checked row's job; false when none started.
     bool StartNextRow();
+    void FillPlaces();
     bool StartRow(int row);
     void RowFailed(int row, const QString& reason);
     void TimerConvertAgainTimer();
