@@ -137,9 +137,10 @@ QLayout* TForm1::BuildSettingsRow(QWidget* central) {
     general_grid->addWidget(LabelVolume, 2, 2);
     disable_while_converting_.insert(disable_while_converting_.end(), {ComboLetterBox, TrackBar1});
     auto* settings_row = new QHBoxLayout;
-    settings_row->addWidget(video);
-    settings_row->addWidget(audio);
-    settings_row->addWidget(general);
+    // Extra width is shared by the three groups alike.
+    settings_row->addWidget(video, 1);
+    settings_row->addWidget(audio, 1);
+    settings_row->addWidget(general, 1);
     return settings_row;
 }
 
