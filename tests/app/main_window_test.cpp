@@ -407,14 +407,16 @@ TEST_F(MainWindowTest, RowsConvertSideBySide) {
     w.Driver().ButtonConvertClick();
     EXPECT_EQ(w.Driver().RunningRows(), 2) << "two places, two rows started";
     EXPECT_TRUE(w.ListView1->isEnabled()) << "the list stays usable during a batch";
+    // A row not reached yet may still be unchecked.
+    w.FileList().setData(w.FileList().index(3, 0), Qt::Unchecked, Qt::CheckStateRole);
     ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
     ProcessUntil([] { return false; }, 300);
     EXPECT_EQ(w.informed.size(), 1u) << "one end of batch";
-    EXPECT_EQ(w.informed.back(), CompletedText(3, 1));
-    const char* outcomes[] = {"Done", "Done", "Fail", "Done"};
+    EXPECT_EQ(w.informed.back(), CompletedText(2, 1));
+    const char* outcomes[] = {"Done", "Done", "Fail", ""};
     for (int row = 0; row < 4; ++row)
         EXPECT_EQ(Cell(w, row, 5), outcomes[row]) << row;
-    EXPECT_TRUE(fs::exists(out / "avi_mpeg4_mp2.wav") || fs::exists(out / "tone_44k_stereo.wav"));
+    EXPECT_TRUE(fs::exists(out / "tone_44k_stereo.wav"));
 
     // Stop: every running row ends as Abort, the rows not reached stay as they were.
     w.ComboOutputFormat->setCurrentIndex(18); // AVI
