@@ -102,9 +102,9 @@ int main(int argc, char* argv[]) {
                                {.video = testing::VideoSpec{.width = 640,
                                                             .height = 480,
                                                             .frame_rate = {25, 1},
-                                                            .frames = 125,
+                                                            .frames = 750,
                                                             .bit_rate = 2000000},
-                                .audio = testing::AudioSpec{.codec = "mp2", .seconds = 5}});
+                                .audio = testing::AudioSpec{.codec = "mp2", .seconds = 30}});
     const struct {
         const char* what;
         const std::vector<std::string>& files;
