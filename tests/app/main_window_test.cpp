@@ -450,6 +450,13 @@ TEST_F(MainWindowTest, ReadableListsAndControls) {
     EXPECT_EQ(w.FileList().index(0, 0).data(Qt::ToolTipRole).toString(), path);
     const QFontMetrics metrics(w.ListView1->font());
     EXPECT_GE(w.ListView1->columnWidth(3), metrics.horizontalAdvance("Unknown"));
+    // A wider window widens the names, not the narrow columns.
+    const int name = w.ListView1->columnWidth(0);
+    const int size = w.ListView1->columnWidth(1);
+    w.resize(w.width() + 200, w.height());
+    QApplication::processEvents();
+    EXPECT_GE(w.ListView1->columnWidth(0), name + 150);
+    EXPECT_EQ(w.ListView1->columnWidth(1), size);
 
     w.ComboOutputFormat->setCurrentIndex(16); // 3GP
     QApplication::processEvents();
