@@ -175,9 +175,13 @@ bool ConversionDriver::StartRow(int row) {
     row_started_ms_ = NowMs();
     try {
         engine_.StartConvert(1);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         engine_.Stop();
         view_.EnableAll(true);
+        // The job never started, so no end of it will come: the row ends here.
+        running_.erase(job);
+        RowFailed(row, QString::fromUtf8(error.what()));
+        return false;
     }
     converting_ = false;
     return true;
