@@ -84,85 +84,101 @@ void Transcoder::ApplyVolume(uint8_t* samples, int size) const {
     }
 }
 
+void Transcoder::OpenAudioResampler(TOutputStreamState& ost, const AVCodecContext& enc,
+                                    const AVCodecContext& dec) {
+    const int enc_channels = enc.ch_layout.nb_channels;
+    const int dec_channels = dec.ch_layout.nb_channels;
+    SwrContext* swr = nullptr;
+    AVChannelLayout out_layout = DecodedLayout(enc.ch_layout, enc_channels);
+    AVChannelLayout in_layout = DecodedLayout(dec.ch_layout, dec_channels);
+    // A damaged header's rate of millions of Hz would have the resampler build its filter
+    // bank for minutes; no real audio goes past 768 kHz.
+    constexpr int kHighestRate = 1000000;
+    if (dec.sample_rate <= 0 || dec.sample_rate > kHighestRate || enc.sample_rate > kHighestRate ||
+        av().swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_S16, enc.sample_rate, &in_layout,
+                                 AV_SAMPLE_FMT_S16, dec.sample_rate, 0, nullptr) < 0 ||
+        av().swr_init(swr) < 0) {
+        av().swr_free(&swr);
+        throw FFMpegException(
+            FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", dec_channels,
+                       dec.sample_rate, enc_channels, enc.sample_rate));
+    }
+    ost.Resampler.reset(swr);
+}
+
+int64_t Transcoder::FifoSamples(const TOutputStreamState& ost) const {
+    const int frame_bytes_out = 2 * ost.Setup->encoder->ch_layout.nb_channels;
+    return static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
+}
+
+bool Transcoder::CorrectAudioDrift(TOutputStreamState& ost, TInputStreamState& ist,
+                                   double sync_ipts, const uint8_t*& input, int& bytes) {
+    const AVCodecContext* enc = ost.Setup->encoder.get();
+    const AVCodecContext* dec = ist.Decoder->get();
+    const OptionState& o = job_.Options();
+    const int dec_channels = dec->ch_layout.nb_channels;
+    const int64_t fifo_samples = FifoSamples(ost);
+    const double delta = sync_ipts * enc->sample_rate - static_cast<double>(ost.SyncPosition) -
+                         static_cast<double>(fifo_samples);
+    const double idelta = delta * dec->sample_rate / enc->sample_rate;
+    int byte_delta = static_cast<int>(idelta) * 2 * dec_channels;
+    if (std::fabs(delta) > 50) {
+        if (ist.IsStart || std::fabs(delta) > o.audio_drift_threshold * enc->sample_rate) {
+            if (byte_delta < 0) {
+                byte_delta = std::max(byte_delta, -bytes);
+                input += -byte_delta;
+                bytes += byte_delta;
+                if (job_.Verbosity() > 2)
+                    job_.Log(1,
+                             FormatText("discarding %d audio samples", static_cast<int>(-delta)));
+                if (bytes <= 0)
+                    return false;
+                ist.IsStart = false;
+            } else {
+                if (byte_delta + bytes <= kMaxAudioPacket)
+                    ist.IsStart = false;
+                else
+                    byte_delta = kMaxAudioPacket - bytes;
+                if (byte_delta < 0)
+                    byte_delta = 0;
+                silence_.assign(static_cast<size_t>(byte_delta), 0);
+                silence_.insert(silence_.end(), input, input + bytes);
+                input = silence_.data();
+                bytes += byte_delta;
+                if (job_.Verbosity() > 2)
+                    job_.Log(1, FormatText("adding %d audio samples of silence",
+                                           static_cast<int>(delta)));
+            }
+        } else if (o.audio_sync_method > 1 && ost.Resampler) {
+            const int comp =
+                std::clamp(static_cast<int>(delta), -o.audio_sync_method, o.audio_sync_method);
+            if (job_.Verbosity() > 2)
+                job_.Log(1, FormatText("compensating audio timestamp drift:%.2f "
+                                       "compensation:%d in:%d",
+                                       delta, comp, enc->sample_rate));
+            av().swr_set_compensation(ost.Resampler.get(), comp, enc->sample_rate);
+        }
+    }
+    return true;
+}
+
 void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
                              const uint8_t* samples, int bytes) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    AVCodecContext* dec = ist.Decoder->get();
+    const AVCodecContext* enc = ost.Setup->encoder.get();
+    const AVCodecContext* dec = ist.Decoder->get();
     const OptionState& o = job_.Options();
-    const int enc_channels = enc->ch_layout.nb_channels;
-    const int dec_channels = dec->ch_layout.nb_channels;
-    if (enc_channels != dec_channels)
+    if (enc->ch_layout.nb_channels != dec->ch_layout.nb_channels)
         ost.AudioResample = true;
-    if (ost.AudioResample && !ost.Resampler) {
-        SwrContext* swr = nullptr;
-        AVChannelLayout out_layout = DecodedLayout(enc->ch_layout, enc_channels);
-        AVChannelLayout in_layout = DecodedLayout(dec->ch_layout, dec_channels);
-        // A damaged header's rate of millions of Hz would have the resampler build its filter
-        // bank for minutes; no real audio goes past 768 kHz.
-        constexpr int kHighestRate = 1000000;
-        if (dec->sample_rate <= 0 || dec->sample_rate > kHighestRate ||
-            enc->sample_rate > kHighestRate ||
-            av().swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_S16, enc->sample_rate,
-                                     &in_layout, AV_SAMPLE_FMT_S16, dec->sample_rate, 0,
-                                     nullptr) < 0 ||
-            av().swr_init(swr) < 0) {
-            av().swr_free(&swr);
-            throw FFMpegException(
-                FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                           dec_channels, dec->sample_rate, enc_channels, enc->sample_rate));
-        }
-        ost.Resampler.reset(swr);
-    }
+    if (ost.AudioResample && !ost.Resampler)
+        OpenAudioResampler(ost, *enc, *dec);
 
     const uint8_t* input = samples;
-    const int frame_bytes_out = 2 * enc_channels;
     const double sync_ipts = static_cast<double>(ost.SyncInput->Pts - o.start_time) / 1000000.0;
-    const int64_t fifo_samples =
-        static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
     if (o.audio_sync_method != 0) {
-        const double delta = sync_ipts * enc->sample_rate - static_cast<double>(ost.SyncPosition) -
-                             static_cast<double>(fifo_samples);
-        const double idelta = delta * dec->sample_rate / enc->sample_rate;
-        int byte_delta = static_cast<int>(idelta) * 2 * dec_channels;
-        if (std::fabs(delta) > 50) {
-            if (ist.IsStart || std::fabs(delta) > o.audio_drift_threshold * enc->sample_rate) {
-                if (byte_delta < 0) {
-                    byte_delta = std::max(byte_delta, -bytes);
-                    input += -byte_delta;
-                    bytes += byte_delta;
-                    if (job_.Verbosity() > 2)
-                        job_.Log(
-                            1, FormatText("discarding %d audio samples", static_cast<int>(-delta)));
-                    if (bytes <= 0)
-                        return;
-                    ist.IsStart = false;
-                } else {
-                    if (byte_delta + bytes <= kMaxAudioPacket)
-                        ist.IsStart = false;
-                    else
-                        byte_delta = kMaxAudioPacket - bytes;
-                    if (byte_delta < 0)
-                        byte_delta = 0;
-                    silence_.assign(static_cast<size_t>(byte_delta), 0);
-                    silence_.insert(silence_.end(), input, input + bytes);
-                    input = silence_.data();
-                    bytes += byte_delta;
-                    if (job_.Verbosity() > 2)
-                        job_.Log(1, FormatText("adding %d audio samples of silence",
-                                               static_cast<int>(delta)));
-                }
-            } else if (o.audio_sync_method > 1 && ost.Resampler) {
-                const int comp =
-                    std::clamp(static_cast<int>(delta), -o.audio_sync_method, o.audio_sync_method);
-                if (job_.Verbosity() > 2)
-                    job_.Log(1, FormatText("compensating audio timestamp drift:%.2f "
-                                           "compensation:%d in:%d",
-                                           delta, comp, enc->sample_rate));
-                av().swr_set_compensation(ost.Resampler.get(), comp, enc->sample_rate);
-            }
-        }
+        if (!CorrectAudioDrift(ost, ist, sync_ipts, input, bytes))
+            return;
     } else {
-        ost.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - fifo_samples;
+        ost.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - FifoSamples(ost);
         FillTimestampGap(ost, ist, sync_ipts);
     }
     SendAudio(ost, ist, input, bytes);

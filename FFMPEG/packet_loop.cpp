@@ -119,7 +119,6 @@ void Transcoder::RateEmulate(TInputStreamState& ist) {
     const int64_t ahead = ist.Pts - elapsed;
     if (ahead > 50000)
         std::this_thread::sleep_for(std::chrono::milliseconds(ahead / 1000));
-    ++ist.RateEmuFrame;
 }
 
 int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {

@@ -31,89 +31,81 @@ std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate) {
                       bit_rate);
 }
 
-void Transcoder::ReportProgress(bool final_report) {
-    if (job_.OutputFiles().empty())
-        return;
+namespace {
+
+// "PSNR=Y:… U:… V:… *:…": of the last frame, or of the whole run in the final report.
+void AppendPsnr(std::string& line, const AVCodecContext& enc, const uint64_t (&last_error)[3],
+                bool final_report, int32_t frame_number) {
+    double error_sum = 0.0;
+    double scale_sum = 0.0;
+    const char planes[] = {'Y', 'U', 'V'};
+    Append(line, "PSNR=");
+    for (int p = 0; p < 3; ++p) {
+        double error = 0.0;
+        double scale = static_cast<double>(enc.width) * enc.height * 255.0 * 255.0;
+        if (final_report) {
+            error = static_cast<double>(enc.error[p]);
+            scale *= frame_number;
+        } else {
+            error = static_cast<double>(last_error[p]);
+        }
+        if (p > 0)
+            scale /= 4;
+        error_sum += error;
+        scale_sum += scale;
+        Append(line, FormatText("%c:%2.2f ", planes[p], Psnr(error / scale)));
+    }
+    Append(line, FormatText("*:%2.2f ", Psnr(error_sum / scale_sum)));
+}
+
+} // namespace
+
+int64_t Transcoder::OutputSize() const {
     AVIOContext* pb = job_.OutputFiles()[0].context->pb;
     int64_t size = pb != nullptr ? av().avio_size(pb) : 0;
     if (size < 0 && pb != nullptr)
         size = av().avio_seek(pb, 0, SEEK_CUR);
-    if (size < 0)
-        size = 0;
+    return size < 0 ? 0 : size;
+}
 
-    int32_t frame_number = -1;
-    int32_t fps = -1;
-    float quality = -1.0f;
-    double time = 1e10;
-    bool video_seen = false;
-    std::string line;
-    for (TOutputStreamState& ost : outputs_) {
-        const AVCodecContext* enc = ost.Setup->encoder.get();
-        const bool video = enc != nullptr && enc->codec_type == AVMEDIA_TYPE_VIDEO;
-        const float q =
-            ost.EncodingNeeded && ost.LastQuality >= 0 ? ost.LastQuality / FF_QP2LAMBDA : -1.0f;
-        if (video && video_seen) {
-            Append(line, FormatText("q=%2.1f ", q));
-        } else if (video) {
-            const double elapsed = (av().av_gettime() - counters_.TimerStart) / 1000000.0;
-            frame_number = ost.FrameNumber;
-            if (frame_number < 1)
-                return; // nothing to report before the first picture
-            fps = elapsed > 1.0 ? static_cast<int32_t>(frame_number / elapsed + 0.5) : 0;
-            quality = q;
-            Append(line, FormatText("frame=%5d fps=%3d q=%3.1f ", frame_number, fps, quality));
-            if (final_report)
-                Append(line, "L");
-            if (job_.Options().qp_hist != 0) {
-                const int qp = static_cast<int>(std::lrint(quality));
-                if (qp >= 0 && qp < 52)
-                    ++counters_.QpHistogram[qp];
-                for (int j = 0; j < 32; ++j)
-                    Append(line, FormatText("%X", static_cast<int>(std::lrint(
-                                                      std::log2(counters_.QpHistogram[j] + 1)))));
-            }
-            if (ost.EncodingNeeded && (enc->flags & AV_CODEC_FLAG_PSNR)) {
-                double error_sum = 0.0;
-                double scale_sum = 0.0;
-                const char planes[] = {'Y', 'U', 'V'};
-                Append(line, "PSNR=");
-                for (int p = 0; p < 3; ++p) {
-                    double error = 0.0;
-                    double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
-                    if (final_report) {
-                        error = static_cast<double>(enc->error[p]);
-                        scale *= frame_number;
-                    } else {
-                        error = static_cast<double>(ost.LastError[p]);
-                    }
-                    if (p > 0)
-                        scale /= 4;
-                    error_sum += error;
-                    scale_sum += scale;
-                    Append(line, FormatText("%c:%2.2f ", planes[p], Psnr(error / scale)));
-                }
-                Append(line, FormatText("*:%2.2f ", Psnr(error_sum / scale_sum)));
-            }
-            video_seen = true;
-        }
-        const double position = ost.MuxedEnd * av_q2d(ost.Stream->time_base);
-        if (position < time && position > 0)
-            time = position;
+bool Transcoder::AppendVideoProgress(std::string& line, const TOutputStreamState& ost, float q,
+                                     bool final_report, ProgressFigures& figures) {
+    const AVCodecContext* enc = ost.Setup->encoder.get();
+    const double elapsed = (av().av_gettime() - counters_.TimerStart) / 1000000.0;
+    figures.frame_number = ost.FrameNumber;
+    if (figures.frame_number < 1)
+        return false; // nothing to report before the first picture
+    figures.fps = elapsed > 1.0 ? static_cast<int32_t>(figures.frame_number / elapsed + 0.5) : 0;
+    figures.quality = q;
+    Append(line, FormatText("frame=%5d fps=%3d q=%3.1f ", figures.frame_number, figures.fps,
+                            figures.quality));
+    if (final_report)
+        Append(line, "L");
+    if (job_.Options().qp_hist != 0) {
+        const int qp = static_cast<int>(std::lrint(figures.quality));
+        if (qp >= 0 && qp < 52)
+            ++counters_.QpHistogram[qp];
+        for (int j = 0; j < 32; ++j)
+            Append(line, FormatText("%X", static_cast<int>(std::lrint(
+                                              std::log2(counters_.QpHistogram[j] + 1)))));
     }
-    if (time == 1e10 || time < 0.01)
-        time = 0.01; // no output position yet
+    if (ost.EncodingNeeded && (enc->flags & AV_CODEC_FLAG_PSNR))
+        AppendPsnr(line, *enc, ost.LastError, final_report, figures.frame_number);
+    return true;
+}
 
+void Transcoder::DeliverProgress(std::string& line, int64_t size, double time,
+                                 const ProgressFigures& figures, bool final_report) {
     if (job_.ProgressCallback || job_.Verbosity() > 0 || final_report) {
-        const double bit_rate = size * 8.0 / time / 1000.0;
-        Append(line, FormatText("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", size / 1024.0, time,
-                                bit_rate));
+        double bit_rate = 0.0;
+        Append(line, ProgressSizeText(size, time, bit_rate));
         if (job_.Verbosity() > 1)
             Append(line, FormatText(" dup=%d drop=%d", counters_.FramesDuplicated,
                                     counters_.FramesDropped));
         if (job_.ProgressCallback) {
-            job_.ProgressCallback(job_, frame_number, fps, static_cast<int32_t>(time * 1000),
-                                  quality, static_cast<float>(bit_rate), size,
-                                  job_.TotalDurationMs);
+            job_.ProgressCallback(job_, figures.frame_number, figures.fps,
+                                  static_cast<int32_t>(time * 1000), figures.quality,
+                                  static_cast<float>(bit_rate), size, job_.TotalDurationMs);
         } else if (job_.Verbosity() >= 0 && job_.LogCallback) {
             job_.Log(1, line);
         }
@@ -127,7 +119,35 @@ void Transcoder::ReportProgress(bool final_report) {
                                counters_.HeaderBytes / 1024.0,
                                raw > 0 ? 100.0 * (size - raw) / raw : 0.0));
     }
-    last_line_ = line;
+}
+
+void Transcoder::ReportProgress(bool final_report) {
+    if (job_.OutputFiles().empty())
+        return;
+    const int64_t size = OutputSize();
+    ProgressFigures figures;
+    double time = 1e10;
+    bool video_seen = false;
+    std::string line;
+    for (TOutputStreamState& ost : outputs_) {
+        const AVCodecContext* enc = ost.Setup->encoder.get();
+        const bool video = enc != nullptr && enc->codec_type == AVMEDIA_TYPE_VIDEO;
+        const float q =
+            ost.EncodingNeeded && ost.LastQuality >= 0 ? ost.LastQuality / FF_QP2LAMBDA : -1.0f;
+        if (video && video_seen) {
+            Append(line, FormatText("q=%2.1f ", q));
+        } else if (video) {
+            if (!AppendVideoProgress(line, ost, q, final_report, figures))
+                return;
+            video_seen = true;
+        }
+        const double position = ost.MuxedEnd * av_q2d(ost.Stream->time_base);
+        if (position < time && position > 0)
+            time = position;
+    }
+    if (time == 1e10 || time < 0.01)
+        time = 0.01; // no output position yet
+    DeliverProgress(line, size, time, figures, final_report);
 }
 
 void Transcoder::WriteVideoStats(TOutputStreamState& ost, int frame_size) {

@@ -37,8 +37,7 @@ struct TInputStreamState {
     bool Discard = true;                // until an output stream takes it as its source
     bool DecodingNeeded = false;
     bool RateEmu = false;
-    int64_t RateEmuStart = 0; // wall clock, microseconds
-    uint32_t RateEmuFrame = 0;
+    int64_t RateEmuStart = 0;    // wall clock, microseconds
     int64_t NextPts = INT64_MIN; // microseconds; none until known
     int64_t FrameDuration = 0;   // microseconds of one frame from the stream's rate; 0 unknown
     // Video: when the current picture is shown and when it ends (microseconds), the clock the
@@ -143,10 +142,6 @@ public:
     // pass) reads them whole once this job has ended.
     void CloseStatistics();
 
-    const RunCounters& Counters() const { return counters_; }
-    // The last status line the progress report built.
-    const std::string& LastStatusLine() const { return last_line_; }
-
 private:
     // Set-up, in order.
     void BuildInputTables();
@@ -227,6 +222,14 @@ private:
     AVFrame* ConformPicture(TOutputStreamState& ost, const AVFrame* picture);
     void OutputAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
                      int size);
+    void OpenAudioResampler(TOutputStreamState& ost, const AVCodecContext& enc,
+                            const AVCodecContext& dec);
+    // Samples waiting in the stream's fifo.
+    int64_t FifoSamples(const TOutputStreamState& ost) const;
+    // "async" above 0: drops or pads the block (moving `input`, `bytes`) or stretches the
+    // resampler where the input clock and the samples sent part; false when nothing is left.
+    bool CorrectAudioDrift(TOutputStreamState& ost, TInputStreamState& ist, double sync_ipts,
+                           const uint8_t*& input, int& bytes);
     // Silence for a leap of the audio's own timestamps past the samples sent.
     void FillTimestampGap(TOutputStreamState& ost, TInputStreamState& ist, double sync_ipts);
     // Resamples, cuts at "t", frames and encodes one block of decoded samples.
@@ -240,13 +243,24 @@ private:
     void WritePacket(TOutputStreamState& ost, AVPacket* packet);
     void WriteVideoStats(TOutputStreamState& ost, int frame_size);
     void ReportProgress(bool final_report);
+    // The parts of the report: the first output's size, the video figures (false before the
+    // first picture: nothing to report) and the line or callback that carries them.
+    struct ProgressFigures {
+        int32_t frame_number = -1;
+        int32_t fps = -1;
+        float quality = -1.0f;
+    };
+    int64_t OutputSize() const;
+    bool AppendVideoProgress(std::string& line, const TOutputStreamState& ost, float q,
+                             bool final_report, ProgressFigures& figures);
+    void DeliverProgress(std::string& line, int64_t size, double time,
+                         const ProgressFigures& figures, bool final_report);
 
     TCustomFFmpeg& job_;
     std::vector<TInputFileState> files_;
     std::vector<TInputStreamState> inputs_;
     std::vector<TOutputStreamState> outputs_;
     RunCounters counters_;
-    bool headers_written_ = false;
     int64_t last_report_ = 0;
     // Reused for every packet and frame of the run.
     PacketPtr read_packet_;
@@ -272,7 +286,6 @@ private:
     std::vector<uint8_t> silent_frame_; // one encoder frame of silence, all zero
     std::vector<uint8_t> gap_silence_;  // decoded silence filling a timestamp gap, all zero
     std::vector<uint8_t> subtitle_buffer_;
-    std::string last_line_;
     bool same_quality_logged_ = false;
     FilePtr vstats_;
 };

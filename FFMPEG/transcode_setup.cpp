@@ -521,7 +521,6 @@ void Transcoder::WriteHeaders() {
         files[i].regular_file = url != nullptr && std::filesystem::is_regular_file(url, error);
         all_rtp = all_rtp && std::strcmp(files[i].context->oformat->name, "rtp") == 0;
     }
-    headers_written_ = true;
     if (all_rtp && !files.empty() && job_.LogCallback) {
         std::vector<AVFormatContext*> contexts;
         for (OutputFile& file : files)
