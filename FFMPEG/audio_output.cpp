@@ -10,6 +10,7 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -128,8 +129,8 @@ bool Transcoder::CorrectAudioDrift(TOutputStreamState& ost, TInputStreamState& i
                 byte_delta = std::max(byte_delta, -bytes);
                 input += -byte_delta;
                 bytes += byte_delta;
-                if (job_.Verbosity() > 2)
-                    job_.Log(1,
+                if (job_.Verbosity() > kDebugLevel)
+                    job_.Log(kInfoLevel,
                              FormatText("discarding %d audio samples", static_cast<int>(-delta)));
                 if (bytes <= 0)
                     return false;
@@ -145,17 +146,17 @@ bool Transcoder::CorrectAudioDrift(TOutputStreamState& ost, TInputStreamState& i
                 silence_.insert(silence_.end(), input, input + bytes);
                 input = silence_.data();
                 bytes += byte_delta;
-                if (job_.Verbosity() > 2)
-                    job_.Log(1, FormatText("adding %d audio samples of silence",
-                                           static_cast<int>(delta)));
+                if (job_.Verbosity() > kDebugLevel)
+                    job_.Log(kInfoLevel, FormatText("adding %d audio samples of silence",
+                                                    static_cast<int>(delta)));
             }
         } else if (o.audio_sync_method > 1 && ost.Resampler) {
             const int comp =
                 std::clamp(static_cast<int>(delta), -o.audio_sync_method, o.audio_sync_method);
-            if (job_.Verbosity() > 2)
-                job_.Log(1, FormatText("compensating audio timestamp drift:%.2f "
-                                       "compensation:%d in:%d",
-                                       delta, comp, enc->sample_rate));
+            if (job_.Verbosity() > kDebugLevel)
+                job_.Log(kInfoLevel, FormatText("compensating audio timestamp drift:%.2f "
+                                                "compensation:%d in:%d",
+                                                delta, comp, enc->sample_rate));
             av().swr_set_compensation(ost.Resampler.get(), comp, enc->sample_rate);
         }
     }
@@ -214,9 +215,9 @@ void Transcoder::FillTimestampGap(TOutputStreamState& ost, TInputStreamState& is
         ost.ClockLead = lead;
         return;
     }
-    if (job_.Verbosity() > 2)
-        job_.Log(1, FormatText("filling a gap of %lld audio samples with silence",
-                               static_cast<long long>(gap)));
+    if (job_.Verbosity() > kDebugLevel)
+        job_.Log(kInfoLevel, FormatText("filling a gap of %lld audio samples with silence",
+                                        static_cast<long long>(gap)));
     if (gap_silence_.empty())
         gap_silence_.assign(kGapChunkBytes, 0);
     const int chunk = kGapChunkBytes / dec_bytes * dec_bytes;

@@ -21,6 +21,39 @@ namespace clipwright {
 
 namespace {
 
+// The component's public level for an engine level and back; the jobs and the library routing
+// speak engine levels.
+int EngineLevelOf(TLogLevel level) {
+    switch (level) {
+    case llQuiet:
+        return kQuietLevel;
+    case llError:
+        return kErrorLevel;
+    case llInfo:
+        return kInfoLevel;
+    case llDebug:
+        return kDebugLevel;
+    case llAll:
+        break;
+    }
+    return kAllLevel;
+}
+
+TLogLevel PublicLevelOf(int engine_level) {
+    if (engine_level < kErrorLevel)
+        return llQuiet;
+    switch (engine_level) {
+    case kErrorLevel:
+        return llError;
+    case kInfoLevel:
+        return llInfo;
+    case kDebugLevel:
+        return llDebug;
+    default:
+        return llAll;
+    }
+}
+
 // Nice values for the seven priorities, idle to time-critical.
 constexpr int kNiceValues[] = {19, 10, 5, 0, -5, -10, -20};
 
@@ -188,7 +221,7 @@ void TCustomFFmpegEngine::Shutdown() {
 void TCustomFFmpegEngine::SetLogLevel(TLogLevel level) {
     log_level_ = level;
     if (LibrariesLoaded())
-        SetLibraryLogLevel(static_cast<int>(level) - 1);
+        SetLibraryLogLevel(EngineLevelOf(level));
 }
 
 void TCustomFFmpegEngine::SetProgressInterval(int32_t milliseconds) {
@@ -221,7 +254,7 @@ bool TCustomFFmpegEngine::LoadAVLib(const std::string& folder, bool versioned) {
         return false;
     }
     InstallLogRouting();
-    SetLibraryLogLevel(static_cast<int>(log_level_.load()) - 1);
+    SetLibraryLogLevel(EngineLevelOf(log_level_.load()));
     return true;
 }
 
@@ -230,7 +263,7 @@ int32_t TCustomFFmpegEngine::AddInputFile(const std::string& file_name, TInputOp
     try {
         TAVProbe::CheckLibraries();
         job->Prepare();
-        job->SetVerbosity(static_cast<int>(log_level_.load()) - 1);
+        job->SetVerbosity(EngineLevelOf(log_level_.load()));
         if (!BuildInput(*job, file_name, options)) {
             SetLastErrMsg(job->LastError);
             return -1;
@@ -270,24 +303,19 @@ bool TCustomFFmpegEngine::SetOutputFile(int32_t index, const std::string& file_n
     }
     bool opened = false;
     try {
-        if (options != nullptr) {
-            if (options->FileName.empty())
-                options->FileName = file_name;
-            job->OutputOptions = *options;
-            ApplyOutputOptions(*job, job->OutputOptions);
-            if (job->OutputOptions.CustomHookEnabled)
-                job->CustomHookCallback = [this](TCustomFFmpeg& j, THookBitmap& bitmap,
-                                                 int32_t frame, int64_t pts, bool& update,
-                                                 bool& stop) {
+        opened = BuildOutput(*job, file_name, options, [this](TFFmpeg& built) {
+            if (built.OutputOptions.CustomHookEnabled)
+                built.CustomHookCallback = [this](TCustomFFmpeg& j, THookBitmap& bitmap,
+                                                  int32_t frame, int64_t pts, bool& update,
+                                                  bool& stop) {
                     DoCustomHook(j, bitmap, frame, pts, update, stop);
                 };
-            else if (job->OutputOptions.BeforeHookEnabled)
-                job->BeforeHookCallback = [this](TCustomFFmpeg& j, int64_t pts,
-                                                 THookAction& action) {
+            else if (built.OutputOptions.BeforeHookEnabled)
+                built.BeforeHookCallback = [this](TCustomFFmpeg& j, int64_t pts,
+                                                  THookAction& action) {
                     DoBeforeHook(j, pts, action);
                 };
-        }
-        opened = job->OpenOutputFile(file_name);
+        });
         if (!opened)
             SetLastErrMsg(job->LastError);
     } catch (const std::exception& error) {
@@ -531,7 +559,7 @@ void TCustomFFmpegEngine::LaunchAll(std::vector<TFFmpeg*> jobs) {
 
 void TCustomFFmpegEngine::PrepareRun(TFFmpeg& job) {
     job.ProgressInterval = int64_t{progress_interval_} * 1000;
-    job.SetVerbosity(static_cast<int>(log_level_.load()) - 1);
+    job.SetVerbosity(EngineLevelOf(log_level_.load()));
 }
 
 void TCustomFFmpegEngine::Launch(TFFmpeg& job) {
@@ -551,7 +579,7 @@ void TCustomFFmpegEngine::Launch(TFFmpeg& job) {
             job.ReleaseFiles();
             job.ExceptionRaised = true;
             job.ExceptionMessage = FormatText("Could not start the job's thread: %s", error.what());
-            job.Log(-1, job.ExceptionMessage);
+            job.Log(kQuietLevel, job.ExceptionMessage);
             job.Terminate();
         }
     }
@@ -748,11 +776,8 @@ void TCustomFFmpegEngine::DeliverLogs() {
                 std::lock_guard guard(list_lock_);
                 index = jobs_.IndexOfSerial(line.serial);
             }
-            const TLogLevel mapped = line.level < 0    ? llQuiet
-                                     : line.level >= 4 ? llAll
-                                                       : static_cast<TLogLevel>(line.level + 1);
             try {
-                OnLog(index, mapped, line.text);
+                OnLog(index, PublicLevelOf(line.level), line.text);
             } catch (...) {
                 // Dropped, as for OnTerminate.
             }

@@ -13,6 +13,7 @@
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/measured_length.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -29,9 +30,9 @@ std::string LowerExtension(const std::string& file_name) {
 // The demuxer options that stand for the older generation's format parameters; a demuxer
 // that does not declare one leaves it unused.
 DictionaryPtr DemuxerOptions(const OptionState& o) {
-    AVDictionary* options = nullptr;
+    DictionaryPtr options;
     auto set = [&](const char* key, const std::string& value) {
-        av().av_dict_set(&options, key, value.c_str(), 0);
+        av().av_dict_set(DictionarySlot(options).get(), key, value.c_str(), 0);
     };
     if (o.audio_sample_rate > 0)
         set("sample_rate", std::to_string(o.audio_sample_rate));
@@ -54,7 +55,7 @@ DictionaryPtr DemuxerOptions(const OptionState& o) {
         set("standard", *o.video_standard);
     if (o.loop_input != 0)
         set("loop", "1");
-    return DictionaryPtr(options);
+    return options;
 }
 
 } // namespace
@@ -88,11 +89,10 @@ InputFormatPtr TCustomFFmpeg::OpenDemuxer(const std::string& file_name) {
     raw->subtitle_codec_id = static_cast<AVCodecID>(subtitle_id);
 
     DictionaryPtr demuxer_options = DemuxerOptions(options_);
-    AVDictionary* dict = demuxer_options.release();
     // On failure the library frees the context it was given.
     const int opened =
-        av().avformat_open_input(&raw, file_name.c_str(), options_.forced_input_format, &dict);
-    demuxer_options.reset(dict);
+        av().avformat_open_input(&raw, file_name.c_str(), options_.forced_input_format,
+                                 DictionarySlot(demuxer_options).get());
     if (opened < 0) {
         LastError = OpenErrorText(file_name, opened);
         return nullptr;
@@ -113,7 +113,7 @@ bool TCustomFFmpeg::FindStreamInfo(AVFormatContext& context, const std::string& 
         std::lock_guard lock(CodecLock());
         found = av().avformat_find_stream_info(&context, nullptr);
     }
-    if (found < 0 && Verbosity_ >= 0) {
+    if (found < 0 && Verbosity_ >= kErrorLevel) {
         LastError = FormatText("%s: could not find codec parameters", file_name.c_str());
         return false;
     }
@@ -240,7 +240,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     input.rate_emu = options_.rate_emu != 0;
     const int index = static_cast<int>(input_files_.size());
     input_files_.push_back(std::move(input));
-    if (Verbosity_ >= 0)
+    if (Verbosity_ >= kErrorLevel)
         av().av_dump_format(&context, index, file_name.c_str(), 0);
     return true;
 }

@@ -220,12 +220,15 @@ bool BuildInput(TFFmpeg& job, const std::string& file_name, TInputOptions* optio
     return job.OpenInputFile(file_name);
 }
 
-bool BuildOutput(TFFmpeg& job, const std::string& file_name, TOutputOptions* options) {
+bool BuildOutput(TFFmpeg& job, const std::string& file_name, TOutputOptions* options,
+                 const std::function<void(TFFmpeg&)>& applied) {
     if (options != nullptr) {
         if (options->FileName.empty())
             options->FileName = file_name;
         job.OutputOptions = *options;
         ApplyOutputOptions(job, job.OutputOptions);
+        if (applied)
+            applied(job);
     }
     return job.OpenOutputFile(file_name);
 }

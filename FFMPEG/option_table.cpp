@@ -9,6 +9,7 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/c_locale.h"
 #include "FFMPEG/value_parse.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -40,7 +41,7 @@ struct OptionTable {
 
 void TCustomFFmpeg::LogIgnored(const std::string& name) {
     if (LogCallback)
-        Log(1, "Do nothing: option - " + name);
+        Log(kInfoLevel, "Do nothing: option - " + name);
 }
 
 void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value) {
@@ -51,8 +52,9 @@ void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value
     int64_t bit_rate = 0;
     av().av_opt_get_int(CodecHolder(name[0] == 'a' ? 1 : 0), "b", 0, &bit_rate);
     if (bit_rate < 1000)
-        Log(1, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
-               "not kbits/s");
+        Log(kInfoLevel,
+            "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
+            "not kbits/s");
 }
 
 // Files, times and metadata.

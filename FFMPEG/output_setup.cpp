@@ -154,13 +154,12 @@ bool TCustomFFmpeg::OpenOutputByteStream(OutputFile& output, const std::string& 
     TransferOptions(context, format_holder_.get(), kOptEncoding);
     output.muxer_options = PrivateFormatOptionsFor(format);
     // Preload and the output loop are the muxers' own options in this generation.
-    AVDictionary* muxer_options = output.muxer_options.release();
+    DictionarySlot muxer_options(output.muxer_options);
     if (MuxerDeclares(format, "preload"))
-        av().av_dict_set_int(&muxer_options, "preload",
+        av().av_dict_set_int(muxer_options.get(), "preload",
                              static_cast<int64_t>(options_.mux_preload * 1000000), 0);
     if (MuxerDeclares(format, "loop"))
-        av().av_dict_set_int(&muxer_options, "loop", options_.loop_output, 0);
-    output.muxer_options.reset(muxer_options);
+        av().av_dict_set_int(muxer_options.get(), "loop", options_.loop_output, 0);
     return true;
 }
 

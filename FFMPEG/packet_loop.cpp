@@ -14,12 +14,12 @@
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
 namespace {
-
-constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
 
 int32_t MaxFrames(const OptionState& o, AVMediaType type) {
     switch (type) {
@@ -100,10 +100,10 @@ void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
     const double threshold = job_.Options().dts_delta_threshold * 1000000.0;
     if (std::fabs(static_cast<double>(delta)) > threshold || packet_dts + 1 < ist.Pts) {
         input.ts_offset -= delta;
-        if (job_.Verbosity() >= 3)
-            job_.Log(1, FormatText("timestamp discontinuity %lld, new offset= %lld",
-                                   static_cast<long long>(delta),
-                                   static_cast<long long>(input.ts_offset)));
+        if (job_.Verbosity() >= kAllLevel)
+            job_.Log(kInfoLevel, FormatText("timestamp discontinuity %lld, new offset= %lld",
+                                            static_cast<long long>(delta),
+                                            static_cast<long long>(input.ts_offset)));
         const int64_t shift = av().av_rescale_q(delta, kMicroseconds, base);
         packet->dts -= shift;
         if (packet->pts != AV_NOPTS_VALUE)
@@ -157,9 +157,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     } else if (packet != nullptr) {
         // Packets without timestamps advance the clock by their duration, or by one frame.
         ist.Pts = ist.NextPts;
-        ist.NextPts += packet->duration > 0
-                           ? av().av_rescale_q(packet->duration, base, kMicroseconds)
-                           : ist.FrameDuration;
+        ist.NextPts += RescaleDuration(packet->duration, base, kMicroseconds, ist.FrameDuration);
         RateEmulate(ist);
     }
 
@@ -194,18 +192,14 @@ int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
         // The decode-time clock, as the packets carry it: a frame-threaded decoder hands
         // frames back a few packets late, each with its own packet's dts.
         AVFrame* frame = decoded_.get();
-        ist.Pts = frame->pkt_dts != AV_NOPTS_VALUE
-                      ? av().av_rescale_q(frame->pkt_dts, base, kMicroseconds)
-                      : ist.NextPts;
+        ist.Pts = RescaleTs(frame->pkt_dts, base, kMicroseconds, ist.NextPts);
         ist.ClockStamped = frame->pkt_dts != AV_NOPTS_VALUE;
         int64_t duration = 0;
         if (dec->codec_type == AVMEDIA_TYPE_AUDIO) {
             if (dec->sample_rate > 0)
                 duration = int64_t{1000000} * frame->nb_samples / dec->sample_rate;
         } else {
-            duration = frame->pkt_duration > 0
-                           ? av().av_rescale_q(frame->pkt_duration, base, kMicroseconds)
-                           : ist.FrameDuration;
+            duration = RescaleDuration(frame->pkt_duration, base, kMicroseconds, ist.FrameDuration);
         }
         ist.NextPts = ist.Pts + duration;
         if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
@@ -291,9 +285,7 @@ void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
     // Nothing that starts at or past "t": the other streams of an interleaved file are read
     // on while this one is ahead of them. By decode time, as the loop counts.
     const OptionState& o = job_.Options();
-    const int64_t at = packet->dts != AV_NOPTS_VALUE
-                           ? av().av_rescale_q(packet->dts, from, kMicroseconds)
-                           : ist.Pts;
+    const int64_t at = RescaleTs(packet->dts, from, kMicroseconds, ist.Pts);
     if (o.recording_time != INT64_MAX && at - o.start_time >= o.recording_time) {
         ost.Finished = true;
         return;
@@ -311,11 +303,10 @@ void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
     const AVRational to = ost.Stream->time_base;
     // Streams without timestamps (elementary video, some program streams) take the input
     // clock; a packet without a duration lasts one frame, so the muxer can end the track.
-    out->dts = packet->dts != AV_NOPTS_VALUE ? av().av_rescale_q(packet->dts, from, to)
-                                             : av().av_rescale_q(ist.Pts, kMicroseconds, to);
-    out->pts = packet->pts != AV_NOPTS_VALUE ? av().av_rescale_q(packet->pts, from, to) : out->dts;
-    out->duration = packet->duration > 0 ? av().av_rescale_q(packet->duration, from, to)
-                                         : av().av_rescale_q(ist.FrameDuration, kMicroseconds, to);
+    out->dts = RescaleTs(packet->dts, from, to, av().av_rescale_q(ist.Pts, kMicroseconds, to));
+    out->pts = RescaleTs(packet->pts, from, to, out->dts);
+    out->duration = RescaleDuration(packet->duration, from, to,
+                                    av().av_rescale_q(ist.FrameDuration, kMicroseconds, to));
     WritePacket(ost, out);
     ++ost.FrameNumber;
 }
@@ -432,9 +423,9 @@ void Transcoder::MainLoop() {
             TInputStreamState& ist = inputs_[state.FirstStream + packet->stream_index];
             AdjustTimestamps(ist, packet);
             if (ProcessPacket(ist, packet) < 0) {
-                if (job_.Verbosity() >= 0)
-                    job_.Log(1, FormatText("Error while decoding stream #%d.%d", ist.FileIndex,
-                                           ist.StreamIndex));
+                if (job_.Verbosity() >= kErrorLevel)
+                    job_.Log(kInfoLevel, FormatText("Error while decoding stream #%d.%d",
+                                                    ist.FileIndex, ist.StreamIndex));
                 av().av_packet_unref(packet);
                 continue;
             }

@@ -8,6 +8,7 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -96,28 +97,29 @@ bool Transcoder::AppendVideoProgress(std::string& line, const TOutputStreamState
 
 void Transcoder::DeliverProgress(std::string& line, int64_t size, double time,
                                  const ProgressFigures& figures, bool final_report) {
-    if (job_.ProgressCallback || job_.Verbosity() > 0 || final_report) {
+    if (job_.ProgressCallback || job_.Verbosity() > kErrorLevel || final_report) {
         double bit_rate = 0.0;
         Append(line, ProgressSizeText(size, time, bit_rate));
-        if (job_.Verbosity() > 1)
+        if (job_.Verbosity() > kInfoLevel)
             Append(line, FormatText(" dup=%d drop=%d", counters_.FramesDuplicated,
                                     counters_.FramesDropped));
         if (job_.ProgressCallback) {
             job_.ProgressCallback(job_, figures.frame_number, figures.fps,
                                   static_cast<int32_t>(time * 1000), figures.quality,
                                   static_cast<float>(bit_rate), size, job_.TotalDurationMs);
-        } else if (job_.Verbosity() >= 0 && job_.LogCallback) {
-            job_.Log(1, line);
+        } else if (job_.Verbosity() >= kErrorLevel && job_.LogCallback) {
+            job_.Log(kInfoLevel, line);
         }
     }
-    if (final_report && job_.Verbosity() >= 0 && job_.LogCallback) {
+    if (final_report && job_.Verbosity() >= kErrorLevel && job_.LogCallback) {
         const double raw = static_cast<double>(counters_.AudioBytes + counters_.VideoBytes +
                                                counters_.HeaderBytes);
-        job_.Log(1, FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing "
-                               "overhead %.2f%%",
-                               counters_.VideoBytes / 1024.0, counters_.AudioBytes / 1024.0,
-                               counters_.HeaderBytes / 1024.0,
-                               raw > 0 ? 100.0 * (size - raw) / raw : 0.0));
+        job_.Log(kInfoLevel,
+                 FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing "
+                            "overhead %.2f%%",
+                            counters_.VideoBytes / 1024.0, counters_.AudioBytes / 1024.0,
+                            counters_.HeaderBytes / 1024.0,
+                            raw > 0 ? 100.0 * (size - raw) / raw : 0.0));
     }
 }
 

@@ -6,13 +6,14 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
 void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
                                 AVSubtitle* subtitle, int64_t pts, int64_t duration) {
     if (pts == AV_NOPTS_VALUE) {
-        job_.Log(0, "Subtitle packets must have a pts");
+        job_.Log(kErrorLevel, "Subtitle packets must have a pts");
         return;
     }
     AVCodecContext* enc = ost.Setup->encoder.get();
@@ -29,7 +30,7 @@ void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
             enc, subtitle_buffer_.data(), static_cast<int>(subtitle_buffer_.size()), subtitle);
         subtitle->num_rects = rects;
         if (size < 0) {
-            job_.Log(0, "Subtitle encoding failed");
+            job_.Log(kErrorLevel, "Subtitle encoding failed");
             return;
         }
         AVPacket* out = out_packet_.get();

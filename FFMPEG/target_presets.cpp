@@ -7,6 +7,7 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/value_parse.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -65,8 +66,9 @@ int TCustomFFmpeg::GuessTargetNorm(const std::string& fallback_norm) {
     }
     if (norm < 0)
         norm = fallback_norm == "film" ? kFilm : fallback_norm == "ntsc" ? kNtsc : kPal;
-    if (Verbosity_ > 0)
-        Log(1, std::string("Assuming ") + (norm != kPal ? "NTSC" : "PAL") + " for target.");
+    if (Verbosity_ > kErrorLevel)
+        Log(kInfoLevel,
+            std::string("Assuming ") + (norm != kPal ? "NTSC" : "PAL") + " for target.");
     return norm;
 }
 

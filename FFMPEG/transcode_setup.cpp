@@ -11,6 +11,7 @@
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/value_parse.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -383,16 +384,16 @@ void Transcoder::SetStreamParameters() {
 }
 
 void Transcoder::ReportMapping() {
-    if (job_.Verbosity() < 0 || !job_.LogCallback)
+    if (job_.Verbosity() < kErrorLevel || !job_.LogCallback)
         return;
-    job_.Log(1, "Stream mapping:");
+    job_.Log(kInfoLevel, "Stream mapping:");
     for (const TOutputStreamState& ost : outputs_) {
         const TInputStreamState& source = inputs_[ost.SourceIndex];
-        job_.Log(1, FormatText("  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
-                               ost.FileIndex, ost.StreamIndex));
+        job_.Log(kInfoLevel, FormatText("  Stream #%d.%d -> #%d.%d", source.FileIndex,
+                                        source.StreamIndex, ost.FileIndex, ost.StreamIndex));
         if (ost.SyncInput != &source)
-            job_.Log(1, FormatText(" [sync #%d.%d]", ost.SyncInput->FileIndex,
-                                   ost.SyncInput->StreamIndex));
+            job_.Log(kInfoLevel, FormatText(" [sync #%d.%d]", ost.SyncInput->FileIndex,
+                                            ost.SyncInput->StreamIndex));
     }
 }
 
@@ -423,14 +424,12 @@ void Transcoder::OpenEncoders() {
                 }
             }
             DictionaryPtr options = job_.PrivateOptionsFor(codec);
-            AVDictionary* dict = options.release();
             int opened = 0;
             {
                 std::lock_guard lock(CodecLock());
-                opened = av().avcodec_open2(enc, codec, &dict);
+                opened = av().avcodec_open2(enc, codec, DictionarySlot(options).get());
                 ost.EncoderOpen = opened >= 0;
             }
-            av().av_dict_free(&dict);
             if (opened < 0)
                 throw FFMpegException(
                     FormatText("Error while opening codec for output stream #%d.%d - maybe "
@@ -508,10 +507,9 @@ void Transcoder::WriteHeaders() {
     bool all_rtp = true;
     std::vector<OutputFile>& files = job_.OutputFiles();
     for (size_t i = 0; i < files.size(); ++i) {
-        AVDictionary* options = nullptr;
-        av().av_dict_copy(&options, files[i].muxer_options.get(), 0);
-        const int written = av().avformat_write_header(files[i].context.get(), &options);
-        av().av_dict_free(&options);
+        DictionaryPtr options = CopyDictionary(files[i].muxer_options.get());
+        const int written =
+            av().avformat_write_header(files[i].context.get(), DictionarySlot(options).get());
         if (written < 0)
             throw FFMpegException(FormatText(
                 "Could not write header for output file #%d (incorrect codec parameters ?)",
@@ -527,7 +525,7 @@ void Transcoder::WriteHeaders() {
             contexts.push_back(file.context.get());
         char sdp[2048] = {};
         av().av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
-        job_.Log(1, "SDP: " + Trimmed(sdp));
+        job_.Log(kInfoLevel, "SDP: " + Trimmed(sdp));
     }
 }
 

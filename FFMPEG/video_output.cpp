@@ -9,6 +9,7 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -124,7 +125,8 @@ int Transcoder::VideoSlots(TOutputStreamState& ost, int& fill) {
     // A leap of more than ten minutes either way is damage in the input, not a gap to fill
     // with copies or to drop up to: the output goes on in step from here.
     if (std::fabs(vdelta) > kLeapSeconds / tb) {
-        job_.Log(0, FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
+        job_.Log(kErrorLevel,
+                 FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
         ost.SyncSkew += vdelta;
         vdelta = 0;
     }
@@ -146,8 +148,8 @@ int Transcoder::VideoSlots(TOutputStreamState& ost, int& fill) {
         return 1;
     const int copies = static_cast<int>(std::min<int64_t>(gap, INT32_MAX - 1));
     counters_.FramesDuplicated += copies;
-    if (job_.Verbosity() > 2)
-        job_.Log(1, FormatText("*** %d dup!", copies));
+    if (job_.Verbosity() > kDebugLevel)
+        job_.Log(kInfoLevel, FormatText("*** %d dup!", copies));
     if (has_previous) {
         fill = copies;
         return 1;
@@ -157,8 +159,8 @@ int Transcoder::VideoSlots(TOutputStreamState& ost, int& fill) {
 
 int Transcoder::DropPicture() {
     ++counters_.FramesDropped;
-    if (job_.Verbosity() > 2)
-        job_.Log(1, "*** drop!");
+    if (job_.Verbosity() > kDebugLevel)
+        job_.Log(kInfoLevel, "*** drop!");
     return 0;
 }
 
@@ -216,7 +218,7 @@ bool Transcoder::KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture) {
         picture->format != ost.SourceFormat) {
         picture = ConformPicture(ost, picture);
         if (picture == nullptr) {
-            job_.Log(0, "error converting picture");
+            job_.Log(kErrorLevel, "error converting picture");
             return false;
         }
     }
@@ -229,7 +231,7 @@ bool Transcoder::KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture) {
             throw FFMpegException("Video encoding failed");
         if (ost.VideoCrop && !CropView(kept, picture, source_format, ost.CropTop, ost.CropLeft)) {
             av().av_frame_unref(kept);
-            job_.Log(0, "error cropping picture");
+            job_.Log(kErrorLevel, "error cropping picture");
             return false;
         }
     } else {
@@ -237,7 +239,7 @@ bool Transcoder::KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture) {
         if (ost.VideoCrop) {
             view = crop_view_.get();
             if (!CropView(view, picture, source_format, ost.CropTop, ost.CropLeft)) {
-                job_.Log(0, "error cropping picture");
+                job_.Log(kErrorLevel, "error cropping picture");
                 return false;
             }
         }
@@ -267,8 +269,9 @@ int Transcoder::SameQuality(const TOutputStreamState& ost, int source_quality) {
     // of "sameq" stands in, and the log says so once.
     if (!same_quality_logged_) {
         same_quality_logged_ = true;
-        job_.Log(0, "sameq: the decoder gives no picture quality; encoding at the best fixed "
-                    "quality instead");
+        job_.Log(kErrorLevel,
+                 "sameq: the decoder gives no picture quality; encoding at the best fixed "
+                 "quality instead");
     }
     return static_cast<int>(std::lrint(ost.Setup->quality));
 }
@@ -282,7 +285,7 @@ bool Transcoder::ScaleAndPad(TOutputStreamState& ost, AVFrame* view) {
         AVFrame* target = final_picture;
         if (ost.VideoPad) {
             if (!CropView(inner_view_.get(), target, enc->pix_fmt, ost.PadTop, ost.PadLeft)) {
-                job_.Log(0, "error padding picture");
+                job_.Log(kErrorLevel, "error padding picture");
                 return false;
             }
             target = inner_view_.get();

@@ -10,6 +10,8 @@
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/hook_bitmap.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
@@ -58,7 +60,7 @@ void Transcoder::OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture
     av().avfilter_inout_free(&inputs);
     av().avfilter_inout_free(&outputs);
     if (!ok) {
-        job_.Log(0, "deinterlace error.");
+        job_.Log(kErrorLevel, "deinterlace error.");
         ist.DeinterlaceFailed = true;
         return;
     }
@@ -86,7 +88,7 @@ void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
         picture->pts = ist.ShownPts;
     if (av().av_buffersrc_add_frame_flags(ist.DeinterlaceSource, picture,
                                           AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
-        job_.Log(0, "deinterlace error.");
+        job_.Log(kErrorLevel, "deinterlace error.");
         if (picture != nullptr)
             DispatchPicture(ist, picture);
         return;
@@ -96,8 +98,7 @@ void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
     const AVRational base = av().av_buffersink_get_time_base(ist.DeinterlaceSink);
     AVFrame* out = deinterlaced_.get();
     while (av().av_buffersink_get_frame(ist.DeinterlaceSink, out) >= 0) {
-        if (out->pts != AV_NOPTS_VALUE)
-            ist.ShownPts = av().av_rescale_q(out->pts, base, AVRational{1, AV_TIME_BASE});
+        ist.ShownPts = RescaleTs(out->pts, base, kMicroseconds, ist.ShownPts);
         DispatchPicture(ist, out);
         av().av_frame_unref(out);
     }
@@ -120,7 +121,7 @@ AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
             try {
                 job_.BeforeHookCallback(job_, pts, hook_action_);
             } catch (const std::exception& error) {
-                job_.Log(0, std::string("Error occurs OnBeforeHook: ") + error.what());
+                job_.Log(kErrorLevel, std::string("Error occurs OnBeforeHook: ") + error.what());
                 hook_action_ = haStop;
             }
             if (hook_action_ == haStop)
@@ -147,7 +148,7 @@ AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
         return picture;
     // Hooks work on a copy: the decoder may still refer to its own picture.
     if (!EnsurePicture(hook_frame_, picture->format, picture->width, picture->height)) {
-        job_.Log(0, "hook buf malloc error.");
+        job_.Log(kErrorLevel, "hook buf malloc error.");
         return picture;
     }
     AVFrame* working = hook_frame_.get();
@@ -184,7 +185,7 @@ void Transcoder::RunCustomHook(AVFrame* working, int64_t pts) {
                                                 height, kRGBPixelFormat, SWS_BICUBIC, nullptr,
                                                 nullptr, nullptr));
         if (!to_rgb_ || !EnsurePicture(rgb_frame_, kRGBPixelFormat, width, height)) {
-            job_.Log(0, "Cannot initialize the toRGB conversion context");
+            job_.Log(kErrorLevel, "Cannot initialize the toRGB conversion context");
             stopped = true;
         } else {
             rgb = rgb_frame_.get();
@@ -204,7 +205,7 @@ void Transcoder::RunCustomHook(AVFrame* working, int64_t pts) {
             std::lock_guard canvas(bitmap.CanvasLock);
             job_.CustomHookCallback(job_, bitmap, hook_frame_counter_, pts, update, stop_hook);
         } catch (const std::exception& error) {
-            job_.Log(0, std::string("Error occurs OnCustomHook: ") + error.what());
+            job_.Log(kErrorLevel, std::string("Error occurs OnCustomHook: ") + error.what());
             update = false;
         }
         stopped = stop_hook;
@@ -217,7 +218,7 @@ void Transcoder::RunCustomHook(AVFrame* working, int64_t pts) {
                                                           kRGBPixelFormat, width, height, format,
                                                           SWS_BICUBIC, nullptr, nullptr, nullptr));
                 if (!from_rgb_) {
-                    job_.Log(0, "Cannot initialize the fromRGB conversion context");
+                    job_.Log(kErrorLevel, "Cannot initialize the fromRGB conversion context");
                     stopped = true;
                 } else {
                     av().sws_scale(from_rgb_.get(), rgb->data, rgb->linesize, 0, height,
