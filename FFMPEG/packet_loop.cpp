@@ -78,9 +78,9 @@ bool Transcoder::PastSizeLimit() const {
 }
 
 void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
-    InputFile& input = job_.InputFiles()[ist.FileIndex];
+    TInputFileState& input = files_[ist.FileIndex];
     const AVRational base = ist.Stream->time_base;
-    const int64_t offset = av().av_rescale_q(input.ts_offset, kMicroseconds, base);
+    const int64_t offset = av().av_rescale_q(input.TsOffset, kMicroseconds, base);
     if (packet->dts != AV_NOPTS_VALUE)
         packet->dts += offset;
     if (packet->pts != AV_NOPTS_VALUE)
@@ -99,11 +99,11 @@ void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
     const int64_t delta = packet_dts - ist.NextPts;
     const double threshold = job_.Options().dts_delta_threshold * 1000000.0;
     if (std::fabs(static_cast<double>(delta)) > threshold || packet_dts + 1 < ist.Pts) {
-        input.ts_offset -= delta;
+        input.TsOffset -= delta;
         if (job_.Verbosity() >= kAllLevel)
             job_.Log(kInfoLevel, FormatText("timestamp discontinuity %lld, new offset= %lld",
                                             static_cast<long long>(delta),
-                                            static_cast<long long>(input.ts_offset)));
+                                            static_cast<long long>(input.TsOffset)));
         const int64_t shift = av().av_rescale_q(delta, kMicroseconds, base);
         packet->dts -= shift;
         if (packet->pts != AV_NOPTS_VALUE)

@@ -27,6 +27,9 @@ struct TInputFileState {
     bool EofReached = false;
     int32_t FirstStream = 0; // index of the file's stream 0 in the input stream table
     int32_t StreamCount = 0; // streams when the run started; later ones are ignored
+    // The file's timestamp offset (microseconds): the job's, moved by the discontinuities the
+    // run finds.
+    int64_t TsOffset = 0;
 };
 
 struct TInputStreamState {
@@ -185,6 +188,8 @@ private:
     // a hook may change it).
     AVFrame* PreprocessVideo(TInputStreamState& ist, AVFrame* picture);
     void RunCustomHook(AVFrame* working, int64_t pts);
+    // The job's custom hook, while it has not asked to stop.
+    bool CustomHookActive() const;
     // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
     void DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
                           int64_t duration);
@@ -274,6 +279,8 @@ private:
     int32_t hook_frame_counter_ = 0;
     THookAction hook_action_ = haContinue;
     bool hooks_enabled_ = false;
+    bool custom_hook_stopped_ = false;    // the custom hook asked to stop: not called again
+    std::size_t hook_range_position_ = 0; // the hook range the pictures have reached
     FramePtr hook_frame_;
     FramePtr rgb_frame_;
     SwsPtr to_rgb_;

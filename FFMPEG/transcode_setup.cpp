@@ -79,6 +79,7 @@ void Transcoder::BuildInputTables() {
         TInputFileState state;
         state.FirstStream = static_cast<int32_t>(inputs_.size());
         state.StreamCount = static_cast<int32_t>(file.context->nb_streams);
+        state.TsOffset = file.ts_offset;
         files_.push_back(state);
         for (int32_t s = 0; s < state.StreamCount; ++s) {
             TInputStreamState ist;
@@ -304,7 +305,6 @@ void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState&
             temp_picture("Cannot allocate temp picture, check pix fmt");
             int64_t flags = o.sws_flags;
             av().av_opt_get_int(job_.ScalerHolder(), "sws_flags", 0, &flags);
-            job_.Options().sws_flags = static_cast<int32_t>(flags);
             ost.ScaleContext.reset(av().sws_getContext(
                 crop_width, crop_height, dec->pix_fmt,
                 enc->width - (o.frame_padleft + o.frame_padright),
@@ -561,6 +561,7 @@ void Transcoder::Run() {
     inner_view_ = allocFrame();
     deinterlaced_ = allocFrame();
     hooks_enabled_ = !job_.VideoHooks().empty();
+    hook_range_position_ = job_.HookRangePosition;
     hook_action_ = haContinue;
     MainLoop();
 }

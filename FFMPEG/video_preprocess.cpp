@@ -113,10 +113,14 @@ void Transcoder::DispatchPicture(TInputStreamState& ist, AVFrame* picture) {
     }
 }
 
+bool Transcoder::CustomHookActive() const {
+    return job_.CustomHookCallback && !custom_hook_stopped_;
+}
+
 AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
     ++hook_frame_counter_;
     const int64_t pts = ist.Pts;
-    if (!job_.CustomHookCallback && hooks_enabled_) {
+    if (!CustomHookActive() && hooks_enabled_) {
         if (job_.BeforeHookCallback) {
             try {
                 job_.BeforeHookCallback(job_, pts, hook_action_);
@@ -128,10 +132,10 @@ AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
                 hooks_enabled_ = false;
         } else if (!job_.HookRanges.empty()) {
             hook_action_ = haIgnore;
-            std::vector<std::pair<int64_t, int64_t>>& ranges = job_.HookRanges;
-            for (size_t i = job_.HookRangePosition; i < ranges.size(); ++i) {
+            const std::vector<std::pair<int64_t, int64_t>>& ranges = job_.HookRanges;
+            for (size_t i = hook_range_position_; i < ranges.size(); ++i) {
                 if (ranges[i].first <= pts && pts <= ranges[i].second) {
-                    job_.HookRangePosition = i;
+                    hook_range_position_ = i;
                     hook_action_ = haContinue;
                     break;
                 }
@@ -144,7 +148,7 @@ AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
     }
 
     const bool plugins = hooks_enabled_ && hook_action_ == haContinue;
-    if (!job_.CustomHookCallback && !plugins)
+    if (!CustomHookActive() && !plugins)
         return picture;
     // Hooks work on a copy: the decoder may still refer to its own picture.
     if (!EnsurePicture(hook_frame_, picture->format, picture->width, picture->height)) {
@@ -157,7 +161,7 @@ AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
                        picture->width, picture->height);
     av().av_frame_copy_props(working, picture);
 
-    if (job_.CustomHookCallback)
+    if (CustomHookActive())
         RunCustomHook(working, pts);
     else if (plugins) {
         CwHookPicture hook_picture{};
@@ -229,7 +233,7 @@ void Transcoder::RunCustomHook(AVFrame* working, int64_t pts) {
     }
     if (stopped) {
         // For the rest of the run: no custom hook, no plug-ins.
-        job_.CustomHookCallback = nullptr;
+        custom_hook_stopped_ = true;
         hook_action_ = haStop;
         hooks_enabled_ = false;
     }
