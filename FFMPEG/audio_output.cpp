@@ -104,12 +104,13 @@ void Transcoder::OpenAudioResampler(TOutputStreamState& ost, const AVCodecContex
             FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", dec_channels,
                        dec.sample_rate, enc_channels, enc.sample_rate));
     }
-    ost.Resampler.reset(swr);
+    ost.Audio.Resampler.reset(swr);
 }
 
 int64_t Transcoder::FifoSamples(const TOutputStreamState& ost) const {
     const int frame_bytes_out = 2 * ost.Setup->encoder->ch_layout.nb_channels;
-    return static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
+    return static_cast<int64_t>(av().av_fifo_can_read(ost.Audio.SampleFifo.get())) /
+           frame_bytes_out;
 }
 
 bool Transcoder::CorrectAudioDrift(TOutputStreamState& ost, TInputStreamState& ist,
@@ -150,14 +151,14 @@ bool Transcoder::CorrectAudioDrift(TOutputStreamState& ost, TInputStreamState& i
                     job_.Log(kInfoLevel, FormatText("adding %d audio samples of silence",
                                                     static_cast<int>(delta)));
             }
-        } else if (o.audio_sync_method > 1 && ost.Resampler) {
+        } else if (o.audio_sync_method > 1 && ost.Audio.Resampler) {
             const int comp =
                 std::clamp(static_cast<int>(delta), -o.audio_sync_method, o.audio_sync_method);
             if (job_.Verbosity() > kDebugLevel)
                 job_.Log(kInfoLevel, FormatText("compensating audio timestamp drift:%.2f "
                                                 "compensation:%d in:%d",
                                                 delta, comp, enc->sample_rate));
-            av().swr_set_compensation(ost.Resampler.get(), comp, enc->sample_rate);
+            av().swr_set_compensation(ost.Audio.Resampler.get(), comp, enc->sample_rate);
         }
     }
     return true;
@@ -169,8 +170,8 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
     const AVCodecContext* dec = ist.Decoder->get();
     const OptionState& o = job_.Options();
     if (enc->ch_layout.nb_channels != dec->ch_layout.nb_channels)
-        ost.AudioResample = true;
-    if (ost.AudioResample && !ost.Resampler)
+        ost.Audio.Resample = true;
+    if (ost.Audio.Resample && !ost.Audio.Resampler)
         OpenAudioResampler(ost, *enc, *dec);
 
     const uint8_t* input = samples;
@@ -193,26 +194,27 @@ void Transcoder::FillTimestampGap(TOutputStreamState& ost, TInputStreamState& is
     // sent by more than the drift threshold past the furthest it ran before: frames cut from
     // one packet repeat its timestamp or have none, and a clock that drifts slowly from the
     // sample count is left as it is. Audio that overlaps is kept, not dropped.
-    if (ost.SyncInput != &ist || !ist.ClockStamped || ost.NextAudioPts == INT64_MIN)
+    if (ost.SyncInput != &ist || !ist.ClockStamped || ost.Audio.NextPts == INT64_MIN)
         return;
     const AVCodecContext* enc = ost.Setup->encoder.get();
     const AVCodecContext* dec = ist.Decoder->get();
     const int enc_bytes = 2 * enc->ch_layout.nb_channels;
     const int dec_bytes = 2 * dec->ch_layout.nb_channels;
-    int64_t sent = ost.NextAudioPts +
-                   static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / enc_bytes;
-    if (ost.Resampler)
-        sent += av().swr_get_delay(ost.Resampler.get(), enc->sample_rate);
+    int64_t sent =
+        ost.Audio.NextPts +
+        static_cast<int64_t>(av().av_fifo_can_read(ost.Audio.SampleFifo.get())) / enc_bytes;
+    if (ost.Audio.Resampler)
+        sent += av().swr_get_delay(ost.Audio.Resampler.get(), enc->sample_rate);
     const int64_t lead = std::llround(sync_ipts * enc->sample_rate) - sent;
     const double threshold =
         std::max<double>(job_.Options().audio_drift_threshold, kLeastGapSeconds);
-    const int64_t gap = lead - ost.ClockLead;
+    const int64_t gap = lead - ost.Audio.ClockLead;
     if (static_cast<double>(gap) <= threshold * enc->sample_rate || dec->sample_rate <= 0) {
-        ost.ClockLead = std::max(ost.ClockLead, lead);
+        ost.Audio.ClockLead = std::max(ost.Audio.ClockLead, lead);
         return;
     }
     if (static_cast<double>(gap) > kLeapSeconds * enc->sample_rate) {
-        ost.ClockLead = lead;
+        ost.Audio.ClockLead = lead;
         return;
     }
     if (job_.Verbosity() > kDebugLevel)
@@ -238,18 +240,18 @@ void Transcoder::SendAudio(TOutputStreamState& ost, TInputStreamState& ist, cons
     const int dec_channels = dec->ch_layout.nb_channels;
     const uint8_t* data = input;
     int size_out = bytes;
-    if (ost.AudioResample) {
+    if (ost.Audio.Resample) {
         const int in_samples = bytes / (2 * dec_channels);
         const int64_t capacity =
-            av().swr_get_delay(ost.Resampler.get(), enc->sample_rate) +
+            av().swr_get_delay(ost.Audio.Resampler.get(), enc->sample_rate) +
             av().av_rescale_rnd(in_samples, enc->sample_rate, dec->sample_rate, AV_ROUND_UP) + 256;
         const size_t needed = static_cast<size_t>(capacity) * frame_bytes_out;
         if (work_buffer_.size() < needed)
             work_buffer_.resize(needed);
         uint8_t* out[1] = {work_buffer_.data()};
         const uint8_t* in[1] = {input};
-        const int out_samples =
-            av().swr_convert(ost.Resampler.get(), out, static_cast<int>(capacity), in, in_samples);
+        const int out_samples = av().swr_convert(ost.Audio.Resampler.get(), out,
+                                                 static_cast<int>(capacity), in, in_samples);
         data = work_buffer_.data();
         size_out = out_samples > 0 ? out_samples * frame_bytes_out : 0;
     }
@@ -257,12 +259,13 @@ void Transcoder::SendAudio(TOutputStreamState& ost, TInputStreamState& ist, cons
     if (o.recording_time != INT64_MAX) {
         // Counted from where the samples already sent end on the output's timeline (a late
         // start is part of the time), not from the input clock, which may run ahead of them.
-        const int64_t sent = ost.NextAudioPts != INT64_MIN ? ost.NextAudioPts : ost.SyncPosition;
+        const int64_t sent = ost.Audio.NextPts != INT64_MIN ? ost.Audio.NextPts : ost.SyncPosition;
         const int64_t allowed =
             av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - sent -
-            static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
+            static_cast<int64_t>(av().av_fifo_can_read(ost.Audio.SampleFifo.get())) /
+                frame_bytes_out;
         if (allowed * frame_bytes_out <= size_out)
-            ost.CutByRecordingTime = true;
+            ost.Audio.CutByRecordingTime = true;
         if (allowed <= 0)
             return;
         size_out = static_cast<int>(std::min<int64_t>(size_out, allowed * frame_bytes_out));
@@ -270,13 +273,13 @@ void Transcoder::SendAudio(TOutputStreamState& ost, TInputStreamState& ist, cons
 
     const bool framed = enc->frame_size > 1;
     if (framed) {
-        if (av().av_fifo_write(ost.SampleFifo.get(), data, static_cast<size_t>(size_out)) < 0)
+        if (av().av_fifo_write(ost.Audio.SampleFifo.get(), data, static_cast<size_t>(size_out)) < 0)
             throw FFMpegException("av_fifo_init fail");
         const size_t frame_bytes = static_cast<size_t>(enc->frame_size) * frame_bytes_out;
         if (fifo_frame_.size() < frame_bytes)
             fifo_frame_.resize(frame_bytes);
-        while (av().av_fifo_can_read(ost.SampleFifo.get()) >= frame_bytes) {
-            av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), frame_bytes);
+        while (av().av_fifo_can_read(ost.Audio.SampleFifo.get()) >= frame_bytes) {
+            av().av_fifo_read(ost.Audio.SampleFifo.get(), fifo_frame_.data(), frame_bytes);
             EncodeSamples(ost, fifo_frame_.data(), enc->frame_size);
             ost.SyncPosition += enc->frame_size;
         }
@@ -301,29 +304,30 @@ void Transcoder::EncodeSilentFrame(TOutputStreamState& ost) {
 
 void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count) {
     AVCodecContext* enc = ost.Setup->encoder.get();
-    if (ost.NextAudioPts == INT64_MIN) {
-        ost.NextAudioPts = ost.SyncPosition;
+    if (ost.Audio.NextPts == INT64_MIN) {
+        ost.Audio.NextPts = ost.SyncPosition;
         // A WMA decoder gives its first frame's samples only as the overlap of the second: a
         // frame of silence goes first, one frame early, so the sound keeps its first samples
         // and its place.
         if (DecoderSkipsFirstFrame(enc) && enc->frame_size > 0) {
-            ost.NextAudioPts -= enc->frame_size;
+            ost.Audio.NextPts -= enc->frame_size;
             EncodeSilentFrame(ost);
         }
     }
-    if (ost.Amr) {
+    if (ost.Audio.Amr) {
         // One packet a frame of 160 samples, the engine's own encoder.
         AVPacket* out = out_packet_.get();
         if (av().av_new_packet(out, kAmrNbMaxFrameBytes) < 0)
             throw FFMpegException("Audio encoding failed");
-        const int size = ost.Amr->Encode(reinterpret_cast<const int16_t*>(samples), out->data);
+        const int size =
+            ost.Audio.Amr->Encode(reinterpret_cast<const int16_t*>(samples), out->data);
         if (size <= 0)
             throw FFMpegException("Audio encoding failed");
         out->size = size;
-        out->pts = out->dts = ost.NextAudioPts;
+        out->pts = out->dts = ost.Audio.NextPts;
         out->duration = count;
         out->flags |= AV_PKT_FLAG_KEY;
-        ost.NextAudioPts += count;
+        ost.Audio.NextPts += count;
         counters_.AudioBytes += size;
         av().av_packet_rescale_ts(out, enc->time_base, ost.Stream->time_base);
         WritePacket(ost, out);
@@ -331,18 +335,18 @@ void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, 
     }
     // One frame per stream, grown when a block is larger; the encoder normally lets go of
     // it before the next block, so making it writable costs nothing.
-    if (!ost.AudioFrame || ost.AudioFrameCapacity < count) {
-        ost.AudioFrame = allocFrame();
-        AVFrame* fresh = ost.AudioFrame.get();
+    if (!ost.Audio.Frame || ost.Audio.FrameCapacity < count) {
+        ost.Audio.Frame = allocFrame();
+        AVFrame* fresh = ost.Audio.Frame.get();
         fresh->nb_samples = std::max(count, enc->frame_size);
         fresh->format = enc->sample_fmt;
         fresh->sample_rate = enc->sample_rate;
         if (av().av_channel_layout_copy(&fresh->ch_layout, &enc->ch_layout) < 0 ||
             av().av_frame_get_buffer(fresh, 0) < 0)
             throw FFMpegException("Audio encoding failed");
-        ost.AudioFrameCapacity = fresh->nb_samples;
+        ost.Audio.FrameCapacity = fresh->nb_samples;
     }
-    AVFrame* frame = ost.AudioFrame.get();
+    AVFrame* frame = ost.Audio.Frame.get();
     if (av().av_frame_make_writable(frame) < 0)
         throw FFMpegException("Audio encoding failed");
     frame->nb_samples = count;
@@ -351,7 +355,7 @@ void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, 
                     static_cast<size_t>(count) * 2 * enc->ch_layout.nb_channels);
     } else {
         // The engine holds interleaved 16-bit; the encoder's own format is made here.
-        if (!ost.ToEncoder) {
+        if (!ost.Audio.ToEncoder) {
             SwrContext* swr = nullptr;
             if (av().swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
                                          &enc->ch_layout, AV_SAMPLE_FMT_S16, enc->sample_rate, 0,
@@ -360,31 +364,31 @@ void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, 
                 av().swr_free(&swr);
                 throw FFMpegException("Audio encoding failed");
             }
-            ost.ToEncoder.reset(swr);
+            ost.Audio.ToEncoder.reset(swr);
         }
         const uint8_t* in[1] = {samples};
-        av().swr_convert(ost.ToEncoder.get(), frame->extended_data, count, in, count);
+        av().swr_convert(ost.Audio.ToEncoder.get(), frame->extended_data, count, in, count);
     }
     // Packets must rise steadily even when the sync position is re-read from the input clock.
-    frame->pts = ost.NextAudioPts;
-    ost.NextAudioPts += count;
+    frame->pts = ost.Audio.NextPts;
+    ost.Audio.NextPts += count;
     Encode(ost, frame);
 }
 
 void Transcoder::DrainResampler(TOutputStreamState& ost) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
-    const int64_t held = av().swr_get_delay(ost.Resampler.get(), enc->sample_rate) + 256;
+    const int64_t held = av().swr_get_delay(ost.Audio.Resampler.get(), enc->sample_rate) + 256;
     const size_t needed = static_cast<size_t>(held) * sample_bytes;
     if (work_buffer_.size() < needed)
         work_buffer_.resize(needed);
     uint8_t* out[1] = {work_buffer_.data()};
     const int drained =
-        av().swr_convert(ost.Resampler.get(), out, static_cast<int>(held), nullptr, 0);
+        av().swr_convert(ost.Audio.Resampler.get(), out, static_cast<int>(held), nullptr, 0);
     if (drained <= 0)
         return;
     if (enc->frame_size > 1) {
-        if (av().av_fifo_write(ost.SampleFifo.get(), work_buffer_.data(),
+        if (av().av_fifo_write(ost.Audio.SampleFifo.get(), work_buffer_.data(),
                                static_cast<size_t>(drained) * sample_bytes) < 0)
             throw FFMpegException("av_fifo_init fail");
     } else {
@@ -396,14 +400,14 @@ void Transcoder::DrainResampler(TOutputStreamState& ost) {
 void Transcoder::FlushAudio(TOutputStreamState& ost) {
     EncodeLastSamples(ost);
     // A WMA decoder gives a frame's samples only with the next frame: one of silence follows.
-    if (ost.NextAudioPts != INT64_MIN && DecoderSkipsFirstFrame(ost.Setup->encoder.get()))
+    if (ost.Audio.NextPts != INT64_MIN && DecoderSkipsFirstFrame(ost.Setup->encoder.get()))
         EncodeSilentFrame(ost);
 }
 
 void Transcoder::EncodeLastSamples(TOutputStreamState& ost) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     // The resampler's filter still holds the last few samples.
-    if (ost.Resampler)
+    if (ost.Audio.Resampler)
         DrainResampler(ost);
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
     if (enc->frame_size <= 1)
@@ -412,21 +416,21 @@ void Transcoder::EncodeLastSamples(TOutputStreamState& ost) {
     if (fifo_frame_.size() < frame_bytes)
         fifo_frame_.resize(frame_bytes);
     // The drained resampler may have made whole frames again.
-    while (av().av_fifo_can_read(ost.SampleFifo.get()) >= frame_bytes) {
-        av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), frame_bytes);
+    while (av().av_fifo_can_read(ost.Audio.SampleFifo.get()) >= frame_bytes) {
+        av().av_fifo_read(ost.Audio.SampleFifo.get(), fifo_frame_.data(), frame_bytes);
         EncodeSamples(ost, fifo_frame_.data(), enc->frame_size);
         ost.SyncPosition += enc->frame_size;
     }
     int trailing = 0; // samples of silence after the last one
-    const size_t left = av().av_fifo_can_read(ost.SampleFifo.get());
+    const size_t left = av().av_fifo_can_read(ost.Audio.SampleFifo.get());
     if (left >= static_cast<size_t>(sample_bytes)) {
         // The samples short of a whole encoder frame are the end of the sound: an encoder that
         // takes a short last frame gets them as they are, any other a frame padded with
         // silence.
-        const bool short_frame = !ost.Amr && enc->codec != nullptr &&
+        const bool short_frame = !ost.Audio.Amr && enc->codec != nullptr &&
                                  (enc->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME |
                                                               AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
-        av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), left);
+        av().av_fifo_read(ost.Audio.SampleFifo.get(), fifo_frame_.data(), left);
         const int count = short_frame ? static_cast<int>(left) / sample_bytes : enc->frame_size;
         std::fill(fifo_frame_.begin() + static_cast<ptrdiff_t>(left),
                   fifo_frame_.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
@@ -439,8 +443,8 @@ void Transcoder::EncodeLastSamples(TOutputStreamState& ost) {
     // decoder never gives it out. Not after a cut by "t", which ends the sound there; WMA's
     // flush has its own frame of silence.
     const bool drained = enc->codec == nullptr || (enc->codec->capabilities & AV_CODEC_CAP_DELAY);
-    if (ost.Amr || drained || ost.CutByRecordingTime || DecoderSkipsFirstFrame(enc) ||
-        ost.NextAudioPts == INT64_MIN)
+    if (ost.Audio.Amr || drained || ost.Audio.CutByRecordingTime || DecoderSkipsFirstFrame(enc) ||
+        ost.Audio.NextPts == INT64_MIN)
         return;
     for (; trailing < enc->initial_padding; trailing += enc->frame_size) {
         EncodeSilentFrame(ost);

@@ -352,20 +352,21 @@ int64_t Transcoder::Encode(TOutputStreamState& ost, AVFrame* frame) {
             if (const uint8_t* stats =
                     av().av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &stats_size);
                 stats != nullptr && stats_size >= 6) {
-                ost.LastQuality = static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 |
-                                                     static_cast<uint32_t>(stats[3]) << 24);
-                ost.LastPictType =
+                ost.Video.LastQuality =
+                    static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 |
+                                       static_cast<uint32_t>(stats[3]) << 24);
+                ost.Video.LastPictType =
                     av().av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
                 const int errors = stats[5];
                 for (int p = 0; p < 3 && p < errors && stats_size >= 8 + 8 * (p + 1u); ++p) {
                     uint64_t error = 0;
                     for (int b = 7; b >= 0; --b)
                         error = error << 8 | stats[8 + 8 * p + b];
-                    ost.LastError[p] = error;
+                    ost.Video.LastError[p] = error;
                 }
             }
-            if (ost.LogFile && enc->stats_out != nullptr)
-                std::fputs(enc->stats_out, ost.LogFile.get());
+            if (ost.PassLog.File && enc->stats_out != nullptr)
+                std::fputs(enc->stats_out, ost.PassLog.File.get());
         } else if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
             counters_.AudioBytes += out->size;
         }
@@ -382,7 +383,7 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
         AVCodecContext* enc = ost.Setup->encoder.get();
         if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
             FlushAudio(ost);
-            if (!ost.Amr)
+            if (!ost.Audio.Amr)
                 Encode(ost, nullptr);
         } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
             FillVideoToEnd(ost, ist);
@@ -403,7 +404,7 @@ void Transcoder::MainLoop() {
         const int file = ChooseInputFile(opts_min);
         if (file >= 0 && opts_min >= recording_seconds) {
             for (TOutputStreamState& ost : outputs_)
-                ost.CutByRecordingTime = true;
+                ost.Audio.CutByRecordingTime = true;
         }
         if (file < 0 || opts_min >= recording_seconds || PastSizeLimit())
             break;

@@ -63,6 +63,50 @@ struct TInputStreamState {
     bool DeinterlaceFailed = false;
 };
 
+// The state of encoding one video output: the picture's way from the decoder to the encoder
+// (conform, crop, scale, pad), the last picture encoded and the encoder's feedback.
+struct TVideoEncodeState {
+    bool Resample = false;
+    FramePtr TempPicture;
+    SwsPtr ScaleContext;
+    int32_t ResampleHeight = 0;
+    // The source picture as set up. A decoder that changes size or format mid-stream has its
+    // pictures converted back to it, so crop, scaler and encoder never read past a picture.
+    int32_t SourceWidth = 0, SourceHeight = 0;
+    int32_t SourceFormat = -1; // AVPixelFormat
+    SwsPtr ConformContext;
+    FramePtr ConformPicture;
+    bool Crop = false;
+    int32_t CropTop = 0, CropLeft = 0;
+    bool Pad = false;
+    int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    // The last picture as encoded; kept to fill the slots until the next picture starts.
+    FramePtr LastFrame;
+    float LastQuality = -1.0f; // lambda of the last coded frame
+    char LastPictType = '?';
+    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
+};
+
+// The state of encoding one audio output: resampling, framing and the audio clock.
+struct TAudioEncodeState {
+    bool Resample = false;
+    SwrPtr Resampler;
+    bool CutByRecordingTime = false; // "t" ended it, not the input's end
+    FifoPtr SampleFifo;              // interleaved signed 16-bit samples, as bytes
+    SwrPtr ToEncoder;                // 16-bit to the encoder's sample format
+    FramePtr Frame;                  // reused for every block sent to the encoder
+    int64_t NextPts = INT64_MIN;     // encoder time base; rises by the samples sent
+    // "async" 0: the furthest the input clock ran ahead of the samples sent, in samples.
+    int64_t ClockLead = 0;
+    std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
+    int FrameCapacity = 0;
+};
+
+// Two-pass statistics file while pass 1 is encoded.
+struct TPassLog {
+    FilePtr File;
+};
+
 struct TOutputStreamState {
     int32_t FileIndex = 0;
     int32_t StreamIndex = 0;
@@ -77,40 +121,9 @@ struct TOutputStreamState {
     int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
     bool Finished = false;    // a copy that reached the recording time: no more packets
     int64_t PacketsWritten = 0;
-    // Video.
-    bool VideoResample = false;
-    FramePtr TempPicture;
-    SwsPtr ScaleContext;
-    int32_t ResampleHeight = 0;
-    // The source picture as set up. A decoder that changes size or format mid-stream has its
-    // pictures converted back to it, so crop, scaler and encoder never read past a picture.
-    int32_t SourceWidth = 0, SourceHeight = 0;
-    int32_t SourceFormat = -1; // AVPixelFormat
-    SwsPtr ConformContext;
-    FramePtr ConformPicture;
-    bool VideoCrop = false;
-    int32_t CropTop = 0, CropLeft = 0;
-    bool VideoPad = false;
-    int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
-    // The last picture as encoded; kept to fill the slots until the next picture starts.
-    FramePtr LastFrame;
-    float LastQuality = -1.0f; // lambda of the last coded frame
-    char LastPictType = '?';
-    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
-    // Audio.
-    bool AudioResample = false;
-    SwrPtr Resampler;
-    bool CutByRecordingTime = false;  // "t" ended it, not the input's end
-    FifoPtr SampleFifo;               // interleaved signed 16-bit samples, as bytes
-    SwrPtr ToEncoder;                 // 16-bit to the encoder's sample format
-    FramePtr AudioFrame;              // reused for every block sent to the encoder
-    int64_t NextAudioPts = INT64_MIN; // encoder time base; rises by the samples sent
-    // "async" 0: the furthest the input clock ran ahead of the samples sent, in samples.
-    int64_t ClockLead = 0;
-    std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
-    int AudioFrameCapacity = 0;
-    // Two-pass statistics file while pass 1 is encoded.
-    FilePtr LogFile;
+    TVideoEncodeState Video;
+    TAudioEncodeState Audio;
+    TPassLog PassLog;
     bool EncoderOpen = false;
 };
 

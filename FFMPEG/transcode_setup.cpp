@@ -68,7 +68,7 @@ Transcoder::~Transcoder() = default;
 
 void Transcoder::CloseStatistics() {
     for (TOutputStreamState& ost : outputs_)
-        ost.LogFile.reset();
+        ost.PassLog.File.reset();
     vstats_.reset();
 }
 
@@ -259,60 +259,60 @@ void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState&
     switch (enc->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
         KeepSourceLayout(enc, dec, ost.Setup->codec);
-        ost.SampleFifo.reset(av().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
-        if (!ost.SampleFifo)
+        ost.Audio.SampleFifo.reset(av().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
+        if (!ost.Audio.SampleFifo)
             throw FFMpegException("av_fifo_init fail");
-        ost.AudioResample = enc->sample_rate != dec->sample_rate || o.audio_sync_method >= 2;
+        ost.Audio.Resample = enc->sample_rate != dec->sample_rate || o.audio_sync_method >= 2;
         break;
     case AVMEDIA_TYPE_VIDEO: {
         // A stream whose pictures were never seen has no geometry to scale from.
         if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width <= 0 || dec->height <= 0)
             throw FFMpegException("Cannot get resampling context");
-        ost.LastFrame = allocFrame();
-        ost.SourceWidth = dec->width;
-        ost.SourceHeight = dec->height;
-        ost.SourceFormat = dec->pix_fmt;
-        ost.VideoCrop =
+        ost.Video.LastFrame = allocFrame();
+        ost.Video.SourceWidth = dec->width;
+        ost.Video.SourceHeight = dec->height;
+        ost.Video.SourceFormat = dec->pix_fmt;
+        ost.Video.Crop =
             (o.frame_topband + o.frame_bottomband + o.frame_leftband + o.frame_rightband) != 0;
-        ost.VideoPad =
+        ost.Video.Pad =
             (o.frame_padtop + o.frame_padbottom + o.frame_padleft + o.frame_padright) != 0;
         const int crop_width = dec->width - (o.frame_leftband + o.frame_rightband);
         const int crop_height = dec->height - (o.frame_topband + o.frame_bottomband);
-        ost.VideoResample = enc->width != crop_width + o.frame_padleft + o.frame_padright ||
-                            enc->height != crop_height + o.frame_padtop + o.frame_padbottom ||
-                            enc->pix_fmt != dec->pix_fmt;
-        if (ost.VideoCrop) {
-            ost.CropTop = o.frame_topband;
-            ost.CropLeft = o.frame_leftband;
+        ost.Video.Resample = enc->width != crop_width + o.frame_padleft + o.frame_padright ||
+                             enc->height != crop_height + o.frame_padtop + o.frame_padbottom ||
+                             enc->pix_fmt != dec->pix_fmt;
+        if (ost.Video.Crop) {
+            ost.Video.CropTop = o.frame_topband;
+            ost.Video.CropLeft = o.frame_leftband;
         }
         auto temp_picture = [&](const char* failure) {
-            ost.TempPicture = allocFrame();
-            ost.TempPicture->format = enc->pix_fmt;
-            ost.TempPicture->width = enc->width;
-            ost.TempPicture->height = enc->height;
-            if (av().av_frame_get_buffer(ost.TempPicture.get(), 0) < 0)
+            ost.Video.TempPicture = allocFrame();
+            ost.Video.TempPicture->format = enc->pix_fmt;
+            ost.Video.TempPicture->width = enc->width;
+            ost.Video.TempPicture->height = enc->height;
+            if (av().av_frame_get_buffer(ost.Video.TempPicture.get(), 0) < 0)
                 throw FFMpegException(failure);
         };
-        if (ost.VideoPad) {
-            ost.PadTop = o.frame_padtop;
-            ost.PadBottom = o.frame_padbottom;
-            ost.PadLeft = o.frame_padleft;
-            ost.PadRight = o.frame_padright;
-            if (!ost.VideoResample)
+        if (ost.Video.Pad) {
+            ost.Video.PadTop = o.frame_padtop;
+            ost.Video.PadBottom = o.frame_padbottom;
+            ost.Video.PadLeft = o.frame_padleft;
+            ost.Video.PadRight = o.frame_padright;
+            if (!ost.Video.Resample)
                 temp_picture("avpicture_alloc fail");
         }
-        if (ost.VideoResample) {
+        if (ost.Video.Resample) {
             temp_picture("Cannot allocate temp picture, check pix fmt");
             int64_t flags = o.sws_flags;
             av().av_opt_get_int(job_.ScalerHolder(), "sws_flags", 0, &flags);
-            ost.ScaleContext.reset(av().sws_getContext(
+            ost.Video.ScaleContext.reset(av().sws_getContext(
                 crop_width, crop_height, dec->pix_fmt,
                 enc->width - (o.frame_padleft + o.frame_padright),
                 enc->height - (o.frame_padtop + o.frame_padbottom), enc->pix_fmt,
                 static_cast<int>(flags), nullptr, nullptr, nullptr));
-            if (!ost.ScaleContext)
+            if (!ost.Video.ScaleContext)
                 throw FFMpegException("Cannot get resampling context");
-            ost.ResampleHeight = crop_height;
+            ost.Video.ResampleHeight = crop_height;
         }
         break;
     }
@@ -341,8 +341,8 @@ void Transcoder::OpenPassLog(TOutputStreamState& ost, int index) {
     if (name.size() > 1023)
         name.resize(1023);
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.LogFile.reset(std::fopen(name.c_str(), "w"));
-        if (!ost.LogFile)
+        ost.PassLog.File.reset(std::fopen(name.c_str(), "w"));
+        if (!ost.PassLog.File)
             throw FFMpegException("creat file fail: " + name);
         return;
     }
@@ -451,10 +451,10 @@ void Transcoder::OpenAmrNb(TOutputStreamState& ost) {
             FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
                        "parameters such as bit_rate, rate, width or height",
                        ost.FileIndex, ost.StreamIndex));
-    ost.Amr = std::make_unique<AmrNbEncoder>(enc->bit_rate);
+    ost.Audio.Amr = std::make_unique<AmrNbEncoder>(enc->bit_rate);
     enc->frame_size = kAmrNbFrameSamples;
     enc->time_base = AVRational{1, kAmrNbSampleRate};
-    enc->bit_rate = AmrNbEncoder::BitRateOfMode(ost.Amr->Mode());
+    enc->bit_rate = AmrNbEncoder::BitRateOfMode(ost.Audio.Amr->Mode());
     if (av().avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
         throw FFMpegException("av_mallocz fail");
     ost.Stream->time_base = enc->time_base;

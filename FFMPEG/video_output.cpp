@@ -82,27 +82,29 @@ void CopyInto(AVFrame* target, AVFrame* inner, const AVFrame* source, AVPixelFor
 
 AVFrame* Transcoder::ConformPicture(TOutputStreamState& ost, const AVFrame* picture) {
     // The converter and the picture are made again only when the geometry changes.
-    ost.ConformContext.reset(av().sws_getCachedContext(
-        ost.ConformContext.release(), picture->width, picture->height,
-        static_cast<AVPixelFormat>(picture->format), ost.SourceWidth, ost.SourceHeight,
-        static_cast<AVPixelFormat>(ost.SourceFormat), SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!ost.ConformContext)
+    ost.Video.ConformContext.reset(av().sws_getCachedContext(
+        ost.Video.ConformContext.release(), picture->width, picture->height,
+        static_cast<AVPixelFormat>(picture->format), ost.Video.SourceWidth, ost.Video.SourceHeight,
+        static_cast<AVPixelFormat>(ost.Video.SourceFormat), SWS_BICUBIC, nullptr, nullptr,
+        nullptr));
+    if (!ost.Video.ConformContext)
         return nullptr;
-    if (!ost.ConformPicture) {
-        ost.ConformPicture = allocFrame();
-        ost.ConformPicture->format = ost.SourceFormat;
-        ost.ConformPicture->width = ost.SourceWidth;
-        ost.ConformPicture->height = ost.SourceHeight;
-        if (av().av_frame_get_buffer(ost.ConformPicture.get(), 0) < 0) {
-            ost.ConformPicture.reset();
+    if (!ost.Video.ConformPicture) {
+        ost.Video.ConformPicture = allocFrame();
+        ost.Video.ConformPicture->format = ost.Video.SourceFormat;
+        ost.Video.ConformPicture->width = ost.Video.SourceWidth;
+        ost.Video.ConformPicture->height = ost.Video.SourceHeight;
+        if (av().av_frame_get_buffer(ost.Video.ConformPicture.get(), 0) < 0) {
+            ost.Video.ConformPicture.reset();
             return nullptr;
         }
     }
-    if (av().av_frame_make_writable(ost.ConformPicture.get()) < 0)
+    if (av().av_frame_make_writable(ost.Video.ConformPicture.get()) < 0)
         return nullptr;
-    av().sws_scale(ost.ConformContext.get(), picture->data, picture->linesize, 0, picture->height,
-                   ost.ConformPicture->data, ost.ConformPicture->linesize);
-    AVFrame* conformed = ost.ConformPicture.get();
+    av().sws_scale(ost.Video.ConformContext.get(), picture->data, picture->linesize, 0,
+                   picture->height, ost.Video.ConformPicture->data,
+                   ost.Video.ConformPicture->linesize);
+    AVFrame* conformed = ost.Video.ConformPicture.get();
     conformed->pts = picture->pts;
     conformed->interlaced_frame = picture->interlaced_frame;
     conformed->top_field_first = picture->top_field_first;
@@ -141,7 +143,7 @@ int Transcoder::VideoSlots(TOutputStreamState& ost, int& fill) {
     // picture also covers the slots before it (a late video start). A picture whose slot is
     // already taken is dropped.
     const int64_t gap = std::llround(vdelta);
-    const bool has_previous = ost.LastFrame && ost.LastFrame->buf[0] != nullptr;
+    const bool has_previous = ost.Video.LastFrame && ost.Video.LastFrame->buf[0] != nullptr;
     if (gap < 0 && has_previous)
         return DropPicture();
     if (gap <= 0)
@@ -195,7 +197,8 @@ void Transcoder::FillVideoToEnd(TOutputStreamState& ost, const TInputStreamState
     const OptionState& o = job_.Options();
     AVCodecContext* enc = ost.Setup->encoder.get();
     const double tb = av_q2d(enc->time_base);
-    if (!ost.LastFrame || ost.LastFrame->buf[0] == nullptr || ist.ShownEnd == AV_NOPTS_VALUE ||
+    if (!ost.Video.LastFrame || ost.Video.LastFrame->buf[0] == nullptr ||
+        ist.ShownEnd == AV_NOPTS_VALUE ||
         !(o.video_sync_method == 1 || (o.video_sync_method < 0 && tb > 0.001)))
         return;
     // The last picture lasts until the source's last picture ends, not just one frame.
@@ -212,40 +215,41 @@ bool Transcoder::KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     const OptionState& o = job_.Options();
     // The previous picture is let go first, so the buffers below are ours to write again.
-    av().av_frame_unref(ost.LastFrame.get());
+    av().av_frame_unref(ost.Video.LastFrame.get());
     const int source_quality = picture->quality;
-    if (picture->width != ost.SourceWidth || picture->height != ost.SourceHeight ||
-        picture->format != ost.SourceFormat) {
+    if (picture->width != ost.Video.SourceWidth || picture->height != ost.Video.SourceHeight ||
+        picture->format != ost.Video.SourceFormat) {
         picture = ConformPicture(ost, picture);
         if (picture == nullptr) {
             job_.Log(kErrorLevel, "error converting picture");
             return false;
         }
     }
-    const auto source_format = static_cast<AVPixelFormat>(ost.SourceFormat);
-    AVFrame* kept = ost.LastFrame.get();
-    if (!ost.VideoResample && !ost.VideoPad) {
+    const auto source_format = static_cast<AVPixelFormat>(ost.Video.SourceFormat);
+    AVFrame* kept = ost.Video.LastFrame.get();
+    if (!ost.Video.Resample && !ost.Video.Pad) {
         // The picture itself, or a crop of it sharing its buffers: no copy, and the encoder
         // holds a reference instead of copying a picture that owns no buffer.
         if (av().av_frame_ref(kept, picture) < 0)
             throw FFMpegException("Video encoding failed");
-        if (ost.VideoCrop && !CropView(kept, picture, source_format, ost.CropTop, ost.CropLeft)) {
+        if (ost.Video.Crop &&
+            !CropView(kept, picture, source_format, ost.Video.CropTop, ost.Video.CropLeft)) {
             av().av_frame_unref(kept);
             job_.Log(kErrorLevel, "error cropping picture");
             return false;
         }
     } else {
         AVFrame* view = picture;
-        if (ost.VideoCrop) {
+        if (ost.Video.Crop) {
             view = crop_view_.get();
-            if (!CropView(view, picture, source_format, ost.CropTop, ost.CropLeft)) {
+            if (!CropView(view, picture, source_format, ost.Video.CropTop, ost.Video.CropLeft)) {
                 job_.Log(kErrorLevel, "error cropping picture");
                 return false;
             }
         }
         if (!ScaleAndPad(ost, view))
             return false;
-        if (av().av_frame_ref(kept, ost.TempPicture.get()) < 0)
+        if (av().av_frame_ref(kept, ost.Video.TempPicture.get()) < 0)
             throw FFMpegException("Video encoding failed");
     }
     kept->width = enc->width;
@@ -278,33 +282,36 @@ int Transcoder::SameQuality(const TOutputStreamState& ost, int source_quality) {
 
 bool Transcoder::ScaleAndPad(TOutputStreamState& ost, AVFrame* view) {
     AVCodecContext* enc = ost.Setup->encoder.get();
-    AVFrame* final_picture = ost.TempPicture.get();
+    AVFrame* final_picture = ost.Video.TempPicture.get();
     if (av().av_frame_make_writable(final_picture) < 0)
         throw FFMpegException("Video encoding failed");
-    if (ost.VideoResample) {
+    if (ost.Video.Resample) {
         AVFrame* target = final_picture;
-        if (ost.VideoPad) {
-            if (!CropView(inner_view_.get(), target, enc->pix_fmt, ost.PadTop, ost.PadLeft)) {
+        if (ost.Video.Pad) {
+            if (!CropView(inner_view_.get(), target, enc->pix_fmt, ost.Video.PadTop,
+                          ost.Video.PadLeft)) {
                 job_.Log(kErrorLevel, "error padding picture");
                 return false;
             }
             target = inner_view_.get();
         }
-        av().sws_scale(ost.ScaleContext.get(), view->data, view->linesize, 0, ost.ResampleHeight,
-                       target->data, target->linesize);
+        av().sws_scale(ost.Video.ScaleContext.get(), view->data, view->linesize, 0,
+                       ost.Video.ResampleHeight, target->data, target->linesize);
     } else {
         CopyInto(final_picture, inner_view_.get(), view, enc->pix_fmt,
-                 enc->width - ost.PadLeft - ost.PadRight, enc->height - ost.PadTop - ost.PadBottom,
-                 ost.PadTop, ost.PadLeft);
+                 enc->width - ost.Video.PadLeft - ost.Video.PadRight,
+                 enc->height - ost.Video.PadTop - ost.Video.PadBottom, ost.Video.PadTop,
+                 ost.Video.PadLeft);
     }
-    if (ost.VideoPad)
-        PaintPadBands(final_picture, enc->pix_fmt, enc->width, enc->height, ost.PadTop,
-                      ost.PadBottom, ost.PadLeft, ost.PadRight, job_.Options().padcolor);
+    if (ost.Video.Pad)
+        PaintPadBands(final_picture, enc->pix_fmt, enc->width, enc->height, ost.Video.PadTop,
+                      ost.Video.PadBottom, ost.Video.PadLeft, ost.Video.PadRight,
+                      job_.Options().padcolor);
     return true;
 }
 
 void Transcoder::EncodeCopies(TOutputStreamState& ost, int copies) {
-    AVFrame* frame = ost.LastFrame.get();
+    AVFrame* frame = ost.Video.LastFrame.get();
     for (int i = 0; i < copies && !job_.StopRequested && !(i > 0 && PastSizeLimit()); ++i) {
         job_.WaitWhilePaused();
         frame->pts = ost.SyncPosition;
