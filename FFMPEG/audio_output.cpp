@@ -11,6 +11,7 @@
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/engine_log.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
@@ -175,7 +176,7 @@ void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
         OpenAudioResampler(ost, *enc, *dec);
 
     const uint8_t* input = samples;
-    const double sync_ipts = static_cast<double>(ost.SyncInput->Pts - o.start_time) / 1000000.0;
+    const double sync_ipts = Seconds(ost.SyncInput->Pts - o.start_time);
     if (o.audio_sync_method != 0) {
         if (!CorrectAudioDrift(ost, ist, sync_ipts, input, bytes))
             return;

@@ -59,9 +59,9 @@ int64_t MeasureLength(const AVFormatContext& source, const AVDictionary* demuxer
         int64_t& stream_end = stream_ends[static_cast<size_t>(packet->stream_index)];
         // A cover picture has no place in time.
         if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-            const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            const int64_t start = RescaleTs(ts, stream->time_base, kMicroseconds,
-                                            stream_end != AV_NOPTS_VALUE ? stream_end : 0);
+            const int64_t ts = TsOr(packet->pts, packet->dts);
+            const int64_t start =
+                RescaleTs(ts, stream->time_base, kMicroseconds, TsOr(stream_end, 0));
             const int64_t end =
                 start + RescaleDuration(packet->duration, stream->time_base, kMicroseconds, 0);
             stream_end = stream_end == AV_NOPTS_VALUE ? end : std::max(stream_end, end);

@@ -80,7 +80,7 @@ bool Transcoder::PastSizeLimit() const {
 void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
     TInputFileState& input = files_[ist.FileIndex];
     const AVRational base = ist.Stream->time_base;
-    const int64_t offset = av().av_rescale_q(input.TsOffset, kMicroseconds, base);
+    const int64_t offset = FromMicroseconds(input.TsOffset, base);
     if (packet->dts != AV_NOPTS_VALUE)
         packet->dts += offset;
     if (packet->pts != AV_NOPTS_VALUE)
@@ -95,7 +95,7 @@ void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
     if (packet->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE ||
         job_.Options().copy_ts != 0)
         return;
-    const int64_t packet_dts = av().av_rescale_q(packet->dts, base, kMicroseconds);
+    const int64_t packet_dts = ToMicroseconds(packet->dts, base);
     const int64_t delta = packet_dts - ist.NextPts;
     const double threshold = job_.Options().dts_delta_threshold * 1000000.0;
     if (std::fabs(static_cast<double>(delta)) > threshold || packet_dts + 1 < ist.Pts) {
@@ -104,7 +104,7 @@ void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
             job_.Log(kInfoLevel, FormatText("timestamp discontinuity %lld, new offset= %lld",
                                             static_cast<long long>(delta),
                                             static_cast<long long>(input.TsOffset)));
-        const int64_t shift = av().av_rescale_q(delta, kMicroseconds, base);
+        const int64_t shift = FromMicroseconds(delta, base);
         packet->dts -= shift;
         if (packet->pts != AV_NOPTS_VALUE)
             packet->pts -= shift;
@@ -126,7 +126,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     if (ist.NextPts == AV_NOPTS_VALUE)
         ist.NextPts = ist.Pts;
     if (packet != nullptr && packet->dts != AV_NOPTS_VALUE)
-        ist.NextPts = ist.Pts = av().av_rescale_q(packet->dts, base, kMicroseconds);
+        ist.NextPts = ist.Pts = ToMicroseconds(packet->dts, base);
 
     const int64_t start_time = job_.Options().start_time;
     AVCodecContext* dec = ist.Decoder->get();
@@ -208,9 +208,9 @@ int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
             // time (elementary streams, some program streams) follows the picture before it:
             // its decode time would be late by the decoder's delay.
             if (frame->pts != AV_NOPTS_VALUE && frame->best_effort_timestamp != AV_NOPTS_VALUE)
-                ist.ShownPts = av().av_rescale_q(frame->best_effort_timestamp, base, kMicroseconds);
+                ist.ShownPts = ToMicroseconds(frame->best_effort_timestamp, base);
             else
-                ist.ShownPts = ist.ShownEnd != AV_NOPTS_VALUE ? ist.ShownEnd : ist.Pts;
+                ist.ShownPts = TsOr(ist.ShownEnd, ist.Pts);
             ist.ShownEnd = ist.ShownPts + duration;
         }
         RateEmulate(ist);
@@ -303,10 +303,10 @@ void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
     const AVRational to = ost.Stream->time_base;
     // Streams without timestamps (elementary video, some program streams) take the input
     // clock; a packet without a duration lasts one frame, so the muxer can end the track.
-    out->dts = RescaleTs(packet->dts, from, to, av().av_rescale_q(ist.Pts, kMicroseconds, to));
+    out->dts = RescaleTs(packet->dts, from, to, FromMicroseconds(ist.Pts, to));
     out->pts = RescaleTs(packet->pts, from, to, out->dts);
-    out->duration = RescaleDuration(packet->duration, from, to,
-                                    av().av_rescale_q(ist.FrameDuration, kMicroseconds, to));
+    out->duration =
+        RescaleDuration(packet->duration, from, to, FromMicroseconds(ist.FrameDuration, to));
     WritePacket(ost, out);
     ++ost.FrameNumber;
 }
@@ -314,8 +314,8 @@ void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
 void Transcoder::WritePacket(TOutputStreamState& ost, AVPacket* packet) {
     packet->stream_index = ost.StreamIndex;
     ++ost.PacketsWritten;
-    const int64_t end = (packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts) +
-                        (packet->duration > 0 ? packet->duration : 0);
+    const int64_t end =
+        TsOr(packet->dts, packet->pts) + (packet->duration > 0 ? packet->duration : 0);
     if (end > ost.MuxedEnd)
         ost.MuxedEnd = end;
     // The bitstream-filter chains are always empty: their options are not supported.
@@ -394,7 +394,7 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
 
 void Transcoder::MainLoop() {
     const OptionState& o = job_.Options();
-    const double recording_seconds = static_cast<double>(o.recording_time) / 1000000.0;
+    const double recording_seconds = Seconds(o.recording_time);
     AVPacket* packet = read_packet_.get();
     while (!job_.StopRequested) {
         job_.WaitWhilePaused();

@@ -5,10 +5,29 @@
 #include <cstdint>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
 inline constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
+
+// `ts`, or `otherwise` where it is missing (AV_NOPTS_VALUE).
+inline int64_t TsOr(int64_t ts, int64_t otherwise) {
+    return ts != AV_NOPTS_VALUE ? ts : otherwise;
+}
+
+// Between a stream's time base and the engine's clock in microseconds.
+inline int64_t ToMicroseconds(int64_t ts, AVRational base) {
+    return av().av_rescale_q(ts, base, kMicroseconds);
+}
+inline int64_t FromMicroseconds(int64_t us, AVRational base) {
+    return av().av_rescale_q(us, kMicroseconds, base);
+}
+
+// Microseconds as seconds.
+inline double Seconds(int64_t us) {
+    return static_cast<double>(us) / 1000000.0;
+}
 
 // `ts` from time base `from` to `to`; a missing one (AV_NOPTS_VALUE) gives `otherwise`, which
 // is already in `to`.

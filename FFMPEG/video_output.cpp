@@ -10,6 +10,7 @@
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/engine_log.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
@@ -116,8 +117,8 @@ int Transcoder::VideoSlots(TOutputStreamState& ost, int& fill) {
     const OptionState& o = job_.Options();
     fill = 0;
     const TInputStreamState& sync = *ost.SyncInput;
-    const int64_t clock = sync.ShownPts != AV_NOPTS_VALUE ? sync.ShownPts : sync.Pts;
-    const double sync_ipts = static_cast<double>(clock - o.start_time) / 1000000.0;
+    const int64_t clock = TsOr(sync.ShownPts, sync.Pts);
+    const double sync_ipts = Seconds(clock - o.start_time);
     const double tb = av_q2d(enc->time_base);
     if (!(o.video_sync_method > 0 || (o.video_sync_method != 0 && tb > 0.001))) {
         ost.SyncPosition = std::llround(sync_ipts / tb);
@@ -172,8 +173,8 @@ int Transcoder::LimitCopies(const TOutputStreamState& ost, int copies) const {
     // A timestamp leap in a damaged input asks for a flood of duplicates: none past "t".
     if (o.recording_time != INT64_MAX) {
         const double tb = av_q2d(ost.Setup->encoder->time_base);
-        const double frames_left = static_cast<double>(o.recording_time) / 1000000.0 / tb -
-                                   static_cast<double>(ost.SyncPosition);
+        const double frames_left =
+            Seconds(o.recording_time) / tb - static_cast<double>(ost.SyncPosition);
         if (frames_left < copies)
             copies = frames_left > 0 ? static_cast<int>(std::ceil(frames_left)) : 0;
     }
@@ -202,7 +203,7 @@ void Transcoder::FillVideoToEnd(TOutputStreamState& ost, const TInputStreamState
         !(o.video_sync_method == 1 || (o.video_sync_method < 0 && tb > 0.001)))
         return;
     // The last picture lasts until the source's last picture ends, not just one frame.
-    const double end = static_cast<double>(ist.ShownEnd - o.start_time) / 1000000.0 / tb;
+    const double end = Seconds(ist.ShownEnd - o.start_time) / tb;
     const double missing = end - static_cast<double>(ost.SyncPosition) - ost.SyncSkew;
     if (missing < 0.5 || missing > kLeapSeconds / tb)
         return;
