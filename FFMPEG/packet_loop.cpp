@@ -386,7 +386,7 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
             if (!ost.Audio.Amr)
                 Encode(ost, nullptr);
         } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-            FillVideoToEnd(ost, ist);
+            VideoEncodeStage(*this, ost).FillToEnd(ist);
             Encode(ost, nullptr);
         }
     }

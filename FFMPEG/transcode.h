@@ -143,6 +143,8 @@ struct RunCounters {
 std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate);
 
 class Transcoder {
+    friend class VideoEncodeStage;
+
 public:
     explicit Transcoder(TCustomFFmpeg& job);
     Transcoder(const Transcoder&) = delete;
@@ -221,23 +223,7 @@ private:
     // Fails the run when an audio or video output stream received nothing.
     void CheckEveryStreamWritten() const;
 
-    // Output steps of the video, audio and subtitle outputs. `picture` is the decoded frame.
-    void OutputVideo(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
-    // How many output frames this picture takes (0: dropped) and, in `fill`, how many copies
-    // of the previous picture go before it; counts duplicates and drops.
-    int VideoSlots(TOutputStreamState& ost, int& fill);
-    int DropPicture();
-    // `copies` cut to "vframes" and to "t".
-    int LimitCopies(const TOutputStreamState& ost, int copies) const;
-    // The picture as the encoder takes it (cropped, scaled, padded) becomes ost.LastFrame.
-    bool KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture);
-    bool ScaleAndPad(TOutputStreamState& ost, AVFrame* view);
-    int SameQuality(const TOutputStreamState& ost, int source_quality);
-    // Encodes ost.LastFrame `copies` times at the next output positions.
-    void EncodeCopies(TOutputStreamState& ost, int copies);
-    // At the end of input: the last picture again until the source's last picture ends.
-    void FillVideoToEnd(TOutputStreamState& ost, const TInputStreamState& ist);
-    AVFrame* ConformPicture(TOutputStreamState& ost, const AVFrame* picture);
+    // Output steps of the audio and subtitle outputs; video outputs have their stage.
     void OutputAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
                      int size);
     void OpenAudioResampler(TOutputStreamState& ost, const AVCodecContext& enc,
@@ -308,6 +294,36 @@ private:
     std::vector<uint8_t> subtitle_buffer_;
     bool same_quality_logged_ = false;
     FilePtr vstats_;
+};
+
+// The video encoding stage of one output stream, over the stream's video state and the run's
+// shared frames, counters and encoder. Made where it is used: it holds references only.
+class VideoEncodeStage {
+public:
+    VideoEncodeStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // One decoded (and preprocessed) picture: dropped, or encoded once or more.
+    void Output(AVFrame* picture);
+    // At the end of input: the last picture again until the source's last picture ends.
+    void FillToEnd(const TInputStreamState& ist);
+
+private:
+    // How many output frames this picture takes (0: dropped) and, in `fill`, how many copies
+    // of the previous picture go before it; counts duplicates and drops.
+    int Slots(int& fill);
+    int DropPicture();
+    // `copies` cut to "vframes" and to "t".
+    int LimitCopies(int copies) const;
+    // The picture as the encoder takes it (cropped, scaled, padded) becomes Video.LastFrame.
+    bool KeepOutputPicture(AVFrame* picture);
+    bool ScaleAndPad(AVFrame* view);
+    int SameQuality(int source_quality);
+    // Encodes Video.LastFrame `copies` times at the next output positions.
+    void EncodeCopies(int copies);
+    AVFrame* ConformPicture(const AVFrame* picture);
+
+    Transcoder& run_;
+    TOutputStreamState& ost_;
 };
 
 } // namespace clipwright
