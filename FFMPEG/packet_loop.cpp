@@ -265,7 +265,7 @@ void Transcoder::DispatchFrame(TInputStreamState& ist, AVFrame* frame) {
     ApplyVolume(audio_buffer_.data(), size);
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            OutputAudio(ost, ist, samples, size);
+            AudioEncodeStage(*this, ost).Output(ist, samples, size);
     }
 }
 
@@ -382,7 +382,7 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
             continue;
         AVCodecContext* enc = ost.Setup->encoder.get();
         if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-            FlushAudio(ost);
+            AudioEncodeStage(*this, ost).Flush();
             if (!ost.Audio.Amr)
                 Encode(ost, nullptr);
         } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {

@@ -1,6 +1,7 @@
 // One run of a job: the stream tables built from its open files, the main loop over input
 // packets, stream copy, the flush, the trailers and the progress report. Runs on the job's
-// thread; the video, audio and subtitle output steps plug in through the Output* members.
+// thread; video and audio outputs are encoded by their stages (VideoEncodeStage,
+// AudioEncodeStage), subtitles and stream copies by the run itself.
 #pragma once
 
 #include <cstdint>
@@ -144,6 +145,7 @@ std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate);
 
 class Transcoder {
     friend class VideoEncodeStage;
+    friend class AudioEncodeStage;
 
 public:
     explicit Transcoder(TCustomFFmpeg& job);
@@ -193,7 +195,6 @@ private:
     // The decoded block as interleaved 16-bit in the audio buffer; `size` its bytes.
     const uint8_t* ToS16(TInputStreamState& ist, AVFrame* frame, int& size);
     void ApplyVolume(uint8_t* samples, int size) const;
-    void EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count);
     // Deinterlacing (when asked), then hooks, then every encoded output fed by the stream.
     // `picture` none drains the deinterlacer at the end of input.
     void DispatchVideo(TInputStreamState& ist, AVFrame* picture);
@@ -211,34 +212,11 @@ private:
     void CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket* packet);
     void RateEmulate(TInputStreamState& ist);
     void FlushEncoders(TInputStreamState& ist);
-    // Encodes what the resampler and the sample fifo still hold as a last frame, short or
-    // padded with silence.
-    void FlushAudio(TOutputStreamState& ost);
-    void DrainResampler(TOutputStreamState& ost);
-    // Codecs whose decoders give a frame's samples only with the next frame.
-    static bool DecoderSkipsFirstFrame(const AVCodecContext* enc);
-    void EncodeSilentFrame(TOutputStreamState& ost);
-    void EncodeLastSamples(TOutputStreamState& ost);
     void WriteTrailers();
     // Fails the run when an audio or video output stream received nothing.
     void CheckEveryStreamWritten() const;
 
     // Output steps of the audio and subtitle outputs; video outputs have their stage.
-    void OutputAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
-                     int size);
-    void OpenAudioResampler(TOutputStreamState& ost, const AVCodecContext& enc,
-                            const AVCodecContext& dec);
-    // Samples waiting in the stream's fifo.
-    int64_t FifoSamples(const TOutputStreamState& ost) const;
-    // "async" above 0: drops or pads the block (moving `input`, `bytes`) or stretches the
-    // resampler where the input clock and the samples sent part; false when nothing is left.
-    bool CorrectAudioDrift(TOutputStreamState& ost, TInputStreamState& ist, double sync_ipts,
-                           const uint8_t*& input, int& bytes);
-    // Silence for a leap of the audio's own timestamps past the samples sent.
-    void FillTimestampGap(TOutputStreamState& ost, TInputStreamState& ist, double sync_ipts);
-    // Resamples, cuts at "t", frames and encodes one block of decoded samples.
-    void SendAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* input,
-                   int bytes);
     void OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,
                         int64_t pts, int64_t duration);
     // Sends one frame (or the flush) to an encoder and writes what comes out. Returns the
@@ -321,6 +299,40 @@ private:
     // Encodes Video.LastFrame `copies` times at the next output positions.
     void EncodeCopies(int copies);
     AVFrame* ConformPicture(const AVFrame* picture);
+
+    Transcoder& run_;
+    TOutputStreamState& ost_;
+};
+
+// The audio encoding stage of one output stream, over the stream's audio state and the run's
+// shared buffers, counters and encoder. Made where it is used: it holds references only.
+class AudioEncodeStage {
+public:
+    AudioEncodeStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // One block of decoded samples (interleaved 16-bit, `size` bytes) from `ist`.
+    void Output(TInputStreamState& ist, const uint8_t* samples, int size);
+    // Encodes what the resampler and the sample fifo still hold as a last frame, short or
+    // padded with silence.
+    void Flush();
+private:
+    // Sends interleaved 16-bit samples in frames of the encoder's size.
+    void EncodeSamples(const uint8_t* samples, int count);
+    void OpenResampler(const AVCodecContext& enc, const AVCodecContext& dec);
+    // Samples waiting in the stream's fifo.
+    int64_t FifoSamples() const;
+    // "async" above 0: drops or pads the block (moving `input`, `bytes`) or stretches the
+    // resampler where the input clock and the samples sent part; false when nothing is left.
+    bool CorrectDrift(TInputStreamState& ist, double sync_ipts, const uint8_t*& input, int& bytes);
+    // Silence for a leap of the audio's own timestamps past the samples sent.
+    void FillTimestampGap(TInputStreamState& ist, double sync_ipts);
+    // Resamples, cuts at "t", frames and encodes one block of decoded samples.
+    void Send(TInputStreamState& ist, const uint8_t* input, int bytes);
+    void DrainResampler();
+    // Codecs whose decoders give a frame's samples only with the next frame.
+    static bool DecoderSkipsFirstFrame(const AVCodecContext* enc);
+    void EncodeSilentFrame();
+    void EncodeLastSamples();
 
     Transcoder& run_;
     TOutputStreamState& ost_;
