@@ -165,7 +165,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     if (packet != nullptr && (start_time == 0 || ist.Pts >= start_time)) {
         for (TOutputStreamState& ost : outputs_) {
             if (&inputs_[ost.SourceIndex] == &ist && !ost.EncodingNeeded)
-                CopyPacket(ost, ist, packet);
+                StreamCopyStage(*this, ost).Copy(ist, packet);
         }
     }
     if (packet == nullptr) {
@@ -273,42 +273,8 @@ void Transcoder::DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, 
                                   int64_t duration) {
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            OutputSubtitle(ost, ist, subtitle, pts, duration);
+            SubtitleEncodeStage(*this, ost).Output(ist, subtitle, pts, duration);
     }
-}
-
-void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
-                            const AVPacket* packet) {
-    if (ost.Finished || (ost.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY)))
-        return;
-    const AVRational from = ist.Stream->time_base;
-    // Nothing that starts at or past "t": the other streams of an interleaved file are read
-    // on while this one is ahead of them. By decode time, as the loop counts.
-    const OptionState& o = job_.Options();
-    const int64_t at = RescaleTs(packet->dts, from, kMicroseconds, ist.Pts);
-    if (o.recording_time != INT64_MAX && at - o.start_time >= o.recording_time) {
-        ost.Finished = true;
-        return;
-    }
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-        counters_.AudioBytes += packet->size;
-    } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-        counters_.VideoBytes += packet->size;
-        ++ost.SyncPosition;
-    }
-    AVPacket* out = out_packet_.get();
-    if (av().av_packet_ref(out, packet) < 0)
-        throw FFMpegException("av_mallocz fail");
-    const AVRational to = ost.Stream->time_base;
-    // Streams without timestamps (elementary video, some program streams) take the input
-    // clock; a packet without a duration lasts one frame, so the muxer can end the track.
-    out->dts = RescaleTs(packet->dts, from, to, FromMicroseconds(ist.Pts, to));
-    out->pts = RescaleTs(packet->pts, from, to, out->dts);
-    out->duration =
-        RescaleDuration(packet->duration, from, to, FromMicroseconds(ist.FrameDuration, to));
-    WritePacket(ost, out);
-    ++ost.FrameNumber;
 }
 
 void Transcoder::WritePacket(TOutputStreamState& ost, AVPacket* packet) {

@@ -1,7 +1,7 @@
 // One run of a job: the stream tables built from its open files, the main loop over input
 // packets, stream copy, the flush, the trailers and the progress report. Runs on the job's
-// thread; video and audio outputs are encoded by their stages (VideoEncodeStage,
-// AudioEncodeStage), subtitles and stream copies by the run itself.
+// thread; each output stream is served by its stage (video, audio or subtitle encoding, or
+// stream copy) while the run keeps the loop.
 #pragma once
 
 #include <cstdint>
@@ -146,6 +146,8 @@ std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate);
 class Transcoder {
     friend class VideoEncodeStage;
     friend class AudioEncodeStage;
+    friend class SubtitleEncodeStage;
+    friend class StreamCopyStage;
 
 public:
     explicit Transcoder(TCustomFFmpeg& job);
@@ -209,16 +211,12 @@ private:
     // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
     void DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
                           int64_t duration);
-    void CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket* packet);
     void RateEmulate(TInputStreamState& ist);
     void FlushEncoders(TInputStreamState& ist);
     void WriteTrailers();
     // Fails the run when an audio or video output stream received nothing.
     void CheckEveryStreamWritten() const;
 
-    // Output steps of the audio and subtitle outputs; video outputs have their stage.
-    void OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,
-                        int64_t pts, int64_t duration);
     // Sends one frame (or the flush) to an encoder and writes what comes out. Returns the
     // bytes written.
     int64_t Encode(TOutputStreamState& ost, AVFrame* frame);
@@ -315,6 +313,7 @@ public:
     // Encodes what the resampler and the sample fifo still hold as a last frame, short or
     // padded with silence.
     void Flush();
+
 private:
     // Sends interleaved 16-bit samples in frames of the encoder's size.
     void EncodeSamples(const uint8_t* samples, int count);
@@ -334,6 +333,32 @@ private:
     void EncodeSilentFrame();
     void EncodeLastSamples();
 
+    Transcoder& run_;
+    TOutputStreamState& ost_;
+};
+
+// The subtitle encoding stage of one output stream.
+class SubtitleEncodeStage {
+public:
+    SubtitleEncodeStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
+    void Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts, int64_t duration);
+
+private:
+    Transcoder& run_;
+    TOutputStreamState& ost_;
+};
+
+// The stream-copy stage of one output stream: packets pass undecoded.
+class StreamCopyStage {
+public:
+    StreamCopyStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // Once per input packet, whether or not the packet is also decoded.
+    void Copy(TInputStreamState& ist, const AVPacket* packet);
+
+private:
     Transcoder& run_;
     TOutputStreamState& ost_;
 };
