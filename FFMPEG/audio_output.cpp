@@ -76,7 +76,7 @@ const uint8_t* Transcoder::ToS16(TInputStreamState& ist, AVFrame* frame, int& si
 }
 
 void Transcoder::ApplyVolume(uint8_t* samples, int size) const {
-    const int volume = job_.Options().audio_volume;
+    const int volume = Options().audio_volume;
     if (volume == 256)
         return;
     auto* s = reinterpret_cast<int16_t*>(samples);
@@ -117,7 +117,7 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
                                     int& bytes) {
     const AVCodecContext* enc = ost_.Setup->encoder.get();
     const AVCodecContext* dec = ist.Decoder->get();
-    const OptionState& o = run_.job_.Options();
+    const OptionState& o = run_.Options();
     const int dec_channels = dec->ch_layout.nb_channels;
     const int64_t fifo_samples = FifoSamples();
     const double delta = sync_ipts * enc->sample_rate - static_cast<double>(ost_.SyncPosition) -
@@ -167,7 +167,7 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
 void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, int bytes) {
     const AVCodecContext* enc = ost_.Setup->encoder.get();
     const AVCodecContext* dec = ist.Decoder->get();
-    const OptionState& o = run_.job_.Options();
+    const OptionState& o = run_.Options();
     if (enc->ch_layout.nb_channels != dec->ch_layout.nb_channels)
         ost_.Audio.Resample = true;
     if (ost_.Audio.Resample && !ost_.Audio.Resampler)
@@ -205,7 +205,7 @@ void AudioEncodeStage::FillTimestampGap(TInputStreamState& ist, double sync_ipts
         sent += av().swr_get_delay(ost_.Audio.Resampler.get(), enc->sample_rate);
     const int64_t lead = std::llround(sync_ipts * enc->sample_rate) - sent;
     const double threshold =
-        std::max<double>(run_.job_.Options().audio_drift_threshold, kLeastGapSeconds);
+        std::max<double>(run_.Options().audio_drift_threshold, kLeastGapSeconds);
     const int64_t gap = lead - ost_.Audio.ClockLead;
     if (static_cast<double>(gap) <= threshold * enc->sample_rate || dec->sample_rate <= 0) {
         ost_.Audio.ClockLead = std::max(ost_.Audio.ClockLead, lead);
@@ -232,7 +232,7 @@ void AudioEncodeStage::FillTimestampGap(TInputStreamState& ist, double sync_ipts
 void AudioEncodeStage::Send(TInputStreamState& ist, const uint8_t* input, int bytes) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     AVCodecContext* dec = ist.Decoder->get();
-    const OptionState& o = run_.job_.Options();
+    const OptionState& o = run_.Options();
     const int frame_bytes_out = 2 * enc->ch_layout.nb_channels;
     const int dec_channels = dec->ch_layout.nb_channels;
     const uint8_t* data = input;

@@ -37,7 +37,7 @@ int32_t MaxFrames(const OptionState& o, AVMediaType type) {
 } // namespace
 
 int Transcoder::ChooseInputFile(double& opts_min) {
-    const bool isync = job_.Options().input_sync != 0;
+    const bool isync = Options().input_sync != 0;
     double ipts_min = 1e100;
     opts_min = 1e100;
     int file = -1;
@@ -63,14 +63,14 @@ int Transcoder::ChooseInputFile(double& opts_min) {
                     file = ist.FileIndex;
             }
         }
-        if (ost.FrameNumber >= MaxFrames(job_.Options(), enc->codec_type))
+        if (ost.FrameNumber >= MaxFrames(Options(), enc->codec_type))
             return -1;
     }
     return file;
 }
 
 bool Transcoder::PastSizeLimit() const {
-    const int64_t limit = job_.Options().limit_filesize;
+    const int64_t limit = Options().limit_filesize;
     if (limit == 0 || job_.OutputFiles().empty())
         return false;
     AVIOContext* pb = job_.OutputFiles()[0].context->pb;
@@ -85,19 +85,18 @@ void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
         packet->dts += offset;
     if (packet->pts != AV_NOPTS_VALUE)
         packet->pts += offset;
-    const double scale = job_.Options().input_ts_scale[ist.FileIndex][ist.StreamIndex];
+    const double scale = Options().input_ts_scale[ist.FileIndex][ist.StreamIndex];
     if (scale != 0.0) {
         if (packet->pts != AV_NOPTS_VALUE)
             packet->pts = std::llround(packet->pts * scale);
         if (packet->dts != AV_NOPTS_VALUE)
             packet->dts = std::llround(packet->dts * scale);
     }
-    if (packet->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE ||
-        job_.Options().copy_ts != 0)
+    if (packet->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE || Options().copy_ts != 0)
         return;
     const int64_t packet_dts = ToMicroseconds(packet->dts, base);
     const int64_t delta = packet_dts - ist.NextPts;
-    const double threshold = job_.Options().dts_delta_threshold * 1000000.0;
+    const double threshold = Options().dts_delta_threshold * 1000000.0;
     if (std::fabs(static_cast<double>(delta)) > threshold || packet_dts + 1 < ist.Pts) {
         input.TsOffset -= delta;
         if (job_.Verbosity() >= kAllLevel)
@@ -128,7 +127,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     if (packet != nullptr && packet->dts != AV_NOPTS_VALUE)
         ist.NextPts = ist.Pts = ToMicroseconds(packet->dts, base);
 
-    const int64_t start_time = job_.Options().start_time;
+    const int64_t start_time = Options().start_time;
     AVCodecContext* dec = ist.Decoder->get();
     if (ist.DecodingNeeded) {
         switch (dec->codec_type) {
@@ -179,7 +178,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
 int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
     AVCodecContext* dec = ist.Decoder->get();
     const AVRational base = ist.Stream->time_base;
-    const int64_t start_time = job_.Options().start_time;
+    const int64_t start_time = Options().start_time;
     const int sent = av().avcodec_send_packet(dec, packet);
     if (sent < 0 && sent != AVERROR_EOF)
         return -1;
@@ -359,7 +358,7 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
 }
 
 void Transcoder::MainLoop() {
-    const OptionState& o = job_.Options();
+    const OptionState& o = Options();
     const double recording_seconds = Seconds(o.recording_time);
     AVPacket* packet = read_packet_.get();
     while (!job_.StopRequested) {

@@ -82,7 +82,7 @@ bool Transcoder::AppendVideoProgress(std::string& line, const TOutputStreamState
                             figures.quality));
     if (final_report)
         Append(line, "L");
-    if (job_.Options().qp_hist != 0) {
+    if (Options().qp_hist != 0) {
         const int qp = static_cast<int>(std::lrint(figures.quality));
         if (qp >= 0 && qp < 52)
             ++counters_.QpHistogram[qp];
@@ -155,10 +155,10 @@ void Transcoder::ReportProgress(bool final_report) {
 
 void Transcoder::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
     const AVCodecContext* enc = ost.Setup->encoder.get();
-    if (enc->codec_type != AVMEDIA_TYPE_VIDEO || !job_.Options().vstats_filename)
+    if (enc->codec_type != AVMEDIA_TYPE_VIDEO || !Options().vstats_filename)
         return;
     if (!vstats_) {
-        const std::string& name = *job_.Options().vstats_filename;
+        const std::string& name = *Options().vstats_filename;
         vstats_.reset(std::fopen(name.c_str(), "w"));
         if (!vstats_)
             throw FFMpegException("fopen fail: " + name);

@@ -15,7 +15,7 @@ void StreamCopyStage::Copy(TInputStreamState& ist, const AVPacket* packet) {
     const AVRational from = ist.Stream->time_base;
     // Nothing that starts at or past "t": the other streams of an interleaved file are read
     // on while this one is ahead of them. By decode time, as the loop counts.
-    const OptionState& o = run_.job_.Options();
+    const OptionState& o = run_.Options();
     const int64_t at = RescaleTs(packet->dts, from, kMicroseconds, ist.Pts);
     if (o.recording_time != INT64_MAX && at - o.start_time >= o.recording_time) {
         ost_.Finished = true;

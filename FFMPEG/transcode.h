@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FFMPEG/amrnb_encoder.h"
@@ -165,6 +166,9 @@ public:
     void CloseStatistics();
 
 private:
+    // The job's settings, read-only to the run: what the run learns it keeps itself.
+    const OptionState& Options() const { return std::as_const(job_).Options(); }
+
     // Set-up, in order.
     void BuildInputTables();
     void CheckOutputs();

@@ -107,7 +107,7 @@ void Transcoder::CheckMaps() {
     size_t total = 0;
     for (const OutputFile& file : job_.OutputFiles())
         total += file.context->nb_streams;
-    const std::vector<TStreamMap>& maps = job_.Options().stream_maps;
+    const std::vector<TStreamMap>& maps = Options().stream_maps;
     if (!maps.empty() && maps.size() != total)
         throw FFMpegException("Number of stream maps must match number of output streams");
     auto exists = [&](int32_t file, int32_t stream) {
@@ -139,8 +139,8 @@ void Transcoder::BuildOutputTables() {
 }
 
 void Transcoder::ChooseSources() {
-    const std::vector<TStreamMap>& maps = job_.Options().stream_maps;
-    const int32_t program_id = job_.Options().opt_programid;
+    const std::vector<TStreamMap>& maps = Options().stream_maps;
+    const int32_t program_id = Options().opt_programid;
     for (size_t n = 0; n < outputs_.size(); ++n) {
         TOutputStreamState& ost = outputs_[n];
         const AVMediaType type = ost.Setup->encoder->codec_type;
@@ -208,7 +208,7 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
             throw FFMpegException(
                 "-vcodec copy and -vhook are incompatible (frames are not decoded)");
     } else if (type == AVMEDIA_TYPE_AUDIO) {
-        if (job_.Options().audio_volume != 256)
+        if (Options().audio_volume != 256)
             throw FFMpegException(
                 "-acodec copy and -vol are incompatible (frames are not decoded)");
     } else if (type != AVMEDIA_TYPE_SUBTITLE) {
@@ -255,7 +255,7 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
 void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     AVCodecContext* dec = ist.Decoder->get();
-    const OptionState& o = job_.Options();
+    const OptionState& o = Options();
     switch (enc->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
         KeepSourceLayout(enc, dec, ost.Setup->codec);
@@ -335,7 +335,7 @@ void Transcoder::OpenPassLog(TOutputStreamState& ost, int index) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     if (!(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
         return;
-    const std::string& prefix = job_.Options().pass_logfilename_prefix;
+    const std::string& prefix = Options().pass_logfilename_prefix;
     std::string name =
         FormatText("%s-%d.log", prefix.empty() ? "ffmpeg2pass" : prefix.c_str(), index);
     if (name.size() > 1023)
@@ -486,7 +486,7 @@ void Transcoder::OpenDecoders() {
 void Transcoder::CopyMetadata() {
     const int output_count = static_cast<int>(job_.OutputFiles().size());
     const int input_count = static_cast<int>(job_.InputFiles().size());
-    for (const TMetaDataMap& map : job_.Options().meta_data_maps) {
+    for (const TMetaDataMap& map : Options().meta_data_maps) {
         if (map.OutFile < 0 || map.OutFile >= output_count)
             throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
                                              map.OutFile, map.OutFile, map.InFile));

@@ -114,7 +114,7 @@ AVFrame* VideoEncodeStage::ConformPicture(const AVFrame* picture) {
 
 int VideoEncodeStage::Slots(int& fill) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
-    const OptionState& o = run_.job_.Options();
+    const OptionState& o = run_.Options();
     fill = 0;
     const TInputStreamState& sync = *ost_.SyncInput;
     const int64_t clock = TsOr(sync.ShownPts, sync.Pts);
@@ -168,7 +168,7 @@ int VideoEncodeStage::DropPicture() {
 }
 
 int VideoEncodeStage::LimitCopies(int copies) const {
-    const OptionState& o = run_.job_.Options();
+    const OptionState& o = run_.Options();
     copies = std::min(copies, o.max_frames_video - ost_.FrameNumber);
     // A timestamp leap in a damaged input asks for a flood of duplicates: none past "t".
     if (o.recording_time != INT64_MAX) {
@@ -194,7 +194,7 @@ void VideoEncodeStage::Output(AVFrame* picture) {
 }
 
 void VideoEncodeStage::FillToEnd(const TInputStreamState& ist) {
-    const OptionState& o = run_.job_.Options();
+    const OptionState& o = run_.Options();
     AVCodecContext* enc = ost_.Setup->encoder.get();
     const double tb = av_q2d(enc->time_base);
     if (!ost_.Video.LastFrame || ost_.Video.LastFrame->buf[0] == nullptr ||
@@ -213,7 +213,7 @@ void VideoEncodeStage::FillToEnd(const TInputStreamState& ist) {
 
 bool VideoEncodeStage::KeepOutputPicture(AVFrame* picture) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
-    const OptionState& o = run_.job_.Options();
+    const OptionState& o = run_.Options();
     // The previous picture is let go first, so the buffers below are ours to write again.
     av().av_frame_unref(ost_.Video.LastFrame.get());
     const int source_quality = picture->quality;
@@ -306,7 +306,7 @@ bool VideoEncodeStage::ScaleAndPad(AVFrame* view) {
     if (ost_.Video.Pad)
         PaintPadBands(final_picture, enc->pix_fmt, enc->width, enc->height, ost_.Video.PadTop,
                       ost_.Video.PadBottom, ost_.Video.PadLeft, ost_.Video.PadRight,
-                      run_.job_.Options().padcolor);
+                      run_.Options().padcolor);
     return true;
 }
 

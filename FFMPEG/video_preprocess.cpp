@@ -70,7 +70,7 @@ void Transcoder::OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture
 }
 
 void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
-    const bool deinterlace = job_.Options().do_deinterlace != 0 && !ist.DeinterlaceFailed;
+    const bool deinterlace = Options().do_deinterlace != 0 && !ist.DeinterlaceFailed;
     if (!deinterlace) {
         if (picture != nullptr)
             DispatchPicture(ist, picture);
