@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/engine_internal.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/engine_log_routing.h"
 #include "FFMPEG/job_options.h"
@@ -19,10 +20,12 @@
 
 namespace clipwright {
 
+thread_local int tls_event_depth = 0;
+
 namespace {
 
-// The component's public level for an engine level and back; the jobs and the library routing
-// speak engine levels.
+// The engine level for the component's public level; the jobs and the library routing speak
+// engine levels.
 int EngineLevelOf(TLogLevel level) {
     switch (level) {
     case llQuiet:
@@ -39,21 +42,6 @@ int EngineLevelOf(TLogLevel level) {
     return kAllLevel;
 }
 
-TLogLevel PublicLevelOf(int engine_level) {
-    if (engine_level < kErrorLevel)
-        return llQuiet;
-    switch (engine_level) {
-    case kErrorLevel:
-        return llError;
-    case kInfoLevel:
-        return llInfo;
-    case kDebugLevel:
-        return llDebug;
-    default:
-        return llAll;
-    }
-}
-
 // Nice values for the seven priorities, idle to time-critical.
 constexpr int kNiceValues[] = {19, 10, 5, 0, -5, -10, -20};
 
@@ -62,9 +50,6 @@ void SetOsThreadPriority(uint32_t thread_id, TConvertPriority priority) {
     setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id), kNiceValues[priority]);
 }
 
-// How many events, of any component, this thread is inside: such a thread must not wait for
-// a job to be freed, since that job's thread may be waiting for the event lock it holds.
-thread_local int tls_event_depth = 0;
 // Whether this thread runs a job (its worker thread, or the caller in synchronous mode).
 thread_local bool tls_runs_job = false;
 // The jobs this thread is to start, while it starts jobs: a job that ends at once and lets the
@@ -153,31 +138,6 @@ int TFFmpegList::IndexOfThread(uint32_t thread_id) const {
     }
     return -1;
 }
-
-// ---- the event lock ----
-
-// Holds the event lock. Taking it raises the log lines queued so far, so that a line logged
-// before an event is raised before it; leaving it raises those queued meanwhile.
-class TCustomFFmpegEngine::EventScope {
-public:
-    explicit EventScope(TCustomFFmpegEngine& engine) : engine_(engine) {
-        engine_.lock_.lock();
-        ++tls_event_depth;
-        engine_.DeliverLogs();
-    }
-    EventScope(const EventScope&) = delete;
-    EventScope& operator=(const EventScope&) = delete;
-    ~EventScope() {
-        --tls_event_depth;
-        engine_.lock_.unlock();
-        // Pairs with the fence in QueueLog: a line whose thread found the lock held is seen here.
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-        engine_.DeliverLogs();
-    }
-
-private:
-    TCustomFFmpegEngine& engine_;
-};
 
 // ---- component ----
 
@@ -696,118 +656,5 @@ void TCustomFFmpegEngine::Resume() {
 }
 
 // ---- dispatchers ----
-
-int32_t TCustomFFmpegEngine::IndexOf(const TCustomFFmpeg& job) const {
-    std::lock_guard guard(list_lock_);
-    return jobs_.IndexOf(&job);
-}
-
-void TCustomFFmpegEngine::RaiseTerminate(int32_t index, bool finished, bool exception,
-                                         const std::string& message) {
-    EventScope events(*this);
-    if (!OnTerminate)
-        return;
-    try {
-        OnTerminate(index, finished, exception, message);
-    } catch (...) {
-        // Dropped: the queue must go on past a handler that failed.
-    }
-}
-
-void TCustomFFmpegEngine::DoBeforeHook(TCustomFFmpeg& job, int64_t pts, THookAction& action) {
-    if (!OnBeforeHook)
-        return;
-    const int32_t index = IndexOf(job);
-    if (index >= 0)
-        OnBeforeHook(index, pts, action);
-}
-
-void TCustomFFmpegEngine::DoCustomHook(TCustomFFmpeg& job, THookBitmap& bitmap,
-                                       int32_t frame_number, int64_t pts, bool& update,
-                                       bool& stop_hook) {
-    if (!OnCustomHook)
-        return;
-    const int32_t index = IndexOf(job);
-    if (index >= 0)
-        OnCustomHook(index, bitmap, frame_number, pts, update, stop_hook);
-}
-
-void TCustomFFmpegEngine::DoLog(TCustomFFmpeg* job, int level, const std::string& text) {
-    uint64_t serial = 0;
-    if (job != nullptr) {
-        std::lock_guard guard(list_lock_);
-        const int index = jobs_.IndexOf(job);
-        serial = index >= 0 ? jobs_[index].serial : 0;
-    }
-    QueueLog(serial, level, text);
-}
-
-void TCustomFFmpegEngine::QueueLog(uint64_t serial, int level, const std::string& text) {
-    {
-        std::lock_guard guard(log_lock_);
-        log_queue_.push_back({serial, level, text});
-        log_waiting_ = true;
-    }
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    DeliverLogs();
-}
-
-void TCustomFFmpegEngine::DeliverLogs() {
-    while (log_waiting_) {
-        std::unique_lock events(lock_, std::try_to_lock);
-        if (!events.owns_lock())
-            return; // the holder raises them when it leaves its event
-        ++tls_event_depth;
-        for (;;) {
-            QueuedLine line;
-            {
-                std::lock_guard guard(log_lock_);
-                if (log_queue_.empty()) {
-                    log_waiting_ = false;
-                    break;
-                }
-                line = std::move(log_queue_.front());
-                log_queue_.pop_front();
-            }
-            if (!OnLog)
-                continue;
-            int32_t index = -1;
-            if (line.serial != 0) {
-                std::lock_guard guard(list_lock_);
-                index = jobs_.IndexOfSerial(line.serial);
-            }
-            try {
-                OnLog(index, PublicLevelOf(line.level), line.text);
-            } catch (...) {
-                // Dropped, as for OnTerminate.
-            }
-        }
-        --tls_event_depth;
-        events.unlock();
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-    }
-}
-
-void TCustomFFmpegEngine::DoProgress(TCustomFFmpeg& job, int32_t frame_number, int32_t fps,
-                                     int32_t current_duration, float quality, float bit_rate,
-                                     int64_t current_size, int32_t total_output_duration) {
-    EventScope events(*this);
-    if (!OnProgress)
-        return;
-    const int32_t index = IndexOf(job);
-    if (index >= 0) // a removed job's end was raised already
-        OnProgress(index, frame_number, fps, current_duration, quality, bit_rate, current_size,
-                   total_output_duration);
-}
-
-void TCustomFFmpegEngine::DoTerminate(TCustomFFmpeg* job) {
-    if (job == nullptr) {
-        RaiseTerminate(-1, true, false, "");
-        ClearLogList();
-        return;
-    }
-    RaiseTerminate(IndexOf(*job), job->CompletedNormally, job->ExceptionRaised,
-                   job->ExceptionMessage);
-}
 
 } // namespace clipwright
