@@ -185,7 +185,7 @@ private:
     void ConsumeFileSettings();
 
     // The steps of opening an input: the demuxer, its stream probe, the start-time seek
-    // (returns the start in stream time) and one decoder context per stream.
+    // (returns the start, microseconds) and one decoder context per stream.
     InputFormatPtr OpenDemuxer(const std::string& file_name);
     bool FindStreamInfo(AVFormatContext& context, const std::string& file_name);
     int64_t SeekToStartTime(AVFormatContext& context);
