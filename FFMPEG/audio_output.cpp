@@ -10,6 +10,8 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
@@ -74,7 +76,7 @@ const uint8_t* Transcoder::ToS16(TInputStreamState& ist, AVFrame* frame, int& si
 }
 
 void Transcoder::ApplyVolume(uint8_t* samples, int size) const {
-    const int volume = job_.Options().audio_volume;
+    const int volume = Options().audio_volume;
     if (volume == 256)
         return;
     auto* s = reinterpret_cast<int16_t*>(samples);
@@ -84,168 +86,184 @@ void Transcoder::ApplyVolume(uint8_t* samples, int size) const {
     }
 }
 
-void Transcoder::OutputAudio(TOutputStreamState& ost, TInputStreamState& ist,
-                             const uint8_t* samples, int bytes) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    AVCodecContext* dec = ist.Decoder->get();
-    const OptionState& o = job_.Options();
-    const int enc_channels = enc->ch_layout.nb_channels;
-    const int dec_channels = dec->ch_layout.nb_channels;
-    if (enc_channels != dec_channels)
-        ost.AudioResample = true;
-    if (ost.AudioResample && !ost.Resampler) {
-        SwrContext* swr = nullptr;
-        AVChannelLayout out_layout = DecodedLayout(enc->ch_layout, enc_channels);
-        AVChannelLayout in_layout = DecodedLayout(dec->ch_layout, dec_channels);
-        // A damaged header's rate of millions of Hz would have the resampler build its filter
-        // bank for minutes; no real audio goes past 768 kHz.
-        constexpr int kHighestRate = 1000000;
-        if (dec->sample_rate <= 0 || dec->sample_rate > kHighestRate ||
-            enc->sample_rate > kHighestRate ||
-            av().swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_S16, enc->sample_rate,
-                                     &in_layout, AV_SAMPLE_FMT_S16, dec->sample_rate, 0,
-                                     nullptr) < 0 ||
-            av().swr_init(swr) < 0) {
-            av().swr_free(&swr);
-            throw FFMpegException(
-                FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                           dec_channels, dec->sample_rate, enc_channels, enc->sample_rate));
-        }
-        ost.Resampler.reset(swr);
+void AudioEncodeStage::OpenResampler(const AVCodecContext& enc, const AVCodecContext& dec) {
+    const int enc_channels = enc.ch_layout.nb_channels;
+    const int dec_channels = dec.ch_layout.nb_channels;
+    SwrContext* swr = nullptr;
+    AVChannelLayout out_layout = DecodedLayout(enc.ch_layout, enc_channels);
+    AVChannelLayout in_layout = DecodedLayout(dec.ch_layout, dec_channels);
+    // A damaged header's rate of millions of Hz would have the resampler build its filter
+    // bank for minutes; no real audio goes past 768 kHz.
+    constexpr int kHighestRate = 1000000;
+    if (dec.sample_rate <= 0 || dec.sample_rate > kHighestRate || enc.sample_rate > kHighestRate ||
+        av().swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_S16, enc.sample_rate, &in_layout,
+                                 AV_SAMPLE_FMT_S16, dec.sample_rate, 0, nullptr) < 0 ||
+        av().swr_init(swr) < 0) {
+        av().swr_free(&swr);
+        throw FFMpegException(
+            FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", dec_channels,
+                       dec.sample_rate, enc_channels, enc.sample_rate));
     }
-
-    const uint8_t* input = samples;
-    const int frame_bytes_out = 2 * enc_channels;
-    const double sync_ipts = static_cast<double>(ost.SyncInput->Pts - o.start_time) / 1000000.0;
-    const int64_t fifo_samples =
-        static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
-    if (o.audio_sync_method != 0) {
-        const double delta = sync_ipts * enc->sample_rate - static_cast<double>(ost.SyncPosition) -
-                             static_cast<double>(fifo_samples);
-        const double idelta = delta * dec->sample_rate / enc->sample_rate;
-        int byte_delta = static_cast<int>(idelta) * 2 * dec_channels;
-        if (std::fabs(delta) > 50) {
-            if (ist.IsStart || std::fabs(delta) > o.audio_drift_threshold * enc->sample_rate) {
-                if (byte_delta < 0) {
-                    byte_delta = std::max(byte_delta, -bytes);
-                    input += -byte_delta;
-                    bytes += byte_delta;
-                    if (job_.Verbosity() > 2)
-                        job_.Log(
-                            1, FormatText("discarding %d audio samples", static_cast<int>(-delta)));
-                    if (bytes <= 0)
-                        return;
-                    ist.IsStart = false;
-                } else {
-                    if (byte_delta + bytes <= kMaxAudioPacket)
-                        ist.IsStart = false;
-                    else
-                        byte_delta = kMaxAudioPacket - bytes;
-                    if (byte_delta < 0)
-                        byte_delta = 0;
-                    silence_.assign(static_cast<size_t>(byte_delta), 0);
-                    silence_.insert(silence_.end(), input, input + bytes);
-                    input = silence_.data();
-                    bytes += byte_delta;
-                    if (job_.Verbosity() > 2)
-                        job_.Log(1, FormatText("adding %d audio samples of silence",
-                                               static_cast<int>(delta)));
-                }
-            } else if (o.audio_sync_method > 1 && ost.Resampler) {
-                const int comp =
-                    std::clamp(static_cast<int>(delta), -o.audio_sync_method, o.audio_sync_method);
-                if (job_.Verbosity() > 2)
-                    job_.Log(1, FormatText("compensating audio timestamp drift:%.2f "
-                                           "compensation:%d in:%d",
-                                           delta, comp, enc->sample_rate));
-                av().swr_set_compensation(ost.Resampler.get(), comp, enc->sample_rate);
-            }
-        }
-    } else {
-        ost.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - fifo_samples;
-        FillTimestampGap(ost, ist, sync_ipts);
-    }
-    SendAudio(ost, ist, input, bytes);
+    ost_.Audio.Resampler.reset(swr);
 }
 
-void Transcoder::FillTimestampGap(TOutputStreamState& ost, TInputStreamState& ist,
-                                  double sync_ipts) {
+int64_t AudioEncodeStage::FifoSamples() const {
+    const int frame_bytes_out = 2 * ost_.Setup->encoder->ch_layout.nb_channels;
+    return static_cast<int64_t>(av().av_fifo_can_read(ost_.Audio.SampleFifo.get())) /
+           frame_bytes_out;
+}
+
+bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, const uint8_t*& input,
+                                    int& bytes) {
+    const AVCodecContext* enc = ost_.Setup->encoder.get();
+    const AVCodecContext* dec = ist.Decoder->get();
+    const OptionState& o = run_.Options();
+    const int dec_channels = dec->ch_layout.nb_channels;
+    const int64_t fifo_samples = FifoSamples();
+    const double delta = sync_ipts * enc->sample_rate - static_cast<double>(ost_.SyncPosition) -
+                         static_cast<double>(fifo_samples);
+    const double idelta = delta * dec->sample_rate / enc->sample_rate;
+    int byte_delta = static_cast<int>(idelta) * 2 * dec_channels;
+    if (std::fabs(delta) > 50) {
+        if (ist.IsStart || std::fabs(delta) > o.audio_drift_threshold * enc->sample_rate) {
+            if (byte_delta < 0) {
+                byte_delta = std::max(byte_delta, -bytes);
+                input += -byte_delta;
+                bytes += byte_delta;
+                if (run_.job_.Verbosity() > kDebugLevel)
+                    run_.job_.Log(kInfoLevel, FormatText("discarding %d audio samples",
+                                                         static_cast<int>(-delta)));
+                if (bytes <= 0)
+                    return false;
+                ist.IsStart = false;
+            } else {
+                if (byte_delta + bytes <= kMaxAudioPacket)
+                    ist.IsStart = false;
+                else
+                    byte_delta = kMaxAudioPacket - bytes;
+                if (byte_delta < 0)
+                    byte_delta = 0;
+                run_.silence_.assign(static_cast<size_t>(byte_delta), 0);
+                run_.silence_.insert(run_.silence_.end(), input, input + bytes);
+                input = run_.silence_.data();
+                bytes += byte_delta;
+                if (run_.job_.Verbosity() > kDebugLevel)
+                    run_.job_.Log(kInfoLevel, FormatText("adding %d audio samples of silence",
+                                                         static_cast<int>(delta)));
+            }
+        } else if (o.audio_sync_method > 1 && ost_.Audio.Resampler) {
+            const int comp =
+                std::clamp(static_cast<int>(delta), -o.audio_sync_method, o.audio_sync_method);
+            if (run_.job_.Verbosity() > kDebugLevel)
+                run_.job_.Log(kInfoLevel, FormatText("compensating audio timestamp drift:%.2f "
+                                                     "compensation:%d in:%d",
+                                                     delta, comp, enc->sample_rate));
+            av().swr_set_compensation(ost_.Audio.Resampler.get(), comp, enc->sample_rate);
+        }
+    }
+    return true;
+}
+
+void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, int bytes) {
+    const AVCodecContext* enc = ost_.Setup->encoder.get();
+    const AVCodecContext* dec = ist.Decoder->get();
+    const OptionState& o = run_.Options();
+    if (enc->ch_layout.nb_channels != dec->ch_layout.nb_channels)
+        ost_.Audio.Resample = true;
+    if (ost_.Audio.Resample && !ost_.Audio.Resampler)
+        OpenResampler(*enc, *dec);
+
+    const uint8_t* input = samples;
+    const double sync_ipts = Seconds(ost_.SyncInput->Pts - o.start_time);
+    if (o.audio_sync_method != 0) {
+        if (!CorrectDrift(ist, sync_ipts, input, bytes))
+            return;
+    } else {
+        ost_.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - FifoSamples();
+        FillTimestampGap(ist, sync_ipts);
+    }
+    Send(ist, input, bytes);
+}
+
+void AudioEncodeStage::FillTimestampGap(TInputStreamState& ist, double sync_ipts) {
     // A hole in the source's audio timestamps (a stretch the recording lost) stays a hole, as
     // silence: the sound after it keeps its place instead of playing early. Only a block with
     // a timestamp of its own opens one, and only where the clock leaps ahead of the samples
     // sent by more than the drift threshold past the furthest it ran before: frames cut from
     // one packet repeat its timestamp or have none, and a clock that drifts slowly from the
     // sample count is left as it is. Audio that overlaps is kept, not dropped.
-    if (ost.SyncInput != &ist || !ist.ClockStamped || ost.NextAudioPts == INT64_MIN)
+    if (ost_.SyncInput != &ist || !ist.ClockStamped || ost_.Audio.NextPts == INT64_MIN)
         return;
-    const AVCodecContext* enc = ost.Setup->encoder.get();
+    const AVCodecContext* enc = ost_.Setup->encoder.get();
     const AVCodecContext* dec = ist.Decoder->get();
     const int enc_bytes = 2 * enc->ch_layout.nb_channels;
     const int dec_bytes = 2 * dec->ch_layout.nb_channels;
-    int64_t sent = ost.NextAudioPts +
-                   static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / enc_bytes;
-    if (ost.Resampler)
-        sent += av().swr_get_delay(ost.Resampler.get(), enc->sample_rate);
+    int64_t sent =
+        ost_.Audio.NextPts +
+        static_cast<int64_t>(av().av_fifo_can_read(ost_.Audio.SampleFifo.get())) / enc_bytes;
+    if (ost_.Audio.Resampler)
+        sent += av().swr_get_delay(ost_.Audio.Resampler.get(), enc->sample_rate);
     const int64_t lead = std::llround(sync_ipts * enc->sample_rate) - sent;
     const double threshold =
-        std::max<double>(job_.Options().audio_drift_threshold, kLeastGapSeconds);
-    const int64_t gap = lead - ost.ClockLead;
+        std::max<double>(run_.Options().audio_drift_threshold, kLeastGapSeconds);
+    const int64_t gap = lead - ost_.Audio.ClockLead;
     if (static_cast<double>(gap) <= threshold * enc->sample_rate || dec->sample_rate <= 0) {
-        ost.ClockLead = std::max(ost.ClockLead, lead);
+        ost_.Audio.ClockLead = std::max(ost_.Audio.ClockLead, lead);
         return;
     }
     if (static_cast<double>(gap) > kLeapSeconds * enc->sample_rate) {
-        ost.ClockLead = lead;
+        ost_.Audio.ClockLead = lead;
         return;
     }
-    if (job_.Verbosity() > 2)
-        job_.Log(1, FormatText("filling a gap of %lld audio samples with silence",
-                               static_cast<long long>(gap)));
-    if (gap_silence_.empty())
-        gap_silence_.assign(kGapChunkBytes, 0);
+    if (run_.job_.Verbosity() > kDebugLevel)
+        run_.job_.Log(kInfoLevel, FormatText("filling a gap of %lld audio samples with silence",
+                                             static_cast<long long>(gap)));
+    if (run_.gap_silence_.empty())
+        run_.gap_silence_.assign(kGapChunkBytes, 0);
     const int chunk = kGapChunkBytes / dec_bytes * dec_bytes;
     int64_t left = av().av_rescale(gap, dec->sample_rate, enc->sample_rate) * dec_bytes;
     while (left > 0) {
         const int block = static_cast<int>(std::min<int64_t>(left, chunk));
-        SendAudio(ost, ist, gap_silence_.data(), block);
+        Send(ist, run_.gap_silence_.data(), block);
         left -= block;
     }
 }
 
-void Transcoder::SendAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* input,
-                           int bytes) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
+void AudioEncodeStage::Send(TInputStreamState& ist, const uint8_t* input, int bytes) {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
     AVCodecContext* dec = ist.Decoder->get();
-    const OptionState& o = job_.Options();
+    const OptionState& o = run_.Options();
     const int frame_bytes_out = 2 * enc->ch_layout.nb_channels;
     const int dec_channels = dec->ch_layout.nb_channels;
     const uint8_t* data = input;
     int size_out = bytes;
-    if (ost.AudioResample) {
+    if (ost_.Audio.Resample) {
         const int in_samples = bytes / (2 * dec_channels);
         const int64_t capacity =
-            av().swr_get_delay(ost.Resampler.get(), enc->sample_rate) +
+            av().swr_get_delay(ost_.Audio.Resampler.get(), enc->sample_rate) +
             av().av_rescale_rnd(in_samples, enc->sample_rate, dec->sample_rate, AV_ROUND_UP) + 256;
         const size_t needed = static_cast<size_t>(capacity) * frame_bytes_out;
-        if (work_buffer_.size() < needed)
-            work_buffer_.resize(needed);
-        uint8_t* out[1] = {work_buffer_.data()};
+        if (run_.work_buffer_.size() < needed)
+            run_.work_buffer_.resize(needed);
+        uint8_t* out[1] = {run_.work_buffer_.data()};
         const uint8_t* in[1] = {input};
-        const int out_samples =
-            av().swr_convert(ost.Resampler.get(), out, static_cast<int>(capacity), in, in_samples);
-        data = work_buffer_.data();
+        const int out_samples = av().swr_convert(ost_.Audio.Resampler.get(), out,
+                                                 static_cast<int>(capacity), in, in_samples);
+        data = run_.work_buffer_.data();
         size_out = out_samples > 0 ? out_samples * frame_bytes_out : 0;
     }
     // Nothing past "t": the sound ends where the recording time does, as the picture does.
     if (o.recording_time != INT64_MAX) {
         // Counted from where the samples already sent end on the output's timeline (a late
         // start is part of the time), not from the input clock, which may run ahead of them.
-        const int64_t sent = ost.NextAudioPts != INT64_MIN ? ost.NextAudioPts : ost.SyncPosition;
+        const int64_t sent =
+            ost_.Audio.NextPts != INT64_MIN ? ost_.Audio.NextPts : ost_.SyncPosition;
         const int64_t allowed =
             av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - sent -
-            static_cast<int64_t>(av().av_fifo_can_read(ost.SampleFifo.get())) / frame_bytes_out;
+            static_cast<int64_t>(av().av_fifo_can_read(ost_.Audio.SampleFifo.get())) /
+                frame_bytes_out;
         if (allowed * frame_bytes_out <= size_out)
-            ost.CutByRecordingTime = true;
+            ost_.Audio.CutByRecordingTime = true;
         if (allowed <= 0)
             return;
         size_out = static_cast<int>(std::min<int64_t>(size_out, allowed * frame_bytes_out));
@@ -253,79 +271,81 @@ void Transcoder::SendAudio(TOutputStreamState& ost, TInputStreamState& ist, cons
 
     const bool framed = enc->frame_size > 1;
     if (framed) {
-        if (av().av_fifo_write(ost.SampleFifo.get(), data, static_cast<size_t>(size_out)) < 0)
+        if (av().av_fifo_write(ost_.Audio.SampleFifo.get(), data, static_cast<size_t>(size_out)) <
+            0)
             throw FFMpegException("av_fifo_init fail");
         const size_t frame_bytes = static_cast<size_t>(enc->frame_size) * frame_bytes_out;
-        if (fifo_frame_.size() < frame_bytes)
-            fifo_frame_.resize(frame_bytes);
-        while (av().av_fifo_can_read(ost.SampleFifo.get()) >= frame_bytes) {
-            av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), frame_bytes);
-            EncodeSamples(ost, fifo_frame_.data(), enc->frame_size);
-            ost.SyncPosition += enc->frame_size;
+        if (run_.fifo_frame_.size() < frame_bytes)
+            run_.fifo_frame_.resize(frame_bytes);
+        while (av().av_fifo_can_read(ost_.Audio.SampleFifo.get()) >= frame_bytes) {
+            av().av_fifo_read(ost_.Audio.SampleFifo.get(), run_.fifo_frame_.data(), frame_bytes);
+            EncodeSamples(run_.fifo_frame_.data(), enc->frame_size);
+            ost_.SyncPosition += enc->frame_size;
         }
     } else if (size_out > 0) {
         const int count = size_out / frame_bytes_out;
-        EncodeSamples(ost, data, count);
-        ost.SyncPosition += count;
+        EncodeSamples(data, count);
+        ost_.SyncPosition += count;
     }
 }
 
-bool Transcoder::DecoderSkipsFirstFrame(const AVCodecContext* enc) {
+bool AudioEncodeStage::DecoderSkipsFirstFrame(const AVCodecContext* enc) {
     return enc->codec_id == AV_CODEC_ID_WMAV1 || enc->codec_id == AV_CODEC_ID_WMAV2;
 }
 
-void Transcoder::EncodeSilentFrame(TOutputStreamState& ost) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
+void AudioEncodeStage::EncodeSilentFrame() {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
     const size_t bytes = static_cast<size_t>(enc->frame_size) * 2 * enc->ch_layout.nb_channels;
-    if (silent_frame_.size() < bytes)
-        silent_frame_.assign(bytes, 0);
-    EncodeSamples(ost, silent_frame_.data(), enc->frame_size);
+    if (run_.silent_frame_.size() < bytes)
+        run_.silent_frame_.assign(bytes, 0);
+    EncodeSamples(run_.silent_frame_.data(), enc->frame_size);
 }
 
-void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    if (ost.NextAudioPts == INT64_MIN) {
-        ost.NextAudioPts = ost.SyncPosition;
+void AudioEncodeStage::EncodeSamples(const uint8_t* samples, int count) {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
+    if (ost_.Audio.NextPts == INT64_MIN) {
+        ost_.Audio.NextPts = ost_.SyncPosition;
         // A WMA decoder gives its first frame's samples only as the overlap of the second: a
         // frame of silence goes first, one frame early, so the sound keeps its first samples
         // and its place.
         if (DecoderSkipsFirstFrame(enc) && enc->frame_size > 0) {
-            ost.NextAudioPts -= enc->frame_size;
-            EncodeSilentFrame(ost);
+            ost_.Audio.NextPts -= enc->frame_size;
+            EncodeSilentFrame();
         }
     }
-    if (ost.Amr) {
+    if (ost_.Audio.Amr) {
         // One packet a frame of 160 samples, the engine's own encoder.
-        AVPacket* out = out_packet_.get();
+        AVPacket* out = run_.out_packet_.get();
         if (av().av_new_packet(out, kAmrNbMaxFrameBytes) < 0)
             throw FFMpegException("Audio encoding failed");
-        const int size = ost.Amr->Encode(reinterpret_cast<const int16_t*>(samples), out->data);
+        const int size =
+            ost_.Audio.Amr->Encode(reinterpret_cast<const int16_t*>(samples), out->data);
         if (size <= 0)
             throw FFMpegException("Audio encoding failed");
         out->size = size;
-        out->pts = out->dts = ost.NextAudioPts;
+        out->pts = out->dts = ost_.Audio.NextPts;
         out->duration = count;
         out->flags |= AV_PKT_FLAG_KEY;
-        ost.NextAudioPts += count;
-        counters_.AudioBytes += size;
-        av().av_packet_rescale_ts(out, enc->time_base, ost.Stream->time_base);
-        WritePacket(ost, out);
+        ost_.Audio.NextPts += count;
+        run_.counters_.AudioBytes += size;
+        av().av_packet_rescale_ts(out, enc->time_base, ost_.Stream->time_base);
+        run_.WritePacket(ost_, out);
         return;
     }
     // One frame per stream, grown when a block is larger; the encoder normally lets go of
     // it before the next block, so making it writable costs nothing.
-    if (!ost.AudioFrame || ost.AudioFrameCapacity < count) {
-        ost.AudioFrame = allocFrame();
-        AVFrame* fresh = ost.AudioFrame.get();
+    if (!ost_.Audio.Frame || ost_.Audio.FrameCapacity < count) {
+        ost_.Audio.Frame = allocFrame();
+        AVFrame* fresh = ost_.Audio.Frame.get();
         fresh->nb_samples = std::max(count, enc->frame_size);
         fresh->format = enc->sample_fmt;
         fresh->sample_rate = enc->sample_rate;
         if (av().av_channel_layout_copy(&fresh->ch_layout, &enc->ch_layout) < 0 ||
             av().av_frame_get_buffer(fresh, 0) < 0)
             throw FFMpegException("Audio encoding failed");
-        ost.AudioFrameCapacity = fresh->nb_samples;
+        ost_.Audio.FrameCapacity = fresh->nb_samples;
     }
-    AVFrame* frame = ost.AudioFrame.get();
+    AVFrame* frame = ost_.Audio.Frame.get();
     if (av().av_frame_make_writable(frame) < 0)
         throw FFMpegException("Audio encoding failed");
     frame->nb_samples = count;
@@ -334,7 +354,7 @@ void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, 
                     static_cast<size_t>(count) * 2 * enc->ch_layout.nb_channels);
     } else {
         // The engine holds interleaved 16-bit; the encoder's own format is made here.
-        if (!ost.ToEncoder) {
+        if (!ost_.Audio.ToEncoder) {
             SwrContext* swr = nullptr;
             if (av().swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
                                          &enc->ch_layout, AV_SAMPLE_FMT_S16, enc->sample_rate, 0,
@@ -343,78 +363,78 @@ void Transcoder::EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, 
                 av().swr_free(&swr);
                 throw FFMpegException("Audio encoding failed");
             }
-            ost.ToEncoder.reset(swr);
+            ost_.Audio.ToEncoder.reset(swr);
         }
         const uint8_t* in[1] = {samples};
-        av().swr_convert(ost.ToEncoder.get(), frame->extended_data, count, in, count);
+        av().swr_convert(ost_.Audio.ToEncoder.get(), frame->extended_data, count, in, count);
     }
     // Packets must rise steadily even when the sync position is re-read from the input clock.
-    frame->pts = ost.NextAudioPts;
-    ost.NextAudioPts += count;
-    Encode(ost, frame);
+    frame->pts = ost_.Audio.NextPts;
+    ost_.Audio.NextPts += count;
+    run_.Encode(ost_, frame);
 }
 
-void Transcoder::DrainResampler(TOutputStreamState& ost) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
+void AudioEncodeStage::DrainResampler() {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
-    const int64_t held = av().swr_get_delay(ost.Resampler.get(), enc->sample_rate) + 256;
+    const int64_t held = av().swr_get_delay(ost_.Audio.Resampler.get(), enc->sample_rate) + 256;
     const size_t needed = static_cast<size_t>(held) * sample_bytes;
-    if (work_buffer_.size() < needed)
-        work_buffer_.resize(needed);
-    uint8_t* out[1] = {work_buffer_.data()};
+    if (run_.work_buffer_.size() < needed)
+        run_.work_buffer_.resize(needed);
+    uint8_t* out[1] = {run_.work_buffer_.data()};
     const int drained =
-        av().swr_convert(ost.Resampler.get(), out, static_cast<int>(held), nullptr, 0);
+        av().swr_convert(ost_.Audio.Resampler.get(), out, static_cast<int>(held), nullptr, 0);
     if (drained <= 0)
         return;
     if (enc->frame_size > 1) {
-        if (av().av_fifo_write(ost.SampleFifo.get(), work_buffer_.data(),
+        if (av().av_fifo_write(ost_.Audio.SampleFifo.get(), run_.work_buffer_.data(),
                                static_cast<size_t>(drained) * sample_bytes) < 0)
             throw FFMpegException("av_fifo_init fail");
     } else {
-        EncodeSamples(ost, work_buffer_.data(), drained);
-        ost.SyncPosition += drained;
+        EncodeSamples(run_.work_buffer_.data(), drained);
+        ost_.SyncPosition += drained;
     }
 }
 
-void Transcoder::FlushAudio(TOutputStreamState& ost) {
-    EncodeLastSamples(ost);
+void AudioEncodeStage::Flush() {
+    EncodeLastSamples();
     // A WMA decoder gives a frame's samples only with the next frame: one of silence follows.
-    if (ost.NextAudioPts != INT64_MIN && DecoderSkipsFirstFrame(ost.Setup->encoder.get()))
-        EncodeSilentFrame(ost);
+    if (ost_.Audio.NextPts != INT64_MIN && DecoderSkipsFirstFrame(ost_.Setup->encoder.get()))
+        EncodeSilentFrame();
 }
 
-void Transcoder::EncodeLastSamples(TOutputStreamState& ost) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
+void AudioEncodeStage::EncodeLastSamples() {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
     // The resampler's filter still holds the last few samples.
-    if (ost.Resampler)
-        DrainResampler(ost);
+    if (ost_.Audio.Resampler)
+        DrainResampler();
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
     if (enc->frame_size <= 1)
         return;
     const size_t frame_bytes = static_cast<size_t>(enc->frame_size) * sample_bytes;
-    if (fifo_frame_.size() < frame_bytes)
-        fifo_frame_.resize(frame_bytes);
+    if (run_.fifo_frame_.size() < frame_bytes)
+        run_.fifo_frame_.resize(frame_bytes);
     // The drained resampler may have made whole frames again.
-    while (av().av_fifo_can_read(ost.SampleFifo.get()) >= frame_bytes) {
-        av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), frame_bytes);
-        EncodeSamples(ost, fifo_frame_.data(), enc->frame_size);
-        ost.SyncPosition += enc->frame_size;
+    while (av().av_fifo_can_read(ost_.Audio.SampleFifo.get()) >= frame_bytes) {
+        av().av_fifo_read(ost_.Audio.SampleFifo.get(), run_.fifo_frame_.data(), frame_bytes);
+        EncodeSamples(run_.fifo_frame_.data(), enc->frame_size);
+        ost_.SyncPosition += enc->frame_size;
     }
     int trailing = 0; // samples of silence after the last one
-    const size_t left = av().av_fifo_can_read(ost.SampleFifo.get());
+    const size_t left = av().av_fifo_can_read(ost_.Audio.SampleFifo.get());
     if (left >= static_cast<size_t>(sample_bytes)) {
         // The samples short of a whole encoder frame are the end of the sound: an encoder that
         // takes a short last frame gets them as they are, any other a frame padded with
         // silence.
-        const bool short_frame = !ost.Amr && enc->codec != nullptr &&
+        const bool short_frame = !ost_.Audio.Amr && enc->codec != nullptr &&
                                  (enc->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME |
                                                               AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
-        av().av_fifo_read(ost.SampleFifo.get(), fifo_frame_.data(), left);
+        av().av_fifo_read(ost_.Audio.SampleFifo.get(), run_.fifo_frame_.data(), left);
         const int count = short_frame ? static_cast<int>(left) / sample_bytes : enc->frame_size;
-        std::fill(fifo_frame_.begin() + static_cast<ptrdiff_t>(left),
-                  fifo_frame_.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
-        EncodeSamples(ost, fifo_frame_.data(), count);
-        ost.SyncPosition += count;
+        std::fill(run_.fifo_frame_.begin() + static_cast<ptrdiff_t>(left),
+                  run_.fifo_frame_.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
+        EncodeSamples(run_.fifo_frame_.data(), count);
+        ost_.SyncPosition += count;
         trailing = count - static_cast<int>(left) / sample_bytes;
     }
     // An encoder that cannot be drained still holds its filter's delay when the sound ends
@@ -422,12 +442,12 @@ void Transcoder::EncodeLastSamples(TOutputStreamState& ost) {
     // decoder never gives it out. Not after a cut by "t", which ends the sound there; WMA's
     // flush has its own frame of silence.
     const bool drained = enc->codec == nullptr || (enc->codec->capabilities & AV_CODEC_CAP_DELAY);
-    if (ost.Amr || drained || ost.CutByRecordingTime || DecoderSkipsFirstFrame(enc) ||
-        ost.NextAudioPts == INT64_MIN)
+    if (ost_.Audio.Amr || drained || ost_.Audio.CutByRecordingTime || DecoderSkipsFirstFrame(enc) ||
+        ost_.Audio.NextPts == INT64_MIN)
         return;
     for (; trailing < enc->initial_padding; trailing += enc->frame_size) {
-        EncodeSilentFrame(ost);
-        ost.SyncPosition += enc->frame_size;
+        EncodeSilentFrame();
+        ost_.SyncPosition += enc->frame_size;
     }
 }
 

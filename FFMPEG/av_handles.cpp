@@ -51,6 +51,12 @@ void DictionaryDeleter::operator()(AVDictionary* dictionary) const noexcept {
     av().av_dict_free(&dictionary);
 }
 
+DictionaryPtr CopyDictionary(const AVDictionary* source) {
+    DictionaryPtr copy;
+    av().av_dict_copy(DictionarySlot(copy).get(), source, 0);
+    return copy;
+}
+
 void FifoDeleter::operator()(AVFifo* fifo) const noexcept {
     av().av_fifo_freep2(&fifo);
 }

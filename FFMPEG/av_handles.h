@@ -71,6 +71,24 @@ using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryDeleter>;
 using FifoPtr = std::unique_ptr<AVFifo, FifoDeleter>;
 using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserDeleter>;
 
+// Lends an owned dictionary to library calls that take AVDictionary** (and may fill, replace
+// or free it); the owner takes back whatever they left when the slot ends, also on a throw.
+class DictionarySlot {
+public:
+    explicit DictionarySlot(DictionaryPtr& owner) : owner_(owner), raw_(owner.release()) {}
+    ~DictionarySlot() { owner_.reset(raw_); }
+    DictionarySlot(const DictionarySlot&) = delete;
+    DictionarySlot& operator=(const DictionarySlot&) = delete;
+    AVDictionary** get() { return &raw_; }
+
+private:
+    DictionaryPtr& owner_;
+    AVDictionary* raw_;
+};
+
+// An owned copy of `source` (none: an empty dictionary).
+DictionaryPtr CopyDictionary(const AVDictionary* source);
+
 // A stdio file the engine writes (two-pass statistics, per-picture statistics).
 struct FileCloser {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }

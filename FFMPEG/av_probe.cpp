@@ -10,6 +10,7 @@
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/measured_length.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
@@ -154,7 +155,7 @@ void TAVProbe::Recount() {
 void TAVProbe::GetFileInfo(TAVFileInfo& info) const {
     info = TAVFileInfo{};
     if (!FormatContext_) {
-        EngineLog(1, "file not loaded.\n");
+        EngineLog(kInfoLevel, "file not loaded.\n");
         return;
     }
     const AVFormatContext& context = *FormatContext_;
@@ -179,38 +180,36 @@ void TAVProbe::GetFileInfo(TAVFileInfo& info) const {
 void TAVProbe::GetVideoStreamInfo(int32_t stream_index, TAVVideoInfo& info) const {
     info = TAVVideoInfo{};
     if (!FormatContext_) {
-        EngineLog(1, "file not loaded.\n");
+        EngineLog(kInfoLevel, "file not loaded.\n");
         return;
     }
     if (stream_index < 0) {
         stream_index = FirstVideoStream_;
         if (stream_index == -1) {
-            EngineLog(0, "no video stream.\n");
+            EngineLog(kErrorLevel, "no video stream.\n");
             return;
         }
     } else if (stream_index >= StreamCount_) {
-        EngineLog(0, "stream index #%d is invalid.\n", stream_index);
+        EngineLog(kErrorLevel, "stream index #%d is invalid.\n", stream_index);
         return;
     }
     AVStream* const stream_ptr = FormatContext_->streams[stream_index];
     const AVStream& stream = *stream_ptr;
     const AVCodecParameters& codec = *stream.codecpar;
     if (codec.codec_type != AVMEDIA_TYPE_VIDEO) {
-        EngineLog(0, "stream #%d is not video stream.\n", stream_index);
+        EngineLog(kErrorLevel, "stream #%d is not video stream.\n", stream_index);
         return;
     }
 
     info.Language = MetadataText(stream.metadata, "language").substr(0, 3);
     const AVCodec* decoder = av().avcodec_find_decoder(codec.codec_id);
     info.CodecName = decoder != nullptr ? decoder->name : av().avcodec_get_name(codec.codec_id);
-    const AVRational microseconds{1, AV_TIME_BASE};
     info.StartTime = stream.start_time;
-    if (stream.start_time != AV_NOPTS_VALUE)
-        info.StartTimeRescaled =
-            av().av_rescale_q(stream.start_time, microseconds, stream.time_base);
+    info.StartTimeRescaled =
+        RescaleTs(stream.start_time, kMicroseconds, stream.time_base, info.StartTimeRescaled);
     info.Duration = stream.duration;
-    if (stream.duration != AV_NOPTS_VALUE)
-        info.DurationRescaled = av().av_rescale_q(stream.duration, microseconds, stream.time_base);
+    info.DurationRescaled =
+        RescaleTs(stream.duration, kMicroseconds, stream.time_base, info.DurationRescaled);
     info.BitRate = ClampToInt32(codec.bit_rate);
     info.Height = codec.height;
     info.Width = codec.width;

@@ -74,7 +74,7 @@ void TCustomFFmpeg::RunWrapper() {
     try {
         transcoder.Run();
     } catch (const std::exception& error) {
-        Log(-1, error.what());
+        Log(kQuietLevel, error.what());
         ExceptionRaised = true;
         ExceptionMessage = error.what();
     }
@@ -119,7 +119,7 @@ bool TCustomFFmpeg::BeginRun() {
                                                  : nullptr;
     if (missing != nullptr) {
         ReleaseFiles();
-        Log(-1, missing);
+        Log(kQuietLevel, missing);
         ExceptionRaised = true;
         ExceptionMessage = missing;
         Terminate();

@@ -23,6 +23,7 @@
 
 struct AVCodec;
 struct AVOutputFormat;
+struct AVStream;
 
 namespace clipwright {
 
@@ -159,6 +160,7 @@ public:
     void ReleaseFiles(bool failed = false);
 
 private:
+    friend struct OptionTable;
     void SetBitRate(const std::string& name, const std::string& value);
     void LogIgnored(const std::string& name);
 
@@ -167,9 +169,31 @@ private:
     void NewSubtitleStream(OutputFile& output);
     // Which kinds of stream the inputs have; throws for a type the library does not list.
     void CheckAudioVideoSubInputs(bool& has_video, bool& has_audio, bool& has_subtitle) const;
+    // The steps of opening an output: which kinds of stream it gets, their creation, the
+    // metadata and the byte stream with the muxer's options.
+    struct StreamKinds {
+        bool video = false;
+        bool audio = false;
+        bool subtitle = false;
+    };
+    bool ChooseOutputStreams(const AVOutputFormat& format, StreamKinds& kinds);
+    bool CreateOutputStreams(OutputFile& output, const StreamKinds& kinds);
+    void SetOutputMetadata(AVFormatContext& context) const;
+    bool OpenOutputByteStream(OutputFile& output, const std::string& file_name);
     OutputStreamSetup& AddOutputStream(OutputFile& output, int media_type);
     void ResetEncoder(OutputStreamSetup& setup, const AVCodec* codec);
     void ConsumeFileSettings();
+
+    // The steps of opening an input: the demuxer, its stream probe, the start-time seek
+    // (returns the start, microseconds) and one decoder context per stream.
+    InputFormatPtr OpenDemuxer(const std::string& file_name);
+    bool FindStreamInfo(AVFormatContext& context, const std::string& file_name);
+    int64_t SeekToStartTime(AVFormatContext& context);
+    CodecContextPtr OpenStreamDecoder(AVFormatContext& context, AVStream& stream,
+                                      const std::string& file_name);
+    // Copies a video stream's properties into the settings that outputs inherit.
+    void ReadVideoSettings(AVFormatContext& context, AVStream& stream, AVCodecContext& decoder,
+                           const std::string& file_name);
 
     // "pgmyuv" is read as "image2", with the compatibility flag and a warning.
     std::string CompatibleFormatName(const std::string& name);
@@ -199,6 +223,12 @@ private:
     void OptVStatsFile(const std::string& value);
     void OptVideoHook(const std::string& value);
     void OptTarget(const std::string& value);
+    // The norm of a target given as "auto": the frame rate's, else the first video input's.
+    int GuessTargetNorm(const std::string& fallback_norm);
+    void ApplyVcdTarget(int norm);
+    void ApplySvcdTarget(int norm);
+    void ApplyDvdTarget(int norm);
+    void ApplyDvTarget(bool dv50, int norm);
     // Adds a stream of that type to the last output file; a job without one has none to add to.
     void OptNewStream(int media_type);
 

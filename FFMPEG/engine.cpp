@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/engine_internal.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/engine_log_routing.h"
 #include "FFMPEG/job_options.h"
@@ -19,7 +20,27 @@
 
 namespace clipwright {
 
+thread_local int tls_event_depth = 0;
+
 namespace {
+
+// The engine level for the component's public level; the jobs and the library routing speak
+// engine levels.
+int EngineLevelOf(TLogLevel level) {
+    switch (level) {
+    case llQuiet:
+        return kQuietLevel;
+    case llError:
+        return kErrorLevel;
+    case llInfo:
+        return kInfoLevel;
+    case llDebug:
+        return kDebugLevel;
+    case llAll:
+        break;
+    }
+    return kAllLevel;
+}
 
 // Nice values for the seven priorities, idle to time-critical.
 constexpr int kNiceValues[] = {19, 10, 5, 0, -5, -10, -20};
@@ -29,9 +50,6 @@ void SetOsThreadPriority(uint32_t thread_id, TConvertPriority priority) {
     setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id), kNiceValues[priority]);
 }
 
-// How many events, of any component, this thread is inside: such a thread must not wait for
-// a job to be freed, since that job's thread may be waiting for the event lock it holds.
-thread_local int tls_event_depth = 0;
 // Whether this thread runs a job (its worker thread, or the caller in synchronous mode).
 thread_local bool tls_runs_job = false;
 // The jobs this thread is to start, while it starts jobs: a job that ends at once and lets the
@@ -121,31 +139,6 @@ int TFFmpegList::IndexOfThread(uint32_t thread_id) const {
     return -1;
 }
 
-// ---- the event lock ----
-
-// Holds the event lock. Taking it raises the log lines queued so far, so that a line logged
-// before an event is raised before it; leaving it raises those queued meanwhile.
-class TCustomFFmpegEngine::EventScope {
-public:
-    explicit EventScope(TCustomFFmpegEngine& engine) : engine_(engine) {
-        engine_.lock_.lock();
-        ++tls_event_depth;
-        engine_.DeliverLogs();
-    }
-    EventScope(const EventScope&) = delete;
-    EventScope& operator=(const EventScope&) = delete;
-    ~EventScope() {
-        --tls_event_depth;
-        engine_.lock_.unlock();
-        // Pairs with the fence in QueueLog: a line whose thread found the lock held is seen here.
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-        engine_.DeliverLogs();
-    }
-
-private:
-    TCustomFFmpegEngine& engine_;
-};
-
 // ---- component ----
 
 TCustomFFmpegEngine::TCustomFFmpegEngine() {
@@ -188,7 +181,7 @@ void TCustomFFmpegEngine::Shutdown() {
 void TCustomFFmpegEngine::SetLogLevel(TLogLevel level) {
     log_level_ = level;
     if (LibrariesLoaded())
-        SetLibraryLogLevel(static_cast<int>(level) - 1);
+        SetLibraryLogLevel(EngineLevelOf(level));
 }
 
 void TCustomFFmpegEngine::SetProgressInterval(int32_t milliseconds) {
@@ -221,7 +214,7 @@ bool TCustomFFmpegEngine::LoadAVLib(const std::string& folder, bool versioned) {
         return false;
     }
     InstallLogRouting();
-    SetLibraryLogLevel(static_cast<int>(log_level_.load()) - 1);
+    SetLibraryLogLevel(EngineLevelOf(log_level_.load()));
     return true;
 }
 
@@ -230,7 +223,7 @@ int32_t TCustomFFmpegEngine::AddInputFile(const std::string& file_name, TInputOp
     try {
         TAVProbe::CheckLibraries();
         job->Prepare();
-        job->SetVerbosity(static_cast<int>(log_level_.load()) - 1);
+        job->SetVerbosity(EngineLevelOf(log_level_.load()));
         if (!BuildInput(*job, file_name, options)) {
             SetLastErrMsg(job->LastError);
             return -1;
@@ -270,24 +263,19 @@ bool TCustomFFmpegEngine::SetOutputFile(int32_t index, const std::string& file_n
     }
     bool opened = false;
     try {
-        if (options != nullptr) {
-            if (options->FileName.empty())
-                options->FileName = file_name;
-            job->OutputOptions = *options;
-            ApplyOutputOptions(*job, job->OutputOptions);
-            if (job->OutputOptions.CustomHookEnabled)
-                job->CustomHookCallback = [this](TCustomFFmpeg& j, THookBitmap& bitmap,
-                                                 int32_t frame, int64_t pts, bool& update,
-                                                 bool& stop) {
+        opened = BuildOutput(*job, file_name, options, [this](TFFmpeg& built) {
+            if (built.OutputOptions.CustomHookEnabled)
+                built.CustomHookCallback = [this](TCustomFFmpeg& j, THookBitmap& bitmap,
+                                                  int32_t frame, int64_t pts, bool& update,
+                                                  bool& stop) {
                     DoCustomHook(j, bitmap, frame, pts, update, stop);
                 };
-            else if (job->OutputOptions.BeforeHookEnabled)
-                job->BeforeHookCallback = [this](TCustomFFmpeg& j, int64_t pts,
-                                                 THookAction& action) {
+            else if (built.OutputOptions.BeforeHookEnabled)
+                built.BeforeHookCallback = [this](TCustomFFmpeg& j, int64_t pts,
+                                                  THookAction& action) {
                     DoBeforeHook(j, pts, action);
                 };
-        }
-        opened = job->OpenOutputFile(file_name);
+        });
         if (!opened)
             SetLastErrMsg(job->LastError);
     } catch (const std::exception& error) {
@@ -531,7 +519,7 @@ void TCustomFFmpegEngine::LaunchAll(std::vector<TFFmpeg*> jobs) {
 
 void TCustomFFmpegEngine::PrepareRun(TFFmpeg& job) {
     job.ProgressInterval = int64_t{progress_interval_} * 1000;
-    job.SetVerbosity(static_cast<int>(log_level_.load()) - 1);
+    job.SetVerbosity(EngineLevelOf(log_level_.load()));
 }
 
 void TCustomFFmpegEngine::Launch(TFFmpeg& job) {
@@ -551,7 +539,7 @@ void TCustomFFmpegEngine::Launch(TFFmpeg& job) {
             job.ReleaseFiles();
             job.ExceptionRaised = true;
             job.ExceptionMessage = FormatText("Could not start the job's thread: %s", error.what());
-            job.Log(-1, job.ExceptionMessage);
+            job.Log(kQuietLevel, job.ExceptionMessage);
             job.Terminate();
         }
     }
@@ -668,121 +656,5 @@ void TCustomFFmpegEngine::Resume() {
 }
 
 // ---- dispatchers ----
-
-int32_t TCustomFFmpegEngine::IndexOf(const TCustomFFmpeg& job) const {
-    std::lock_guard guard(list_lock_);
-    return jobs_.IndexOf(&job);
-}
-
-void TCustomFFmpegEngine::RaiseTerminate(int32_t index, bool finished, bool exception,
-                                         const std::string& message) {
-    EventScope events(*this);
-    if (!OnTerminate)
-        return;
-    try {
-        OnTerminate(index, finished, exception, message);
-    } catch (...) {
-        // Dropped: the queue must go on past a handler that failed.
-    }
-}
-
-void TCustomFFmpegEngine::DoBeforeHook(TCustomFFmpeg& job, int64_t pts, THookAction& action) {
-    if (!OnBeforeHook)
-        return;
-    const int32_t index = IndexOf(job);
-    if (index >= 0)
-        OnBeforeHook(index, pts, action);
-}
-
-void TCustomFFmpegEngine::DoCustomHook(TCustomFFmpeg& job, THookBitmap& bitmap,
-                                       int32_t frame_number, int64_t pts, bool& update,
-                                       bool& stop_hook) {
-    if (!OnCustomHook)
-        return;
-    const int32_t index = IndexOf(job);
-    if (index >= 0)
-        OnCustomHook(index, bitmap, frame_number, pts, update, stop_hook);
-}
-
-void TCustomFFmpegEngine::DoLog(TCustomFFmpeg* job, int level, const std::string& text) {
-    uint64_t serial = 0;
-    if (job != nullptr) {
-        std::lock_guard guard(list_lock_);
-        const int index = jobs_.IndexOf(job);
-        serial = index >= 0 ? jobs_[index].serial : 0;
-    }
-    QueueLog(serial, level, text);
-}
-
-void TCustomFFmpegEngine::QueueLog(uint64_t serial, int level, const std::string& text) {
-    {
-        std::lock_guard guard(log_lock_);
-        log_queue_.push_back({serial, level, text});
-        log_waiting_ = true;
-    }
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    DeliverLogs();
-}
-
-void TCustomFFmpegEngine::DeliverLogs() {
-    while (log_waiting_) {
-        std::unique_lock events(lock_, std::try_to_lock);
-        if (!events.owns_lock())
-            return; // the holder raises them when it leaves its event
-        ++tls_event_depth;
-        for (;;) {
-            QueuedLine line;
-            {
-                std::lock_guard guard(log_lock_);
-                if (log_queue_.empty()) {
-                    log_waiting_ = false;
-                    break;
-                }
-                line = std::move(log_queue_.front());
-                log_queue_.pop_front();
-            }
-            if (!OnLog)
-                continue;
-            int32_t index = -1;
-            if (line.serial != 0) {
-                std::lock_guard guard(list_lock_);
-                index = jobs_.IndexOfSerial(line.serial);
-            }
-            const TLogLevel mapped = line.level < 0    ? llQuiet
-                                     : line.level >= 4 ? llAll
-                                                       : static_cast<TLogLevel>(line.level + 1);
-            try {
-                OnLog(index, mapped, line.text);
-            } catch (...) {
-                // Dropped, as for OnTerminate.
-            }
-        }
-        --tls_event_depth;
-        events.unlock();
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-    }
-}
-
-void TCustomFFmpegEngine::DoProgress(TCustomFFmpeg& job, int32_t frame_number, int32_t fps,
-                                     int32_t current_duration, float quality, float bit_rate,
-                                     int64_t current_size, int32_t total_output_duration) {
-    EventScope events(*this);
-    if (!OnProgress)
-        return;
-    const int32_t index = IndexOf(job);
-    if (index >= 0) // a removed job's end was raised already
-        OnProgress(index, frame_number, fps, current_duration, quality, bit_rate, current_size,
-                   total_output_duration);
-}
-
-void TCustomFFmpegEngine::DoTerminate(TCustomFFmpeg* job) {
-    if (job == nullptr) {
-        RaiseTerminate(-1, true, false, "");
-        ClearLogList();
-        return;
-    }
-    RaiseTerminate(IndexOf(*job), job->CompletedNormally, job->ExceptionRaised,
-                   job->ExceptionMessage);
-}
 
 } // namespace clipwright

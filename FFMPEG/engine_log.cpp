@@ -10,18 +10,18 @@
 namespace clipwright {
 
 namespace {
-std::atomic<int> gCurrentLogLevel{1};
+std::atomic<int> gCurrentLogLevel{kInfoLevel};
 }
 
 int AvLevelFromEngine(int engine_level) {
-    if (engine_level < 0)
+    if (engine_level < kErrorLevel)
         return AV_LOG_QUIET;
     switch (engine_level) {
-    case 0:
+    case kErrorLevel:
         return AV_LOG_WARNING; // the engine's error level covers warnings too
-    case 1:
+    case kInfoLevel:
         return AV_LOG_INFO;
-    case 2:
+    case kDebugLevel:
         return AV_LOG_DEBUG;
     default:
         return AV_LOG_TRACE;
@@ -30,14 +30,14 @@ int AvLevelFromEngine(int engine_level) {
 
 int EngineLevelFromAv(int av_level) {
     if (av_level < AV_LOG_PANIC)
-        return -1;
+        return kQuietLevel;
     if (av_level <= AV_LOG_WARNING)
-        return 0;
+        return kErrorLevel;
     if (av_level <= AV_LOG_INFO)
-        return 1;
+        return kInfoLevel;
     if (av_level <= AV_LOG_DEBUG)
-        return 2;
-    return 3;
+        return kDebugLevel;
+    return kAllLevel;
 }
 
 int CurrentLogLevel() {

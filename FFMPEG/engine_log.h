@@ -5,6 +5,15 @@
 
 namespace clipwright {
 
+// The engine levels by name; jobs carry them as int (their log callback's level).
+enum EngineLevel : int {
+    kQuietLevel = -1,
+    kErrorLevel = 0,
+    kInfoLevel = 1,
+    kDebugLevel = 2,
+    kAllLevel = 3,
+};
+
 // The library's level (AV_LOG_*) for an engine level, and back.
 int AvLevelFromEngine(int engine_level);
 int EngineLevelFromAv(int av_level);

@@ -178,21 +178,21 @@ void TCustomFFmpeg::TransferOptions(void* target, void* holder, int mask) const 
 }
 
 DictionaryPtr TCustomFFmpeg::PrivateOptionsFor(const AVCodec* codec) const {
-    AVDictionary* options = nullptr;
+    DictionaryPtr options;
     for (const auto& [name, value] : private_options_) {
         if (DeclaredPrivately(codec, name.c_str()))
-            av().av_dict_set(&options, name.c_str(), value.c_str(), 0);
+            av().av_dict_set(DictionarySlot(options).get(), name.c_str(), value.c_str(), 0);
     }
-    return DictionaryPtr(options);
+    return options;
 }
 
 DictionaryPtr TCustomFFmpeg::PrivateFormatOptionsFor(const AVOutputFormat* muxer) const {
-    AVDictionary* options = nullptr;
+    DictionaryPtr options;
     for (const auto& [name, value] : private_format_options_) {
         if (MuxerDeclaresPrivately(muxer, name.c_str()))
-            av().av_dict_set(&options, name.c_str(), value.c_str(), 0);
+            av().av_dict_set(DictionarySlot(options).get(), name.c_str(), value.c_str(), 0);
     }
-    return DictionaryPtr(options);
+    return options;
 }
 
 } // namespace clipwright

@@ -13,6 +13,7 @@
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/measured_length.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -29,9 +30,9 @@ std::string LowerExtension(const std::string& file_name) {
 // The demuxer options that stand for the older generation's format parameters; a demuxer
 // that does not declare one leaves it unused.
 DictionaryPtr DemuxerOptions(const OptionState& o) {
-    AVDictionary* options = nullptr;
+    DictionaryPtr options;
     auto set = [&](const char* key, const std::string& value) {
-        av().av_dict_set(&options, key, value.c_str(), 0);
+        av().av_dict_set(DictionarySlot(options).get(), key, value.c_str(), 0);
     };
     if (o.audio_sample_rate > 0)
         set("sample_rate", std::to_string(o.audio_sample_rate));
@@ -54,7 +55,7 @@ DictionaryPtr DemuxerOptions(const OptionState& o) {
         set("standard", *o.video_standard);
     if (o.loop_input != 0)
         set("loop", "1");
-    return DictionaryPtr(options);
+    return options;
 }
 
 } // namespace
@@ -64,6 +65,139 @@ void TCustomFFmpeg::ConsumeFileSettings() {
     options_.forced_output_format = nullptr;
     options_.video_channel = 0;
     options_.rate_emu = 0;
+}
+
+InputFormatPtr TCustomFFmpeg::OpenDemuxer(const std::string& file_name) {
+    int video_id = 0;
+    int audio_id = 0;
+    int subtitle_id = 0;
+    if (!LookupCodec(options_.video_codec_name, AVMEDIA_TYPE_VIDEO, false, video_id) ||
+        !LookupCodec(options_.audio_codec_name, AVMEDIA_TYPE_AUDIO, false, audio_id) ||
+        !LookupCodec(options_.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, false, subtitle_id))
+        return nullptr;
+    if (options_.pgmyuv_compat != 0)
+        video_id = AV_CODEC_ID_PGMYUV;
+
+    AVFormatContext* raw = av().avformat_alloc_context();
+    if (raw == nullptr) {
+        LastError = OpenErrorText(file_name, AVERROR(ENOMEM));
+        return nullptr;
+    }
+    TransferOptions(raw, format_holder_.get(), kOptDecoding);
+    raw->video_codec_id = static_cast<AVCodecID>(video_id);
+    raw->audio_codec_id = static_cast<AVCodecID>(audio_id);
+    raw->subtitle_codec_id = static_cast<AVCodecID>(subtitle_id);
+
+    DictionaryPtr demuxer_options = DemuxerOptions(options_);
+    // On failure the library frees the context it was given.
+    const int opened =
+        av().avformat_open_input(&raw, file_name.c_str(), options_.forced_input_format,
+                                 DictionarySlot(demuxer_options).get());
+    if (opened < 0) {
+        LastError = OpenErrorText(file_name, opened);
+        return nullptr;
+    }
+    return InputFormatPtr(raw);
+}
+
+bool TCustomFFmpeg::FindStreamInfo(AVFormatContext& context, const std::string& file_name) {
+    if (options_.opt_programid != 0) {
+        for (unsigned i = 0; i < context.nb_programs; ++i) {
+            if (context.programs[i]->id != options_.opt_programid)
+                context.programs[i]->discard = AVDISCARD_ALL;
+        }
+    }
+
+    int found = 0;
+    {
+        std::lock_guard lock(CodecLock());
+        found = av().avformat_find_stream_info(&context, nullptr);
+    }
+    if (found < 0 && Verbosity_ >= kErrorLevel) {
+        LastError = FormatText("%s: could not find codec parameters", file_name.c_str());
+        return false;
+    }
+
+    // Progress needs the real length where the library only guessed it from the bit rate.
+    if (LengthNeedsMeasuring(context)) {
+        const int64_t measured = MeasureLength(context, DemuxerOptions(options_).get());
+        if (measured != AV_NOPTS_VALUE)
+            context.duration = measured;
+    }
+    return true;
+}
+
+int64_t TCustomFFmpeg::SeekToStartTime(AVFormatContext& context) {
+    int64_t start = options_.start_time;
+    if (context.start_time != AV_NOPTS_VALUE)
+        start += context.start_time;
+    if (options_.start_time != 0) {
+        av().av_seek_frame(&context, -1, start, AVSEEK_FLAG_BACKWARD);
+        options_.start_time = 0;
+    }
+    return start;
+}
+
+void TCustomFFmpeg::ReadVideoSettings(AVFormatContext& context, AVStream& stream,
+                                      AVCodecContext& decoder, const std::string& file_name) {
+    TransferOptions(&decoder, CodecHolder(AVMEDIA_TYPE_VIDEO), kOptVideo | kOptDecoding);
+    options_.frame_width = decoder.width;
+    options_.frame_height = decoder.height;
+    AVRational sar = decoder.sample_aspect_ratio;
+    if (sar.num == 0 && stream.sample_aspect_ratio.num != 0)
+        sar = stream.sample_aspect_ratio;
+    const double aspect = static_cast<double>(sar.num) / sar.den * decoder.width / decoder.height;
+    options_.frame_aspect_ratio = static_cast<float>(aspect);
+    if (options_.frame_aspect_ratio == 0.0f || std::isnan(options_.frame_aspect_ratio))
+        OptFrameAspectRatio(FormatText("%d:%d", decoder.width, decoder.height));
+    // RealMedia decoders report their format only once they decode.
+    const std::string extension = LowerExtension(file_name);
+    if (decoder.pix_fmt == AV_PIX_FMT_NONE && !extension.empty() &&
+        std::string(".rmvb").compare(0, extension.size(), extension) == 0)
+        decoder.pix_fmt = AV_PIX_FMT_YUV420P;
+    options_.frame_pix_fmt = decoder.pix_fmt;
+    // The library's best guess of the real rate: the raw base rate of interlaced
+    // H.264 is the field rate, twice what the viewer sees.
+    const AVRational rate = av().av_guess_frame_rate(&context, &stream, nullptr);
+    options_.frame_rate = {rate.num, rate.den};
+    if (options_.video_disable != 0)
+        stream.discard = AVDISCARD_ALL;
+    else if (options_.video_discard != 0)
+        stream.discard = static_cast<AVDiscard>(options_.video_discard);
+}
+
+CodecContextPtr TCustomFFmpeg::OpenStreamDecoder(AVFormatContext& context, AVStream& stream,
+                                                 const std::string& file_name) {
+    CodecContextPtr decoder(av().avcodec_alloc_context3(nullptr));
+    if (!decoder || av().avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0)
+        throw FFMpegException(OpenErrorText(file_name, AVERROR(ENOMEM)));
+    // The library picks the thread count.
+    decoder->thread_count = 0;
+    switch (decoder->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+        TransferOptions(decoder.get(), CodecHolder(AVMEDIA_TYPE_AUDIO), kOptAudio | kOptDecoding);
+        options_.audio_channels = decoder->ch_layout.nb_channels;
+        options_.audio_sample_rate = decoder->sample_rate;
+        if (options_.audio_disable != 0)
+            stream.discard = AVDISCARD_ALL;
+        break;
+    case AVMEDIA_TYPE_VIDEO:
+        // A cover picture is no source of video settings: outputs leave it out.
+        if ((stream.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0)
+            ReadVideoSettings(context, stream, *decoder, file_name);
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        if (options_.subtitle_disable != 0)
+            stream.discard = AVDISCARD_ALL;
+        break;
+    case AVMEDIA_TYPE_DATA:
+    case AVMEDIA_TYPE_ATTACHMENT:
+    case AVMEDIA_TYPE_UNKNOWN:
+        break;
+    default:
+        throw FFMpegException("invalid codec_type");
+    }
+    return decoder;
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
@@ -84,137 +218,20 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
             FormatText("%s: too many input files (at most %d)", file_name.c_str(), kMaxInputFiles);
         return false;
     }
-
-    int video_id = 0;
-    int audio_id = 0;
-    int subtitle_id = 0;
-    if (!LookupCodec(options_.video_codec_name, AVMEDIA_TYPE_VIDEO, false, video_id) ||
-        !LookupCodec(options_.audio_codec_name, AVMEDIA_TYPE_AUDIO, false, audio_id) ||
-        !LookupCodec(options_.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, false, subtitle_id))
+    InputFormatPtr opened = OpenDemuxer(file_name);
+    if (!opened)
         return false;
-    if (options_.pgmyuv_compat != 0)
-        video_id = AV_CODEC_ID_PGMYUV;
-
-    AVFormatContext* raw = av().avformat_alloc_context();
-    if (raw == nullptr) {
-        LastError = OpenErrorText(file_name, AVERROR(ENOMEM));
-        return false;
-    }
-    TransferOptions(raw, format_holder_.get(), kOptDecoding);
-    raw->video_codec_id = static_cast<AVCodecID>(video_id);
-    raw->audio_codec_id = static_cast<AVCodecID>(audio_id);
-    raw->subtitle_codec_id = static_cast<AVCodecID>(subtitle_id);
-
-    DictionaryPtr demuxer_options = DemuxerOptions(options_);
-    AVDictionary* dict = demuxer_options.release();
-    // On failure the library frees the context it was given.
-    const int opened =
-        av().avformat_open_input(&raw, file_name.c_str(), options_.forced_input_format, &dict);
-    demuxer_options.reset(dict);
-    if (opened < 0) {
-        LastError = OpenErrorText(file_name, opened);
-        return false;
-    }
     InputFile input;
-    input.context.reset(raw);
-    AVFormatContext* context = raw;
-
-    if (options_.opt_programid != 0) {
-        for (unsigned i = 0; i < context->nb_programs; ++i) {
-            if (context->programs[i]->id != options_.opt_programid)
-                context->programs[i]->discard = AVDISCARD_ALL;
-        }
-    }
-
-    int found = 0;
-    {
-        std::lock_guard lock(CodecLock());
-        found = av().avformat_find_stream_info(context, nullptr);
-    }
-    if (found < 0 && Verbosity_ >= 0) {
-        LastError = FormatText("%s: could not find codec parameters", file_name.c_str());
+    input.context = std::move(opened);
+    AVFormatContext& context = *input.context;
+    if (!FindStreamInfo(context, file_name))
         return false;
-    }
+    const int64_t start = SeekToStartTime(context);
+    for (unsigned i = 0; i < context.nb_streams; ++i)
+        input.decoders.push_back(OpenStreamDecoder(context, *context.streams[i], file_name));
 
-    // Progress needs the real length where the library only guessed it from the bit rate.
-    if (LengthNeedsMeasuring(*context)) {
-        const int64_t measured = MeasureLength(*context, DemuxerOptions(options_).get());
-        if (measured != AV_NOPTS_VALUE)
-            context->duration = measured;
-    }
-
-    int64_t start = options_.start_time;
-    if (context->start_time != AV_NOPTS_VALUE)
-        start += context->start_time;
-    if (options_.start_time != 0) {
-        av().av_seek_frame(context, -1, start, AVSEEK_FLAG_BACKWARD);
-        options_.start_time = 0;
-    }
-
-    for (unsigned i = 0; i < context->nb_streams; ++i) {
-        AVStream* stream = context->streams[i];
-        CodecContextPtr decoder(av().avcodec_alloc_context3(nullptr));
-        if (!decoder || av().avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0)
-            throw FFMpegException(OpenErrorText(file_name, AVERROR(ENOMEM)));
-        // The library picks the thread count.
-        decoder->thread_count = 0;
-        switch (decoder->codec_type) {
-        case AVMEDIA_TYPE_AUDIO:
-            TransferOptions(decoder.get(), CodecHolder(AVMEDIA_TYPE_AUDIO),
-                            kOptAudio | kOptDecoding);
-            options_.audio_channels = decoder->ch_layout.nb_channels;
-            options_.audio_sample_rate = decoder->sample_rate;
-            if (options_.audio_disable != 0)
-                stream->discard = AVDISCARD_ALL;
-            break;
-        case AVMEDIA_TYPE_VIDEO: {
-            // A cover picture is no source of video settings: outputs leave it out.
-            if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
-                break;
-            TransferOptions(decoder.get(), CodecHolder(AVMEDIA_TYPE_VIDEO),
-                            kOptVideo | kOptDecoding);
-            options_.frame_width = decoder->width;
-            options_.frame_height = decoder->height;
-            AVRational sar = decoder->sample_aspect_ratio;
-            if (sar.num == 0 && stream->sample_aspect_ratio.num != 0)
-                sar = stream->sample_aspect_ratio;
-            const double aspect =
-                static_cast<double>(sar.num) / sar.den * decoder->width / decoder->height;
-            options_.frame_aspect_ratio = static_cast<float>(aspect);
-            if (options_.frame_aspect_ratio == 0.0f || std::isnan(options_.frame_aspect_ratio))
-                OptFrameAspectRatio(FormatText("%d:%d", decoder->width, decoder->height));
-            // RealMedia decoders report their format only once they decode.
-            const std::string extension = LowerExtension(file_name);
-            if (decoder->pix_fmt == AV_PIX_FMT_NONE && !extension.empty() &&
-                std::string(".rmvb").compare(0, extension.size(), extension) == 0)
-                decoder->pix_fmt = AV_PIX_FMT_YUV420P;
-            options_.frame_pix_fmt = decoder->pix_fmt;
-            // The library's best guess of the real rate: the raw base rate of interlaced
-            // H.264 is the field rate, twice what the viewer sees.
-            const AVRational rate = av().av_guess_frame_rate(context, stream, nullptr);
-            options_.frame_rate = {rate.num, rate.den};
-            if (options_.video_disable != 0)
-                stream->discard = AVDISCARD_ALL;
-            else if (options_.video_discard != 0)
-                stream->discard = static_cast<AVDiscard>(options_.video_discard);
-            break;
-        }
-        case AVMEDIA_TYPE_SUBTITLE:
-            if (options_.subtitle_disable != 0)
-                stream->discard = AVDISCARD_ALL;
-            break;
-        case AVMEDIA_TYPE_DATA:
-        case AVMEDIA_TYPE_ATTACHMENT:
-        case AVMEDIA_TYPE_UNKNOWN:
-            break;
-        default:
-            throw FFMpegException("invalid codec_type");
-        }
-        input.decoders.push_back(std::move(decoder));
-    }
-
-    if (context->duration != AV_NOPTS_VALUE) {
-        const int64_t ms = context->duration / 1000;
+    if (context.duration != AV_NOPTS_VALUE) {
+        const int64_t ms = context.duration / 1000;
         if (static_cast<int64_t>(TotalDurationMs) < ms)
             TotalDurationMs = ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
     }
@@ -223,8 +240,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     input.rate_emu = options_.rate_emu != 0;
     const int index = static_cast<int>(input_files_.size());
     input_files_.push_back(std::move(input));
-    if (Verbosity_ >= 0)
-        av().av_dump_format(context, index, file_name.c_str(), 0);
+    if (Verbosity_ >= kErrorLevel)
+        av().av_dump_format(&context, index, file_name.c_str(), 0);
     return true;
 }
 

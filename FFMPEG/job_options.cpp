@@ -68,7 +68,10 @@ void OptIfPositive(TCustomFFmpeg& job, const char* name, int32_t value) {
 
 } // namespace
 
-void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
+namespace {
+
+// The extra option lines, the format and the muxer settings.
+void ApplyMuxOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
     OptionState& state = job.Options();
     ApplyExtraOptions(job, o.ExtraOptions);
     job.SetOutputFormat(o.FileFormat);
@@ -78,7 +81,11 @@ void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
         state.mux_max_delay = o.MuxDelay;
     if (o.MuxPreload > 0)
         state.mux_preload = o.MuxPreload;
+}
 
+// The audio stream settings.
+void ApplyAudioOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
+    OptionState& state = job.Options();
     if (!o.AudioCodec.empty())
         job.Dispatch("acodec", o.AudioCodec);
     if (o.DisableAudio)
@@ -95,7 +102,11 @@ void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
     state.audio_sync_method = o.AudioSyncMethod;
     if (!o.AudioTag.empty())
         job.Dispatch("atag", o.AudioTag);
+}
 
+// The video stream settings: codec, rate, size and aspect, crop and pad, rate control.
+void ApplyVideoOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
+    OptionState& state = job.Options();
     if (!o.VideoCodec.empty())
         job.Dispatch("vcodec", o.VideoCodec);
     if (o.DisableVideo)
@@ -135,7 +146,11 @@ void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
     state.video_sync_method = o.VideoSyncMethod;
     if (!o.VideoTag.empty())
         job.Dispatch("vtag", o.VideoTag);
+}
 
+// Subtitles, timestamps and the recording's length, date and metadata.
+void ApplyRecordingOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
+    OptionState& state = job.Options();
     if (o.DisableSubtitle)
         state.subtitle_disable = 1;
     state.subtitle_language = o.SubtitleLanguage;
@@ -168,7 +183,10 @@ void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
         if (!value.empty())
             job.Dispatch(name, value);
     }
+}
 
+// A target preset and the hook ranges, last: they see every setting above.
+void ApplyTargetAndHooks(TCustomFFmpeg& job, const TOutputOptions& o) {
     if (o.TargetType >= 1 && o.TargetType <= 3) {
         const char* targets[] = {"vcd", "svcd", "dvd"};
         const char* norm = o.TVStandard == 1 ? "pal" : o.TVStandard == 2 ? "ntsc" : "auto";
@@ -182,6 +200,16 @@ void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
     }
 }
 
+} // namespace
+
+void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& o) {
+    ApplyMuxOptions(job, o);
+    ApplyAudioOptions(job, o);
+    ApplyVideoOptions(job, o);
+    ApplyRecordingOptions(job, o);
+    ApplyTargetAndHooks(job, o);
+}
+
 bool BuildInput(TFFmpeg& job, const std::string& file_name, TInputOptions* options) {
     if (options != nullptr) {
         if (options->FileName.empty())
@@ -192,12 +220,15 @@ bool BuildInput(TFFmpeg& job, const std::string& file_name, TInputOptions* optio
     return job.OpenInputFile(file_name);
 }
 
-bool BuildOutput(TFFmpeg& job, const std::string& file_name, TOutputOptions* options) {
+bool BuildOutput(TFFmpeg& job, const std::string& file_name, TOutputOptions* options,
+                 const std::function<void(TFFmpeg&)>& applied) {
     if (options != nullptr) {
         if (options->FileName.empty())
             options->FileName = file_name;
         job.OutputOptions = *options;
         ApplyOutputOptions(job, job.OutputOptions);
+        if (applied)
+            applied(job);
     }
     return job.OpenOutputFile(file_name);
 }

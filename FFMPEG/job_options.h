@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,7 +25,10 @@ void ApplyOutputOptions(TCustomFFmpeg& job, const TOutputOptions& options);
 // it has none, is copied into the job and applied, then the file is opened. False: LastError
 // says why. Handler errors are thrown, as the records' own application throws them.
 bool BuildInput(TFFmpeg& job, const std::string& file_name, TInputOptions* options);
-bool BuildOutput(TFFmpeg& job, const std::string& file_name, TOutputOptions* options);
+// `applied`, when given, runs after the record is applied and before the file opens (the
+// component wires the hook events there).
+bool BuildOutput(TFFmpeg& job, const std::string& file_name, TOutputOptions* options,
+                 const std::function<void(TFFmpeg&)>& applied = {});
 
 // "0-1000, 2000-3000": the kept ranges in microseconds, sorted by their ends.
 std::vector<std::pair<int64_t, int64_t>> ParseHookRanges(const std::string& text);

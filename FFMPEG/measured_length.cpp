@@ -8,6 +8,7 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_handles.h"
 #include "FFMPEG/codec_lock.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
@@ -26,11 +27,10 @@ int64_t MeasureLength(const AVFormatContext& source, const AVDictionary* demuxer
     raw->video_codec_id = source.video_codec_id;
     raw->audio_codec_id = source.audio_codec_id;
     raw->subtitle_codec_id = source.subtitle_codec_id;
-    AVDictionary* options = nullptr;
-    av().av_dict_copy(&options, demuxer_options, 0);
+    DictionaryPtr options = CopyDictionary(demuxer_options);
     // On failure the library frees the context it was given.
-    const int opened = av().avformat_open_input(&raw, source.url, source.iformat, &options);
-    av().av_dict_free(&options);
+    const int opened =
+        av().avformat_open_input(&raw, source.url, source.iformat, DictionarySlot(options).get());
     if (opened < 0)
         return AV_NOPTS_VALUE;
     const InputFormatPtr context(raw);
@@ -44,7 +44,6 @@ int64_t MeasureLength(const AVFormatContext& source, const AVDictionary* demuxer
     if (!packet)
         return AV_NOPTS_VALUE;
 
-    const AVRational microseconds{1, AV_TIME_BASE};
     // Per stream, the end of its packets so far: packets without a timestamp follow on.
     std::vector<int64_t> stream_ends(raw->nb_streams, AV_NOPTS_VALUE);
     int64_t first = AV_NOPTS_VALUE;
@@ -60,15 +59,11 @@ int64_t MeasureLength(const AVFormatContext& source, const AVDictionary* demuxer
         int64_t& stream_end = stream_ends[static_cast<size_t>(packet->stream_index)];
         // A cover picture has no place in time.
         if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-            const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-            const int64_t start = ts != AV_NOPTS_VALUE
-                                      ? av().av_rescale_q(ts, stream->time_base, microseconds)
-                                  : stream_end != AV_NOPTS_VALUE ? stream_end
-                                                                 : 0;
+            const int64_t ts = TsOr(packet->pts, packet->dts);
+            const int64_t start =
+                RescaleTs(ts, stream->time_base, kMicroseconds, TsOr(stream_end, 0));
             const int64_t end =
-                start + (packet->duration > 0
-                             ? av().av_rescale_q(packet->duration, stream->time_base, microseconds)
-                             : 0);
+                start + RescaleDuration(packet->duration, stream->time_base, kMicroseconds, 0);
             stream_end = stream_end == AV_NOPTS_VALUE ? end : std::max(stream_end, end);
             first = first == AV_NOPTS_VALUE ? start : std::min(first, start);
             last = last == AV_NOPTS_VALUE ? end : std::max(last, end);

@@ -14,6 +14,7 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/value_parse.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -49,7 +50,7 @@ std::string TCustomFFmpeg::CompatibleFormatName(const std::string& name) {
     if (name != "pgmyuv")
         return name;
     options_.pgmyuv_compat = 1;
-    Log(1, "pgmyuv format is deprecated, use image2");
+    Log(kInfoLevel, "pgmyuv format is deprecated, use image2");
     return "image2";
 }
 
@@ -208,7 +209,7 @@ void TCustomFFmpeg::OptFramePixFmt(const std::string& value) {
     for (int format = -1; format <= 39; ++format) {
         char line[128] = {};
         av().av_get_pix_fmt_string(line, sizeof line, static_cast<AVPixelFormat>(format));
-        Log(1, Trimmed(line));
+        Log(kInfoLevel, Trimmed(line));
     }
 }
 
@@ -341,7 +342,6 @@ void TCustomFFmpeg::OptVideoHook(const std::string& value) {
     argv.push_back(nullptr);
     if (video_hooks_.Add(static_cast<int>(argv.size() - 1), argv.data()) != 0)
         throw FFMpegException("Failed to add video hook function: " + value);
-    options_.using_vhook = 1;
 }
 
 bool TCustomFFmpeg::LookupCodec(const std::optional<std::string>& name, int media_type,

@@ -116,7 +116,6 @@ struct OptionState {
     int64_t limit_filesize = 0;                 // "fs", bytes
     float dts_delta_threshold = 10.0f;          // "dts_delta_threshold", seconds
     int32_t sws_flags = 4;                      // bicubic
-    int32_t using_vhook = 0;
 };
 
 } // namespace clipwright

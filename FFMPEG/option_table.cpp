@@ -3,37 +3,45 @@
 #include "FFMPEG/custom_ffmpeg.h"
 
 #include <cstring>
+#include <span>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/c_locale.h"
 #include "FFMPEG/value_parse.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
-namespace {
+// The table in dispatch order, in groups. Lambdas written in these members share the job's
+// handlers through the friendship.
+struct OptionTable {
+    enum class Kind { Ignored, Unsupported, Handled };
+    using Handler = void (*)(TCustomFFmpeg& job, OptionState& o, const std::string& name,
+                             const std::string& value);
+    struct Row {
+        const char* name;
+        Kind kind;
+        Handler handler;
+    };
 
-enum class Kind { Ignored, Unsupported, Handled };
-using Handler = void (*)(TCustomFFmpeg& job, OptionState& o, const std::string& name,
-                         const std::string& value);
-struct Row {
-    const char* name;
-    Kind kind;
-    Handler handler;
+    static constexpr Row Ignored(const char* name) { return {name, Kind::Ignored, nullptr}; }
+    static constexpr Row Unsupported(const char* name) {
+        return {name, Kind::Unsupported, nullptr};
+    }
+
+    // Files, times and metadata.
+    static std::span<const Row> Files();
+    // Run control: dumps, loops, verbosity, sync.
+    static std::span<const Row> RunControl();
+    static std::span<const Row> Video();
+    // Audio, subtitles, capture and muxing.
+    static std::span<const Row> AudioAndSubtitles();
 };
-
-constexpr Row Ignored(const char* name) {
-    return {name, Kind::Ignored, nullptr};
-}
-constexpr Row Unsupported(const char* name) {
-    return {name, Kind::Unsupported, nullptr};
-}
-
-} // namespace
 
 void TCustomFFmpeg::LogIgnored(const std::string& name) {
     if (LogCallback)
-        Log(1, "Do nothing: option - " + name);
+        Log(kInfoLevel, "Do nothing: option - " + name);
 }
 
 void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value) {
@@ -44,14 +52,15 @@ void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value
     int64_t bit_rate = 0;
     av().av_opt_get_int(CodecHolder(name[0] == 'a' ? 1 : 0), "b", 0, &bit_rate);
     if (bit_rate < 1000)
-        Log(1, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
-               "not kbits/s");
+        Log(kInfoLevel,
+            "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
+            "not kbits/s");
 }
 
-void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) {
+// Files, times and metadata.
+std::span<const OptionTable::Row> OptionTable::Files() {
     using S = const std::string&;
-    // Lambdas written here share this member function's access to the job's handlers.
-    static const Row kTable[] = {
+    static const Row kRows[] = {
         Ignored("L"),
         Ignored("h"),
         Ignored("version"),
@@ -102,6 +111,14 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
              if (!v.empty())
                  o.str_album = v;
          }},
+    };
+    return kRows;
+}
+
+// Run control: dumps, loops, verbosity, sync.
+std::span<const OptionTable::Row> OptionTable::RunControl() {
+    using S = const std::string&;
+    static const Row kRows[] = {
         {"dframes", Kind::Handled,
          [](TCustomFFmpeg&, OptionState& o, S, S v) { o.max_frames_data = ParseInteger(v); }},
         Ignored("benchmark"),
@@ -131,6 +148,14 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
          [](TCustomFFmpeg&, OptionState& o, S, S v) { o.dts_delta_threshold = ParseReal(v); }},
         {"programid", Kind::Handled,
          [](TCustomFFmpeg&, OptionState& o, S, S v) { o.opt_programid = ParseInteger(v); }},
+    };
+    return kRows;
+}
+
+// Video.
+std::span<const OptionTable::Row> OptionTable::Video() {
+    using S = const std::string&;
+    static const Row kRows[] = {
         {"b", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S n, S v) { j.SetBitRate(n, v); }},
         {"vb", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S n, S v) { j.SetBitRate(n, v); }},
         {"vframes", Kind::Handled,
@@ -152,8 +177,7 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
         {"padbottom", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(1, v); }},
         {"padleft", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(2, v); }},
-        {"padright", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(3, v); }},
+        {"padright", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(3, v); }},
         {"padcolor", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPadColor(v); }},
         {"intra", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.intra_only = 1; }},
@@ -191,6 +215,14 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
         {"newvideo", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptNewStream(AVMEDIA_TYPE_VIDEO); }},
         {"qphist", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.qp_hist = 1; }},
+    };
+    return kRows;
+}
+
+// Audio, subtitles, capture and muxing.
+std::span<const OptionTable::Row> OptionTable::AudioAndSubtitles() {
+    using S = const std::string&;
+    static const Row kRows[] = {
         {"ab", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S n, S v) { j.SetBitRate(n, v); }},
         {"aframes", Kind::Handled,
          [](TCustomFFmpeg&, OptionState& o, S, S v) { o.max_frames_audio = ParseInteger(v); }},
@@ -219,8 +251,7 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
          [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptNewStream(AVMEDIA_TYPE_AUDIO); }},
         {"alang", Kind::Handled,
          [](TCustomFFmpeg&, OptionState& o, S, S v) { o.audio_language = v; }},
-        {"sn", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S) { o.subtitle_disable = 1; }},
+        {"sn", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.subtitle_disable = 1; }},
         {"scodec", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodec(AVMEDIA_TYPE_SUBTITLE, v); }},
         {"newsubtitle", Kind::Handled,
@@ -243,20 +274,27 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
         Ignored("vpre"),
         Ignored("spre"),
     };
+    return kRows;
+}
 
+void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) {
+    using Kind = OptionTable::Kind;
     const CLocaleScope c_locale; // the handlers and the libraries read "1.5" alike
-    for (const Row& row : kTable) {
-        if (name != row.name)
-            continue;
-        switch (row.kind) {
-        case Kind::Ignored:
-            LogIgnored(name);
-            return;
-        case Kind::Unsupported:
-            throw FFMpegException("TODO: option - " + name);
-        case Kind::Handled:
-            row.handler(*this, options_, name, value);
-            return;
+    for (const auto& group : {OptionTable::Files(), OptionTable::RunControl(), OptionTable::Video(),
+                              OptionTable::AudioAndSubtitles()}) {
+        for (const OptionTable::Row& row : group) {
+            if (name != row.name)
+                continue;
+            switch (row.kind) {
+            case Kind::Ignored:
+                LogIgnored(name);
+                return;
+            case Kind::Unsupported:
+                throw FFMpegException("TODO: option - " + name);
+            case Kind::Handled:
+                row.handler(*this, options_, name, value);
+                return;
+            }
         }
     }
     SetGenericOption(name, value);

@@ -69,6 +69,100 @@ void TCustomFFmpeg::CheckAudioVideoSubInputs(bool& has_video, bool& has_audio,
     }
 }
 
+bool TCustomFFmpeg::ChooseOutputStreams(const AVOutputFormat& format, StreamKinds& kinds) {
+    kinds.video = format.video_codec != AV_CODEC_ID_NONE || options_.video_stream_copy != 0 ||
+                  options_.video_codec_name.has_value();
+    kinds.audio = format.audio_codec != AV_CODEC_ID_NONE || options_.audio_stream_copy != 0 ||
+                  options_.audio_codec_name.has_value();
+    kinds.subtitle = format.subtitle_codec != AV_CODEC_ID_NONE ||
+                     options_.subtitle_stream_copy != 0 || options_.subtitle_codec_name.has_value();
+    if (!input_files_.empty()) {
+        bool has_video = false;
+        bool has_audio = false;
+        bool has_subtitle = false;
+        try {
+            CheckAudioVideoSubInputs(has_video, has_audio, has_subtitle);
+        } catch (const FFMpegException& error) {
+            LastError = FormatText("check_audio_video_sub_inputs fail: %s", error.what());
+            return false;
+        }
+        kinds.video = kinds.video && has_video;
+        kinds.audio = kinds.audio && has_audio;
+        kinds.subtitle = kinds.subtitle && has_subtitle;
+    }
+    if (options_.audio_disable != 0)
+        kinds.audio = false;
+    if (options_.video_disable != 0)
+        kinds.video = false;
+    if (options_.subtitle_disable != 0)
+        kinds.subtitle = false;
+    return true;
+}
+
+bool TCustomFFmpeg::CreateOutputStreams(OutputFile& output, const StreamKinds& kinds) {
+    const struct {
+        bool used;
+        const char* text;
+        void (TCustomFFmpeg::*create)(OutputFile&);
+    } steps[] = {
+        {kinds.video, "new_video_stream fail: %s", &TCustomFFmpeg::NewVideoStream},
+        {kinds.audio, "new_audio_stream fail: %s", &TCustomFFmpeg::NewAudioStream},
+        {kinds.subtitle, "new_subtitle_stream fail: %s", &TCustomFFmpeg::NewSubtitleStream}};
+    for (const auto& step : steps) {
+        if (!step.used)
+            continue;
+        try {
+            (this->*step.create)(output);
+        } catch (const std::exception& error) {
+            LastError = FormatText(step.text, error.what());
+            return false;
+        }
+    }
+    return true;
+}
+
+void TCustomFFmpeg::SetOutputMetadata(AVFormatContext& context) const {
+    if (options_.recording_timestamp != 0)
+        SetMetadata(&context, "creation_time", IsoTime(options_.recording_timestamp));
+    SetMetadata(&context, "title", options_.str_title);
+    // This generation calls the author "artist".
+    SetMetadata(&context, "artist", options_.str_author);
+    SetMetadata(&context, "copyright", options_.str_copyright);
+    SetMetadata(&context, "comment", options_.str_comment);
+    SetMetadata(&context, "album", options_.str_album);
+    if (options_.year > 0)
+        SetMetadata(&context, "date", std::to_string(options_.year));
+    if (options_.track > 0)
+        SetMetadata(&context, "track", std::to_string(options_.track));
+    SetMetadata(&context, "genre", options_.str_genre);
+}
+
+bool TCustomFFmpeg::OpenOutputByteStream(OutputFile& output, const std::string& file_name) {
+    AVFormatContext* context = output.context.get();
+    const AVOutputFormat* format = context->oformat;
+    if (NeedsNumber(format) && av().av_filename_number_test(context->url) == 0) {
+        LastError = OpenErrorText(context->url, AVERROR(EDOM));
+        return false;
+    }
+    if (!(format->flags & AVFMT_NOFILE) &&
+        av().avio_open2(&context->pb, file_name.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0) {
+        LastError = FormatText("Could not open '%s'", file_name.c_str());
+        return false;
+    }
+
+    context->max_delay = static_cast<int>(options_.mux_max_delay * 1000000);
+    TransferOptions(context, format_holder_.get(), kOptEncoding);
+    output.muxer_options = PrivateFormatOptionsFor(format);
+    // Preload and the output loop are the muxers' own options in this generation.
+    DictionarySlot muxer_options(output.muxer_options);
+    if (MuxerDeclares(format, "preload"))
+        av().av_dict_set_int(muxer_options.get(), "preload",
+                             static_cast<int64_t>(options_.mux_preload * 1000000), 0);
+    if (MuxerDeclares(format, "loop"))
+        av().av_dict_set_int(muxer_options.get(), "loop", options_.loop_output, 0);
+    return true;
+}
+
 bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     const CLocaleScope c_locale; // option transfers print and read numbers with printf/strtod
     struct Consume {
@@ -99,91 +193,15 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
         LastError = OpenErrorText(file_name, AVERROR(ENOMEM));
         return false;
     }
-    AVFormatContext* context = output.context.get();
-    context->oformat = format;
-    context->url = av().av_strdup(file_name.c_str());
+    output.context->oformat = format;
+    output.context->url = av().av_strdup(file_name.c_str());
 
-    bool use_video = format->video_codec != AV_CODEC_ID_NONE || options_.video_stream_copy != 0 ||
-                     options_.video_codec_name.has_value();
-    bool use_audio = format->audio_codec != AV_CODEC_ID_NONE || options_.audio_stream_copy != 0 ||
-                     options_.audio_codec_name.has_value();
-    bool use_subtitle = format->subtitle_codec != AV_CODEC_ID_NONE ||
-                        options_.subtitle_stream_copy != 0 ||
-                        options_.subtitle_codec_name.has_value();
-    if (!input_files_.empty()) {
-        bool has_video = false;
-        bool has_audio = false;
-        bool has_subtitle = false;
-        try {
-            CheckAudioVideoSubInputs(has_video, has_audio, has_subtitle);
-        } catch (const FFMpegException& error) {
-            LastError = FormatText("check_audio_video_sub_inputs fail: %s", error.what());
-            return false;
-        }
-        use_video = use_video && has_video;
-        use_audio = use_audio && has_audio;
-        use_subtitle = use_subtitle && has_subtitle;
-    }
-    if (options_.audio_disable != 0)
-        use_audio = false;
-    if (options_.video_disable != 0)
-        use_video = false;
-    if (options_.subtitle_disable != 0)
-        use_subtitle = false;
-
-    const struct {
-        bool used;
-        const char* text;
-        void (TCustomFFmpeg::*create)(OutputFile&);
-    } kinds[] = {{use_video, "new_video_stream fail: %s", &TCustomFFmpeg::NewVideoStream},
-                 {use_audio, "new_audio_stream fail: %s", &TCustomFFmpeg::NewAudioStream},
-                 {use_subtitle, "new_subtitle_stream fail: %s", &TCustomFFmpeg::NewSubtitleStream}};
-    for (const auto& kind : kinds) {
-        if (!kind.used)
-            continue;
-        try {
-            (this->*kind.create)(output);
-        } catch (const std::exception& error) {
-            LastError = FormatText(kind.text, error.what());
-            return false;
-        }
-    }
-
-    if (options_.recording_timestamp != 0)
-        SetMetadata(context, "creation_time", IsoTime(options_.recording_timestamp));
-    SetMetadata(context, "title", options_.str_title);
-    // This generation calls the author "artist".
-    SetMetadata(context, "artist", options_.str_author);
-    SetMetadata(context, "copyright", options_.str_copyright);
-    SetMetadata(context, "comment", options_.str_comment);
-    SetMetadata(context, "album", options_.str_album);
-    if (options_.year > 0)
-        SetMetadata(context, "date", std::to_string(options_.year));
-    if (options_.track > 0)
-        SetMetadata(context, "track", std::to_string(options_.track));
-    SetMetadata(context, "genre", options_.str_genre);
-
-    if (NeedsNumber(format) && av().av_filename_number_test(context->url) == 0) {
-        LastError = OpenErrorText(context->url, AVERROR(EDOM));
+    StreamKinds kinds;
+    if (!ChooseOutputStreams(*format, kinds) || !CreateOutputStreams(output, kinds))
         return false;
-    }
-    if (!(format->flags & AVFMT_NOFILE) &&
-        av().avio_open2(&context->pb, file_name.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0) {
-        LastError = FormatText("Could not open '%s'", file_name.c_str());
+    SetOutputMetadata(*output.context);
+    if (!OpenOutputByteStream(output, file_name))
         return false;
-    }
-
-    context->max_delay = static_cast<int>(options_.mux_max_delay * 1000000);
-    TransferOptions(context, format_holder_.get(), kOptEncoding);
-    output.muxer_options = PrivateFormatOptionsFor(format);
-    // Preload and the output loop are the muxers' own options in this generation.
-    AVDictionary* muxer_options = output.muxer_options.release();
-    if (MuxerDeclares(format, "preload"))
-        av().av_dict_set_int(&muxer_options, "preload",
-                             static_cast<int64_t>(options_.mux_preload * 1000000), 0);
-    if (MuxerDeclares(format, "loop"))
-        av().av_dict_set_int(&muxer_options, "loop", options_.loop_output, 0);
-    output.muxer_options.reset(muxer_options);
     output_files_.push_back(std::move(output));
     return true;
 }

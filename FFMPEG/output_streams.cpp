@@ -46,6 +46,71 @@ std::vector<RcOverride> ParseRcOverride(const std::string& text) {
     return overrides;
 }
 
+// The picture the encoder takes: padded size, the aspect ratio as a sample aspect ratio and a
+// pixel format the codec lists.
+void SetPictureFormat(AVCodecContext& encoder, const AVCodec* codec, const OptionState& o) {
+    encoder.width = o.frame_width + o.frame_padright + o.frame_padleft;
+    encoder.height = o.frame_height + o.frame_padtop + o.frame_padbottom;
+    if (encoder.width > 0) {
+        const AVRational sar = av().av_d2q(
+            static_cast<double>(o.frame_aspect_ratio) * encoder.height / encoder.width, 255);
+        av().av_reduce(&encoder.sample_aspect_ratio.num, &encoder.sample_aspect_ratio.den, sar.num,
+                       sar.den, 255);
+    }
+    encoder.pix_fmt = static_cast<AVPixelFormat>(o.frame_pix_fmt);
+    if (codec != nullptr && codec->pix_fmts != nullptr) {
+        bool listed = false;
+        for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
+            listed = listed || *p == encoder.pix_fmt;
+        if (!listed)
+            encoder.pix_fmt = codec->pix_fmts[0];
+    }
+}
+
+// The quantiser matrices and rate-control overrides, copied into memory the context frees.
+void SetEncoderTables(AVCodecContext& encoder, const OptionState& o) {
+    for (auto [matrix, target] : {std::pair{&o.intra_matrix, &encoder.intra_matrix},
+                                  std::pair{&o.inter_matrix, &encoder.inter_matrix}}) {
+        if (!*matrix)
+            continue;
+        // The context frees its matrices with av_free.
+        *target = static_cast<uint16_t*>(av().av_malloc(sizeof(QuantMatrix)));
+        if (*target == nullptr)
+            throw FFMpegException("Could not alloc stream");
+        std::memcpy(*target, (*matrix)->data(), sizeof(QuantMatrix));
+    }
+    if (o.video_rc_override_string) {
+        const std::vector<RcOverride> overrides = ParseRcOverride(*o.video_rc_override_string);
+        encoder.rc_override =
+            static_cast<RcOverride*>(av().av_malloc(sizeof(RcOverride) * overrides.size()));
+        if (encoder.rc_override == nullptr)
+            throw FFMpegException("Could not alloc stream");
+        std::memcpy(encoder.rc_override, overrides.data(), sizeof(RcOverride) * overrides.size());
+        encoder.rc_override_count = static_cast<int>(overrides.size());
+    }
+}
+
+// Quantiser, rate-control and pass settings of a video encoder.
+void SetVideoRateControl(AVCodecContext& encoder, OutputStreamSetup& setup, const OptionState& o) {
+    if (o.intra_only != 0)
+        encoder.gop_size = 0;
+    if (o.video_qscale != 0.0f || o.same_quality != 0) {
+        encoder.flags |= AV_CODEC_FLAG_QSCALE;
+        setup.quality = FF_QP2LAMBDA * o.video_qscale;
+        encoder.global_quality = static_cast<int>(setup.quality);
+    }
+    SetEncoderTables(encoder, o);
+    if (encoder.rc_initial_buffer_occupancy == 0)
+        encoder.rc_initial_buffer_occupancy = encoder.rc_buffer_size * 3 / 4;
+    encoder.intra_dc_precision = o.intra_dc_precision - 8;
+    if (o.do_psnr != 0)
+        encoder.flags |= AV_CODEC_FLAG_PSNR;
+    if (o.do_pass == 1)
+        encoder.flags |= AV_CODEC_FLAG_PASS1;
+    else if (o.do_pass != 0)
+        encoder.flags |= AV_CODEC_FLAG_PASS2;
+}
+
 } // namespace
 
 OutputStreamSetup& TCustomFFmpeg::AddOutputStream(OutputFile& output, int media_type) {
@@ -130,59 +195,8 @@ void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
     // Inherited rates too: a source's rate need not be one its encoder takes.
     const AVRational rate = EncoderFrameRate(fps, codec, *encoder);
     encoder->time_base = AVRational{rate.den, rate.num};
-    encoder->width = options_.frame_width + options_.frame_padright + options_.frame_padleft;
-    encoder->height = options_.frame_height + options_.frame_padtop + options_.frame_padbottom;
-    if (encoder->width > 0) {
-        const AVRational sar = av().av_d2q(static_cast<double>(options_.frame_aspect_ratio) *
-                                               encoder->height / encoder->width,
-                                           255);
-        av().av_reduce(&encoder->sample_aspect_ratio.num, &encoder->sample_aspect_ratio.den,
-                       sar.num, sar.den, 255);
-    }
-    encoder->pix_fmt = static_cast<AVPixelFormat>(options_.frame_pix_fmt);
-    if (codec != nullptr && codec->pix_fmts != nullptr) {
-        bool listed = false;
-        for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
-            listed = listed || *p == encoder->pix_fmt;
-        if (!listed)
-            encoder->pix_fmt = codec->pix_fmts[0];
-    }
-    if (options_.intra_only != 0)
-        encoder->gop_size = 0;
-    if (options_.video_qscale != 0.0f || options_.same_quality != 0) {
-        encoder->flags |= AV_CODEC_FLAG_QSCALE;
-        setup.quality = FF_QP2LAMBDA * options_.video_qscale;
-        encoder->global_quality = static_cast<int>(setup.quality);
-    }
-    for (auto [matrix, target] : {std::pair{&options_.intra_matrix, &encoder->intra_matrix},
-                                  std::pair{&options_.inter_matrix, &encoder->inter_matrix}}) {
-        if (!*matrix)
-            continue;
-        // The context frees its matrices with av_free.
-        *target = static_cast<uint16_t*>(av().av_malloc(sizeof(QuantMatrix)));
-        if (*target == nullptr)
-            throw FFMpegException("Could not alloc stream");
-        std::memcpy(*target, (*matrix)->data(), sizeof(QuantMatrix));
-    }
-    if (options_.video_rc_override_string) {
-        const std::vector<RcOverride> overrides =
-            ParseRcOverride(*options_.video_rc_override_string);
-        encoder->rc_override =
-            static_cast<RcOverride*>(av().av_malloc(sizeof(RcOverride) * overrides.size()));
-        if (encoder->rc_override == nullptr)
-            throw FFMpegException("Could not alloc stream");
-        std::memcpy(encoder->rc_override, overrides.data(), sizeof(RcOverride) * overrides.size());
-        encoder->rc_override_count = static_cast<int>(overrides.size());
-    }
-    if (encoder->rc_initial_buffer_occupancy == 0)
-        encoder->rc_initial_buffer_occupancy = encoder->rc_buffer_size * 3 / 4;
-    encoder->intra_dc_precision = options_.intra_dc_precision - 8;
-    if (options_.do_psnr != 0)
-        encoder->flags |= AV_CODEC_FLAG_PSNR;
-    if (options_.do_pass == 1)
-        encoder->flags |= AV_CODEC_FLAG_PASS1;
-    else if (options_.do_pass != 0)
-        encoder->flags |= AV_CODEC_FLAG_PASS2;
+    SetPictureFormat(*encoder, codec, options_);
+    SetVideoRateControl(*encoder, setup, options_);
 }
 
 void TCustomFFmpeg::NewAudioStream(OutputFile& output) {

@@ -14,12 +14,12 @@
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
 namespace {
-
-constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
 
 int32_t MaxFrames(const OptionState& o, AVMediaType type) {
     switch (type) {
@@ -37,7 +37,7 @@ int32_t MaxFrames(const OptionState& o, AVMediaType type) {
 } // namespace
 
 int Transcoder::ChooseInputFile(double& opts_min) {
-    const bool isync = job_.Options().input_sync != 0;
+    const bool isync = Options().input_sync != 0;
     double ipts_min = 1e100;
     opts_min = 1e100;
     int file = -1;
@@ -63,14 +63,14 @@ int Transcoder::ChooseInputFile(double& opts_min) {
                     file = ist.FileIndex;
             }
         }
-        if (ost.FrameNumber >= MaxFrames(job_.Options(), enc->codec_type))
+        if (ost.FrameNumber >= MaxFrames(Options(), enc->codec_type))
             return -1;
     }
     return file;
 }
 
 bool Transcoder::PastSizeLimit() const {
-    const int64_t limit = job_.Options().limit_filesize;
+    const int64_t limit = Options().limit_filesize;
     if (limit == 0 || job_.OutputFiles().empty())
         return false;
     AVIOContext* pb = job_.OutputFiles()[0].context->pb;
@@ -78,33 +78,32 @@ bool Transcoder::PastSizeLimit() const {
 }
 
 void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
-    InputFile& input = job_.InputFiles()[ist.FileIndex];
+    TInputFileState& input = files_[ist.FileIndex];
     const AVRational base = ist.Stream->time_base;
-    const int64_t offset = av().av_rescale_q(input.ts_offset, kMicroseconds, base);
+    const int64_t offset = FromMicroseconds(input.TsOffset, base);
     if (packet->dts != AV_NOPTS_VALUE)
         packet->dts += offset;
     if (packet->pts != AV_NOPTS_VALUE)
         packet->pts += offset;
-    const double scale = job_.Options().input_ts_scale[ist.FileIndex][ist.StreamIndex];
+    const double scale = Options().input_ts_scale[ist.FileIndex][ist.StreamIndex];
     if (scale != 0.0) {
         if (packet->pts != AV_NOPTS_VALUE)
             packet->pts = std::llround(packet->pts * scale);
         if (packet->dts != AV_NOPTS_VALUE)
             packet->dts = std::llround(packet->dts * scale);
     }
-    if (packet->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE ||
-        job_.Options().copy_ts != 0)
+    if (packet->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE || Options().copy_ts != 0)
         return;
-    const int64_t packet_dts = av().av_rescale_q(packet->dts, base, kMicroseconds);
+    const int64_t packet_dts = ToMicroseconds(packet->dts, base);
     const int64_t delta = packet_dts - ist.NextPts;
-    const double threshold = job_.Options().dts_delta_threshold * 1000000.0;
+    const double threshold = Options().dts_delta_threshold * 1000000.0;
     if (std::fabs(static_cast<double>(delta)) > threshold || packet_dts + 1 < ist.Pts) {
-        input.ts_offset -= delta;
-        if (job_.Verbosity() >= 3)
-            job_.Log(1, FormatText("timestamp discontinuity %lld, new offset= %lld",
-                                   static_cast<long long>(delta),
-                                   static_cast<long long>(input.ts_offset)));
-        const int64_t shift = av().av_rescale_q(delta, kMicroseconds, base);
+        input.TsOffset -= delta;
+        if (job_.Verbosity() >= kAllLevel)
+            job_.Log(kInfoLevel, FormatText("timestamp discontinuity %lld, new offset= %lld",
+                                            static_cast<long long>(delta),
+                                            static_cast<long long>(input.TsOffset)));
+        const int64_t shift = FromMicroseconds(delta, base);
         packet->dts -= shift;
         if (packet->pts != AV_NOPTS_VALUE)
             packet->pts -= shift;
@@ -119,7 +118,6 @@ void Transcoder::RateEmulate(TInputStreamState& ist) {
     const int64_t ahead = ist.Pts - elapsed;
     if (ahead > 50000)
         std::this_thread::sleep_for(std::chrono::milliseconds(ahead / 1000));
-    ++ist.RateEmuFrame;
 }
 
 int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
@@ -127,9 +125,9 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     if (ist.NextPts == AV_NOPTS_VALUE)
         ist.NextPts = ist.Pts;
     if (packet != nullptr && packet->dts != AV_NOPTS_VALUE)
-        ist.NextPts = ist.Pts = av().av_rescale_q(packet->dts, base, kMicroseconds);
+        ist.NextPts = ist.Pts = ToMicroseconds(packet->dts, base);
 
-    const int64_t start_time = job_.Options().start_time;
+    const int64_t start_time = Options().start_time;
     AVCodecContext* dec = ist.Decoder->get();
     if (ist.DecodingNeeded) {
         switch (dec->codec_type) {
@@ -158,9 +156,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     } else if (packet != nullptr) {
         // Packets without timestamps advance the clock by their duration, or by one frame.
         ist.Pts = ist.NextPts;
-        ist.NextPts += packet->duration > 0
-                           ? av().av_rescale_q(packet->duration, base, kMicroseconds)
-                           : ist.FrameDuration;
+        ist.NextPts += RescaleDuration(packet->duration, base, kMicroseconds, ist.FrameDuration);
         RateEmulate(ist);
     }
 
@@ -168,7 +164,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     if (packet != nullptr && (start_time == 0 || ist.Pts >= start_time)) {
         for (TOutputStreamState& ost : outputs_) {
             if (&inputs_[ost.SourceIndex] == &ist && !ost.EncodingNeeded)
-                CopyPacket(ost, ist, packet);
+                StreamCopyStage(*this, ost).Copy(ist, packet);
         }
     }
     if (packet == nullptr) {
@@ -182,7 +178,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
 int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
     AVCodecContext* dec = ist.Decoder->get();
     const AVRational base = ist.Stream->time_base;
-    const int64_t start_time = job_.Options().start_time;
+    const int64_t start_time = Options().start_time;
     const int sent = av().avcodec_send_packet(dec, packet);
     if (sent < 0 && sent != AVERROR_EOF)
         return -1;
@@ -195,18 +191,14 @@ int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
         // The decode-time clock, as the packets carry it: a frame-threaded decoder hands
         // frames back a few packets late, each with its own packet's dts.
         AVFrame* frame = decoded_.get();
-        ist.Pts = frame->pkt_dts != AV_NOPTS_VALUE
-                      ? av().av_rescale_q(frame->pkt_dts, base, kMicroseconds)
-                      : ist.NextPts;
+        ist.Pts = RescaleTs(frame->pkt_dts, base, kMicroseconds, ist.NextPts);
         ist.ClockStamped = frame->pkt_dts != AV_NOPTS_VALUE;
         int64_t duration = 0;
         if (dec->codec_type == AVMEDIA_TYPE_AUDIO) {
             if (dec->sample_rate > 0)
                 duration = int64_t{1000000} * frame->nb_samples / dec->sample_rate;
         } else {
-            duration = frame->pkt_duration > 0
-                           ? av().av_rescale_q(frame->pkt_duration, base, kMicroseconds)
-                           : ist.FrameDuration;
+            duration = RescaleDuration(frame->pkt_duration, base, kMicroseconds, ist.FrameDuration);
         }
         ist.NextPts = ist.Pts + duration;
         if (dec->codec_type == AVMEDIA_TYPE_VIDEO) {
@@ -215,9 +207,9 @@ int Transcoder::Decode(TInputStreamState& ist, const AVPacket* packet) {
             // time (elementary streams, some program streams) follows the picture before it:
             // its decode time would be late by the decoder's delay.
             if (frame->pts != AV_NOPTS_VALUE && frame->best_effort_timestamp != AV_NOPTS_VALUE)
-                ist.ShownPts = av().av_rescale_q(frame->best_effort_timestamp, base, kMicroseconds);
+                ist.ShownPts = ToMicroseconds(frame->best_effort_timestamp, base);
             else
-                ist.ShownPts = ist.ShownEnd != AV_NOPTS_VALUE ? ist.ShownEnd : ist.Pts;
+                ist.ShownPts = TsOr(ist.ShownEnd, ist.Pts);
             ist.ShownEnd = ist.ShownPts + duration;
         }
         RateEmulate(ist);
@@ -272,7 +264,7 @@ void Transcoder::DispatchFrame(TInputStreamState& ist, AVFrame* frame) {
     ApplyVolume(audio_buffer_.data(), size);
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            OutputAudio(ost, ist, samples, size);
+            AudioEncodeStage(*this, ost).Output(ist, samples, size);
     }
 }
 
@@ -280,52 +272,15 @@ void Transcoder::DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, 
                                   int64_t duration) {
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            OutputSubtitle(ost, ist, subtitle, pts, duration);
+            SubtitleEncodeStage(*this, ost).Output(ist, subtitle, pts, duration);
     }
-}
-
-void Transcoder::CopyPacket(TOutputStreamState& ost, TInputStreamState& ist,
-                            const AVPacket* packet) {
-    if (ost.Finished || (ost.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY)))
-        return;
-    const AVRational from = ist.Stream->time_base;
-    // Nothing that starts at or past "t": the other streams of an interleaved file are read
-    // on while this one is ahead of them. By decode time, as the loop counts.
-    const OptionState& o = job_.Options();
-    const int64_t at = packet->dts != AV_NOPTS_VALUE
-                           ? av().av_rescale_q(packet->dts, from, kMicroseconds)
-                           : ist.Pts;
-    if (o.recording_time != INT64_MAX && at - o.start_time >= o.recording_time) {
-        ost.Finished = true;
-        return;
-    }
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-        counters_.AudioBytes += packet->size;
-    } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-        counters_.VideoBytes += packet->size;
-        ++ost.SyncPosition;
-    }
-    AVPacket* out = out_packet_.get();
-    if (av().av_packet_ref(out, packet) < 0)
-        throw FFMpegException("av_mallocz fail");
-    const AVRational to = ost.Stream->time_base;
-    // Streams without timestamps (elementary video, some program streams) take the input
-    // clock; a packet without a duration lasts one frame, so the muxer can end the track.
-    out->dts = packet->dts != AV_NOPTS_VALUE ? av().av_rescale_q(packet->dts, from, to)
-                                             : av().av_rescale_q(ist.Pts, kMicroseconds, to);
-    out->pts = packet->pts != AV_NOPTS_VALUE ? av().av_rescale_q(packet->pts, from, to) : out->dts;
-    out->duration = packet->duration > 0 ? av().av_rescale_q(packet->duration, from, to)
-                                         : av().av_rescale_q(ist.FrameDuration, kMicroseconds, to);
-    WritePacket(ost, out);
-    ++ost.FrameNumber;
 }
 
 void Transcoder::WritePacket(TOutputStreamState& ost, AVPacket* packet) {
     packet->stream_index = ost.StreamIndex;
     ++ost.PacketsWritten;
-    const int64_t end = (packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts) +
-                        (packet->duration > 0 ? packet->duration : 0);
+    const int64_t end =
+        TsOr(packet->dts, packet->pts) + (packet->duration > 0 ? packet->duration : 0);
     if (end > ost.MuxedEnd)
         ost.MuxedEnd = end;
     // The bitstream-filter chains are always empty: their options are not supported.
@@ -362,20 +317,21 @@ int64_t Transcoder::Encode(TOutputStreamState& ost, AVFrame* frame) {
             if (const uint8_t* stats =
                     av().av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &stats_size);
                 stats != nullptr && stats_size >= 6) {
-                ost.LastQuality = static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 |
-                                                     static_cast<uint32_t>(stats[3]) << 24);
-                ost.LastPictType =
+                ost.Video.LastQuality =
+                    static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 |
+                                       static_cast<uint32_t>(stats[3]) << 24);
+                ost.Video.LastPictType =
                     av().av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
                 const int errors = stats[5];
                 for (int p = 0; p < 3 && p < errors && stats_size >= 8 + 8 * (p + 1u); ++p) {
                     uint64_t error = 0;
                     for (int b = 7; b >= 0; --b)
                         error = error << 8 | stats[8 + 8 * p + b];
-                    ost.LastError[p] = error;
+                    ost.Video.LastError[p] = error;
                 }
             }
-            if (ost.LogFile && enc->stats_out != nullptr)
-                std::fputs(enc->stats_out, ost.LogFile.get());
+            if (ost.PassLog.File && enc->stats_out != nullptr)
+                std::fputs(enc->stats_out, ost.PassLog.File.get());
         } else if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
             counters_.AudioBytes += out->size;
         }
@@ -391,19 +347,19 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
             continue;
         AVCodecContext* enc = ost.Setup->encoder.get();
         if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-            FlushAudio(ost);
-            if (!ost.Amr)
+            AudioEncodeStage(*this, ost).Flush();
+            if (!ost.Audio.Amr)
                 Encode(ost, nullptr);
         } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-            FillVideoToEnd(ost, ist);
+            VideoEncodeStage(*this, ost).FillToEnd(ist);
             Encode(ost, nullptr);
         }
     }
 }
 
 void Transcoder::MainLoop() {
-    const OptionState& o = job_.Options();
-    const double recording_seconds = static_cast<double>(o.recording_time) / 1000000.0;
+    const OptionState& o = Options();
+    const double recording_seconds = Seconds(o.recording_time);
     AVPacket* packet = read_packet_.get();
     while (!job_.StopRequested) {
         job_.WaitWhilePaused();
@@ -413,7 +369,7 @@ void Transcoder::MainLoop() {
         const int file = ChooseInputFile(opts_min);
         if (file >= 0 && opts_min >= recording_seconds) {
             for (TOutputStreamState& ost : outputs_)
-                ost.CutByRecordingTime = true;
+                ost.Audio.CutByRecordingTime = true;
         }
         if (file < 0 || opts_min >= recording_seconds || PastSizeLimit())
             break;
@@ -433,9 +389,9 @@ void Transcoder::MainLoop() {
             TInputStreamState& ist = inputs_[state.FirstStream + packet->stream_index];
             AdjustTimestamps(ist, packet);
             if (ProcessPacket(ist, packet) < 0) {
-                if (job_.Verbosity() >= 0)
-                    job_.Log(1, FormatText("Error while decoding stream #%d.%d", ist.FileIndex,
-                                           ist.StreamIndex));
+                if (job_.Verbosity() >= kErrorLevel)
+                    job_.Log(kInfoLevel, FormatText("Error while decoding stream #%d.%d",
+                                                    ist.FileIndex, ist.StreamIndex));
                 av().av_packet_unref(packet);
                 continue;
             }

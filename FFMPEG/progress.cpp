@@ -8,6 +8,7 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -31,69 +32,116 @@ std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate) {
                       bit_rate);
 }
 
-void Transcoder::ReportProgress(bool final_report) {
-    if (job_.OutputFiles().empty())
-        return;
+namespace {
+
+// "PSNR=Y:… U:… V:… *:…": of the last frame, or of the whole run in the final report.
+void AppendPsnr(std::string& line, const AVCodecContext& enc, const uint64_t (&last_error)[3],
+                bool final_report, int32_t frame_number) {
+    double error_sum = 0.0;
+    double scale_sum = 0.0;
+    const char planes[] = {'Y', 'U', 'V'};
+    Append(line, "PSNR=");
+    for (int p = 0; p < 3; ++p) {
+        double error = 0.0;
+        double scale = static_cast<double>(enc.width) * enc.height * 255.0 * 255.0;
+        if (final_report) {
+            error = static_cast<double>(enc.error[p]);
+            scale *= frame_number;
+        } else {
+            error = static_cast<double>(last_error[p]);
+        }
+        if (p > 0)
+            scale /= 4;
+        error_sum += error;
+        scale_sum += scale;
+        Append(line, FormatText("%c:%2.2f ", planes[p], Psnr(error / scale)));
+    }
+    Append(line, FormatText("*:%2.2f ", Psnr(error_sum / scale_sum)));
+}
+
+} // namespace
+
+int64_t Transcoder::OutputSize() const {
     AVIOContext* pb = job_.OutputFiles()[0].context->pb;
     int64_t size = pb != nullptr ? av().avio_size(pb) : 0;
     if (size < 0 && pb != nullptr)
         size = av().avio_seek(pb, 0, SEEK_CUR);
-    if (size < 0)
-        size = 0;
+    return size < 0 ? 0 : size;
+}
 
-    int32_t frame_number = -1;
-    int32_t fps = -1;
-    float quality = -1.0f;
+bool Transcoder::AppendVideoProgress(std::string& line, const TOutputStreamState& ost, float q,
+                                     bool final_report, ProgressFigures& figures) {
+    const AVCodecContext* enc = ost.Setup->encoder.get();
+    const double elapsed = (av().av_gettime() - counters_.TimerStart) / 1000000.0;
+    figures.frame_number = ost.FrameNumber;
+    if (figures.frame_number < 1)
+        return false; // nothing to report before the first picture
+    figures.fps = elapsed > 1.0 ? static_cast<int32_t>(figures.frame_number / elapsed + 0.5) : 0;
+    figures.quality = q;
+    Append(line, FormatText("frame=%5d fps=%3d q=%3.1f ", figures.frame_number, figures.fps,
+                            figures.quality));
+    if (final_report)
+        Append(line, "L");
+    if (Options().qp_hist != 0) {
+        const int qp = static_cast<int>(std::lrint(figures.quality));
+        if (qp >= 0 && qp < 52)
+            ++counters_.QpHistogram[qp];
+        for (int j = 0; j < 32; ++j)
+            Append(line, FormatText("%X", static_cast<int>(std::lrint(
+                                              std::log2(counters_.QpHistogram[j] + 1)))));
+    }
+    if (ost.EncodingNeeded && (enc->flags & AV_CODEC_FLAG_PSNR))
+        AppendPsnr(line, *enc, ost.Video.LastError, final_report, figures.frame_number);
+    return true;
+}
+
+void Transcoder::DeliverProgress(std::string& line, int64_t size, double time,
+                                 const ProgressFigures& figures, bool final_report) {
+    if (job_.ProgressCallback || job_.Verbosity() > kErrorLevel || final_report) {
+        double bit_rate = 0.0;
+        Append(line, ProgressSizeText(size, time, bit_rate));
+        if (job_.Verbosity() > kInfoLevel)
+            Append(line, FormatText(" dup=%d drop=%d", counters_.FramesDuplicated,
+                                    counters_.FramesDropped));
+        if (job_.ProgressCallback) {
+            job_.ProgressCallback(job_, figures.frame_number, figures.fps,
+                                  static_cast<int32_t>(time * 1000), figures.quality,
+                                  static_cast<float>(bit_rate), size, job_.TotalDurationMs);
+        } else if (job_.Verbosity() >= kErrorLevel && job_.LogCallback) {
+            job_.Log(kInfoLevel, line);
+        }
+    }
+    if (final_report && job_.Verbosity() >= kErrorLevel && job_.LogCallback) {
+        const double raw = static_cast<double>(counters_.AudioBytes + counters_.VideoBytes +
+                                               counters_.HeaderBytes);
+        job_.Log(kInfoLevel,
+                 FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing "
+                            "overhead %.2f%%",
+                            counters_.VideoBytes / 1024.0, counters_.AudioBytes / 1024.0,
+                            counters_.HeaderBytes / 1024.0,
+                            raw > 0 ? 100.0 * (size - raw) / raw : 0.0));
+    }
+}
+
+void Transcoder::ReportProgress(bool final_report) {
+    if (job_.OutputFiles().empty())
+        return;
+    const int64_t size = OutputSize();
+    ProgressFigures figures;
     double time = 1e10;
     bool video_seen = false;
     std::string line;
     for (TOutputStreamState& ost : outputs_) {
         const AVCodecContext* enc = ost.Setup->encoder.get();
         const bool video = enc != nullptr && enc->codec_type == AVMEDIA_TYPE_VIDEO;
-        const float q =
-            ost.EncodingNeeded && ost.LastQuality >= 0 ? ost.LastQuality / FF_QP2LAMBDA : -1.0f;
+        const float q = ost.EncodingNeeded && ost.Video.LastQuality >= 0
+                            ? ost.Video.LastQuality / FF_QP2LAMBDA
+                            : -1.0f;
         if (video && video_seen) {
             Append(line, FormatText("q=%2.1f ", q));
         } else if (video) {
-            const double elapsed = (av().av_gettime() - counters_.TimerStart) / 1000000.0;
-            frame_number = ost.FrameNumber;
-            if (frame_number < 1)
-                return; // nothing to report before the first picture
-            fps = elapsed > 1.0 ? static_cast<int32_t>(frame_number / elapsed + 0.5) : 0;
-            quality = q;
-            Append(line, FormatText("frame=%5d fps=%3d q=%3.1f ", frame_number, fps, quality));
-            if (final_report)
-                Append(line, "L");
-            if (job_.Options().qp_hist != 0) {
-                const int qp = static_cast<int>(std::lrint(quality));
-                if (qp >= 0 && qp < 52)
-                    ++counters_.QpHistogram[qp];
-                for (int j = 0; j < 32; ++j)
-                    Append(line, FormatText("%X", static_cast<int>(std::lrint(
-                                                      std::log2(counters_.QpHistogram[j] + 1)))));
-            }
-            if (ost.EncodingNeeded && (enc->flags & AV_CODEC_FLAG_PSNR)) {
-                double error_sum = 0.0;
-                double scale_sum = 0.0;
-                const char planes[] = {'Y', 'U', 'V'};
-                Append(line, "PSNR=");
-                for (int p = 0; p < 3; ++p) {
-                    double error = 0.0;
-                    double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
-                    if (final_report) {
-                        error = static_cast<double>(enc->error[p]);
-                        scale *= frame_number;
-                    } else {
-                        error = static_cast<double>(ost.LastError[p]);
-                    }
-                    if (p > 0)
-                        scale /= 4;
-                    error_sum += error;
-                    scale_sum += scale;
-                    Append(line, FormatText("%c:%2.2f ", planes[p], Psnr(error / scale)));
-                }
-                Append(line, FormatText("*:%2.2f ", Psnr(error_sum / scale_sum)));
-            }
+            if (!AppendVideoProgress(line, ost, q, final_report, figures))
+                return;
             video_seen = true;
         }
         const double position = ost.MuxedEnd * av_q2d(ost.Stream->time_base);
@@ -102,49 +150,24 @@ void Transcoder::ReportProgress(bool final_report) {
     }
     if (time == 1e10 || time < 0.01)
         time = 0.01; // no output position yet
-
-    if (job_.ProgressCallback || job_.Verbosity() > 0 || final_report) {
-        const double bit_rate = size * 8.0 / time / 1000.0;
-        Append(line, FormatText("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", size / 1024.0, time,
-                                bit_rate));
-        if (job_.Verbosity() > 1)
-            Append(line, FormatText(" dup=%d drop=%d", counters_.FramesDuplicated,
-                                    counters_.FramesDropped));
-        if (job_.ProgressCallback) {
-            job_.ProgressCallback(job_, frame_number, fps, static_cast<int32_t>(time * 1000),
-                                  quality, static_cast<float>(bit_rate), size,
-                                  job_.TotalDurationMs);
-        } else if (job_.Verbosity() >= 0 && job_.LogCallback) {
-            job_.Log(1, line);
-        }
-    }
-    if (final_report && job_.Verbosity() >= 0 && job_.LogCallback) {
-        const double raw = static_cast<double>(counters_.AudioBytes + counters_.VideoBytes +
-                                               counters_.HeaderBytes);
-        job_.Log(1, FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing "
-                               "overhead %.2f%%",
-                               counters_.VideoBytes / 1024.0, counters_.AudioBytes / 1024.0,
-                               counters_.HeaderBytes / 1024.0,
-                               raw > 0 ? 100.0 * (size - raw) / raw : 0.0));
-    }
-    last_line_ = line;
+    DeliverProgress(line, size, time, figures, final_report);
 }
 
 void Transcoder::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
     const AVCodecContext* enc = ost.Setup->encoder.get();
-    if (enc->codec_type != AVMEDIA_TYPE_VIDEO || !job_.Options().vstats_filename)
+    if (enc->codec_type != AVMEDIA_TYPE_VIDEO || !Options().vstats_filename)
         return;
     if (!vstats_) {
-        const std::string& name = *job_.Options().vstats_filename;
+        const std::string& name = *Options().vstats_filename;
         vstats_.reset(std::fopen(name.c_str(), "w"));
         if (!vstats_)
             throw FFMpegException("fopen fail: " + name);
     }
     std::string line =
-        FormatText("frame= %5d q= %2.1f ", ost.FrameNumber, ost.LastQuality / FF_QP2LAMBDA);
+        FormatText("frame= %5d q= %2.1f ", ost.FrameNumber, ost.Video.LastQuality / FF_QP2LAMBDA);
     if (enc->flags & AV_CODEC_FLAG_PSNR)
         line += FormatText("PSNR= %6.2f ",
-                           Psnr(ost.LastError[0] /
+                           Psnr(ost.Video.LastError[0] /
                                 (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
     line += FormatText("f_size= %6d ", frame_size);
     double ti = ost.SyncPosition * av_q2d(enc->time_base);
@@ -154,7 +177,7 @@ void Transcoder::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
     const double avg = counters_.VideoBytes * 8.0 / ti / 1000.0;
     line += FormatText("s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
                        counters_.VideoBytes / 1024.0, ti, br, avg);
-    line += FormatText("type= %c\n", ost.LastPictType);
+    line += FormatText("type= %c\n", ost.Video.LastPictType);
     std::fputs(line.c_str(), vstats_.get());
 }
 

@@ -6,18 +6,19 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
-void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
-                                AVSubtitle* subtitle, int64_t pts, int64_t duration) {
+void SubtitleEncodeStage::Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
+                                 int64_t duration) {
     if (pts == AV_NOPTS_VALUE) {
-        job_.Log(0, "Subtitle packets must have a pts");
+        run_.job_.Log(kErrorLevel, "Subtitle packets must have a pts");
         return;
     }
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    if (subtitle_buffer_.empty())
-        subtitle_buffer_.resize(65536);
+    AVCodecContext* enc = ost_.Setup->encoder.get();
+    if (run_.subtitle_buffer_.empty())
+        run_.subtitle_buffer_.resize(65536);
     // DVB subtitles go out twice: once to show, once to clear.
     const int copies = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
     const unsigned rects = subtitle->num_rects;
@@ -25,25 +26,26 @@ void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
     for (int i = 0; i < copies; ++i) {
         if (i == 1)
             subtitle->num_rects = 0;
-        const int size = av().avcodec_encode_subtitle(
-            enc, subtitle_buffer_.data(), static_cast<int>(subtitle_buffer_.size()), subtitle);
+        const int size =
+            av().avcodec_encode_subtitle(enc, run_.subtitle_buffer_.data(),
+                                         static_cast<int>(run_.subtitle_buffer_.size()), subtitle);
         subtitle->num_rects = rects;
         if (size < 0) {
-            job_.Log(0, "Subtitle encoding failed");
+            run_.job_.Log(kErrorLevel, "Subtitle encoding failed");
             return;
         }
-        AVPacket* out = out_packet_.get();
+        AVPacket* out = run_.out_packet_.get();
         if (av().av_new_packet(out, size) < 0)
             throw FFMpegException("av_mallocz fail");
-        std::memcpy(out->data, subtitle_buffer_.data(), static_cast<size_t>(size));
-        const int64_t base = av().av_rescale_q(pts, ist.Stream->time_base, ost.Stream->time_base);
+        std::memcpy(out->data, run_.subtitle_buffer_.data(), static_cast<size_t>(size));
+        const int64_t base = av().av_rescale_q(pts, ist.Stream->time_base, ost_.Stream->time_base);
         if (copies == 2) {
             // Display times are in milliseconds; the clearing packet is timed by its pts and
             // follows the showing one in decode order even when the page outlasts the next.
             const uint32_t display =
                 i == 0 ? subtitle->start_display_time : subtitle->end_display_time;
             out->pts =
-                base + av().av_rescale_q(display, AVRational{1, 1000}, ost.Stream->time_base);
+                base + av().av_rescale_q(display, AVRational{1, 1000}, ost_.Stream->time_base);
             out->dts = i == 0 ? out->pts : shown_dts + 1;
             shown_dts = out->dts;
         } else {
@@ -53,12 +55,12 @@ void Transcoder::OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist,
             const uint32_t end = subtitle->end_display_time;
             if (end > start && end != UINT32_MAX)
                 out->duration =
-                    av().av_rescale_q(end - start, AVRational{1, 1000}, ost.Stream->time_base);
+                    av().av_rescale_q(end - start, AVRational{1, 1000}, ost_.Stream->time_base);
             else if (duration > 0)
                 out->duration =
-                    av().av_rescale_q(duration, ist.Stream->time_base, ost.Stream->time_base);
+                    av().av_rescale_q(duration, ist.Stream->time_base, ost_.Stream->time_base);
         }
-        WritePacket(ost, out);
+        run_.WritePacket(ost_, out);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/value_parse.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -23,6 +24,14 @@ int NormOfRate(long long milli_fps) {
     return -1;
 }
 
+const char* TargetRate(int norm) {
+    return norm == kPal ? "25" : norm == kNtsc ? "30000/1001" : "24000/1001";
+}
+
+const char* TargetGop(int norm) {
+    return norm == kPal ? "15" : "18";
+}
+
 } // namespace
 
 void TCustomFFmpeg::OptTarget(const std::string& raw) {
@@ -37,107 +46,130 @@ void TCustomFFmpeg::OptTarget(const std::string& raw) {
     ApplyTarget(value, "auto", "ntsc");
 }
 
+int TCustomFFmpeg::GuessTargetNorm(const std::string& fallback_norm) {
+    const TRational rate = options_.frame_rate;
+    if (rate.den == 0)
+        throw FFMpegException("frame_rate is invalid.");
+    int norm = NormOfRate(std::llround(rate.num * 1000.0 / rate.den));
+    for (const InputFile& input : input_files_) {
+        AVFormatContext* context = input.context.get();
+        for (unsigned i = 0; norm < 0 && i < context->nb_streams; ++i) {
+            AVStream* stream = context->streams[i];
+            if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+                continue;
+            const AVRational fps = av().av_guess_frame_rate(context, stream, nullptr);
+            if (fps.den != 0)
+                norm = NormOfRate(std::llround(fps.num * 1000.0 / fps.den));
+        }
+        if (norm >= 0)
+            break;
+    }
+    if (norm < 0)
+        norm = fallback_norm == "film" ? kFilm : fallback_norm == "ntsc" ? kNtsc : kPal;
+    if (Verbosity_ > kErrorLevel)
+        Log(kInfoLevel,
+            std::string("Assuming ") + (norm != kPal ? "NTSC" : "PAL") + " for target.");
+    return norm;
+}
+
+// The group-of-pictures size is "g" in this library generation; the SVCD scan offset is the
+// MPEG-2 encoder's own "scan_offset" option rather than a codec flag.
+void TCustomFFmpeg::ApplyVcdTarget(int norm) {
+    const char* rate = TargetRate(norm);
+    const char* gop = TargetGop(norm);
+    OptCodec(AVMEDIA_TYPE_VIDEO, "mpeg1video");
+    OptCodec(AVMEDIA_TYPE_AUDIO, "mp2");
+    SetOutputFormat("vcd");
+    OptFrameSize(norm == kPal ? "352x288" : "352x240");
+    OptFrameRate(rate);
+    SetGenericOption("g", gop);
+    SetGenericOption("b", "1150000");
+    SetGenericOption("maxrate", "1150000");
+    SetGenericOption("minrate", "1150000");
+    SetGenericOption("bufsize", "327680");
+    SetGenericOption("ab", "224000");
+    options_.audio_sample_rate = 44100;
+    options_.audio_channels = 2;
+    SetGenericOption("packetsize", "2324");
+    SetGenericOption("muxrate", "1411200");
+    options_.mux_preload = 0.44f;
+    if (options_.frame_aspect_ratio == 0.0f)
+        OptFrameAspectRatio("4:3");
+}
+
+void TCustomFFmpeg::ApplySvcdTarget(int norm) {
+    const char* rate = TargetRate(norm);
+    const char* gop = TargetGop(norm);
+    OptCodec(AVMEDIA_TYPE_VIDEO, "mpeg2video");
+    OptCodec(AVMEDIA_TYPE_AUDIO, "mp2");
+    SetOutputFormat("svcd");
+    OptFrameSize(norm == kPal ? "480x576" : "480x480");
+    OptFrameRate(rate);
+    SetGenericOption("g", gop);
+    SetGenericOption("b", "2040000");
+    SetGenericOption("maxrate", "2516000");
+    SetGenericOption("minrate", "0");
+    SetGenericOption("bufsize", "1835008");
+    SetGenericOption("scan_offset", "1");
+    SetGenericOption("ab", "224000");
+    options_.audio_sample_rate = 44100;
+    SetGenericOption("packetsize", "2324");
+    if (options_.audio_channels == 1)
+        options_.audio_channels = 2;
+    if (options_.frame_aspect_ratio == 0.0f)
+        OptFrameAspectRatio("4:3");
+}
+
+void TCustomFFmpeg::ApplyDvdTarget(int norm) {
+    const char* rate = TargetRate(norm);
+    const char* gop = TargetGop(norm);
+    OptCodec(AVMEDIA_TYPE_VIDEO, "mpeg2video");
+    OptCodec(AVMEDIA_TYPE_AUDIO, "ac3");
+    SetOutputFormat("dvd");
+    OptFrameSize(norm == kPal ? "720x576" : "720x480");
+    OptFrameRate(rate);
+    SetGenericOption("g", gop);
+    SetGenericOption("b", "6000000");
+    SetGenericOption("maxrate", "9000000");
+    SetGenericOption("minrate", "0");
+    SetGenericOption("bufsize", "1835008");
+    SetGenericOption("packetsize", "2048");
+    SetGenericOption("muxrate", "10080000");
+    SetGenericOption("ab", "448000");
+    options_.audio_sample_rate = 48000;
+    if (options_.audio_channels == 1)
+        options_.audio_channels = 2;
+    if (options_.frame_aspect_ratio == 0.0f)
+        OptFrameAspectRatio("16:9");
+}
+
+void TCustomFFmpeg::ApplyDvTarget(bool dv50, int norm) {
+    SetOutputFormat("dv");
+    OptFrameSize(norm == kPal ? "720x576" : "720x480");
+    OptFramePixFmt(dv50 ? "yuv422p" : norm != kPal ? "yuv411p" : "yuv420p");
+    OptFrameRate(TargetRate(norm));
+    options_.audio_sample_rate = 48000;
+    options_.audio_channels = 2;
+}
+
 void TCustomFFmpeg::ApplyTarget(const std::string& target, const std::string& norm_name,
                                 const std::string& fallback_norm) {
     int norm = norm_name == "pal"    ? kPal
                : norm_name == "ntsc" ? kNtsc
                : norm_name == "film" ? kFilm
                                      : -1;
-    if (norm < 0) {
-        const TRational rate = options_.frame_rate;
-        if (rate.den == 0)
-            throw FFMpegException("frame_rate is invalid.");
-        norm = NormOfRate(std::llround(rate.num * 1000.0 / rate.den));
-        for (const InputFile& input : input_files_) {
-            AVFormatContext* context = input.context.get();
-            for (unsigned i = 0; norm < 0 && i < context->nb_streams; ++i) {
-                AVStream* stream = context->streams[i];
-                if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
-                    continue;
-                const AVRational fps = av().av_guess_frame_rate(context, stream, nullptr);
-                if (fps.den != 0)
-                    norm = NormOfRate(std::llround(fps.num * 1000.0 / fps.den));
-            }
-            if (norm >= 0)
-                break;
-        }
-        if (norm < 0)
-            norm = fallback_norm == "film" ? kFilm : fallback_norm == "ntsc" ? kNtsc : kPal;
-        if (Verbosity_ > 0)
-            Log(1, std::string("Assuming ") + (norm != kPal ? "NTSC" : "PAL") + " for target.");
-    }
-
-    const char* rate = norm == kPal ? "25" : norm == kNtsc ? "30000/1001" : "24000/1001";
-    const char* gop = norm == kPal ? "15" : "18";
-    // The group-of-pictures size is "g" in this library generation; the SVCD scan offset is
-    // the MPEG-2 encoder's own "scan_offset" option rather than a codec flag.
-    if (target == "vcd") {
-        OptCodec(AVMEDIA_TYPE_VIDEO, "mpeg1video");
-        OptCodec(AVMEDIA_TYPE_AUDIO, "mp2");
-        SetOutputFormat("vcd");
-        OptFrameSize(norm == kPal ? "352x288" : "352x240");
-        OptFrameRate(rate);
-        SetGenericOption("g", gop);
-        SetGenericOption("b", "1150000");
-        SetGenericOption("maxrate", "1150000");
-        SetGenericOption("minrate", "1150000");
-        SetGenericOption("bufsize", "327680");
-        SetGenericOption("ab", "224000");
-        options_.audio_sample_rate = 44100;
-        options_.audio_channels = 2;
-        SetGenericOption("packetsize", "2324");
-        SetGenericOption("muxrate", "1411200");
-        options_.mux_preload = 0.44f;
-        if (options_.frame_aspect_ratio == 0.0f)
-            OptFrameAspectRatio("4:3");
-    } else if (target == "svcd") {
-        OptCodec(AVMEDIA_TYPE_VIDEO, "mpeg2video");
-        OptCodec(AVMEDIA_TYPE_AUDIO, "mp2");
-        SetOutputFormat("svcd");
-        OptFrameSize(norm == kPal ? "480x576" : "480x480");
-        OptFrameRate(rate);
-        SetGenericOption("g", gop);
-        SetGenericOption("b", "2040000");
-        SetGenericOption("maxrate", "2516000");
-        SetGenericOption("minrate", "0");
-        SetGenericOption("bufsize", "1835008");
-        SetGenericOption("scan_offset", "1");
-        SetGenericOption("ab", "224000");
-        options_.audio_sample_rate = 44100;
-        SetGenericOption("packetsize", "2324");
-        if (options_.audio_channels == 1)
-            options_.audio_channels = 2;
-        if (options_.frame_aspect_ratio == 0.0f)
-            OptFrameAspectRatio("4:3");
-    } else if (target == "dvd") {
-        OptCodec(AVMEDIA_TYPE_VIDEO, "mpeg2video");
-        OptCodec(AVMEDIA_TYPE_AUDIO, "ac3");
-        SetOutputFormat("dvd");
-        OptFrameSize(norm == kPal ? "720x576" : "720x480");
-        OptFrameRate(rate);
-        SetGenericOption("g", gop);
-        SetGenericOption("b", "6000000");
-        SetGenericOption("maxrate", "9000000");
-        SetGenericOption("minrate", "0");
-        SetGenericOption("bufsize", "1835008");
-        SetGenericOption("packetsize", "2048");
-        SetGenericOption("muxrate", "10080000");
-        SetGenericOption("ab", "448000");
-        options_.audio_sample_rate = 48000;
-        if (options_.audio_channels == 1)
-            options_.audio_channels = 2;
-        if (options_.frame_aspect_ratio == 0.0f)
-            OptFrameAspectRatio("16:9");
-    } else if (target == "dv" || target == "dv50") {
-        SetOutputFormat("dv");
-        OptFrameSize(norm == kPal ? "720x576" : "720x480");
-        OptFramePixFmt(target == "dv50" ? "yuv422p" : norm != kPal ? "yuv411p" : "yuv420p");
-        OptFrameRate(rate);
-        options_.audio_sample_rate = 48000;
-        options_.audio_channels = 2;
-    } else {
+    if (norm < 0)
+        norm = GuessTargetNorm(fallback_norm);
+    if (target == "vcd")
+        ApplyVcdTarget(norm);
+    else if (target == "svcd")
+        ApplySvcdTarget(norm);
+    else if (target == "dvd")
+        ApplyDvdTarget(norm);
+    else if (target == "dv" || target == "dv50")
+        ApplyDvTarget(target == "dv50", norm);
+    else
         throw FFMpegException("Unknown target type");
-    }
 }
 
 } // namespace clipwright

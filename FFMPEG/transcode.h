@@ -1,12 +1,14 @@
 // One run of a job: the stream tables built from its open files, the main loop over input
 // packets, stream copy, the flush, the trailers and the progress report. Runs on the job's
-// thread; the video, audio and subtitle output steps plug in through the Output* members.
+// thread; each output stream is served by its stage (video, audio or subtitle encoding, or
+// stream copy) while the run keeps the loop.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FFMPEG/amrnb_encoder.h"
@@ -27,6 +29,9 @@ struct TInputFileState {
     bool EofReached = false;
     int32_t FirstStream = 0; // index of the file's stream 0 in the input stream table
     int32_t StreamCount = 0; // streams when the run started; later ones are ignored
+    // The file's timestamp offset (microseconds): the job's, moved by the discontinuities the
+    // run finds.
+    int64_t TsOffset = 0;
 };
 
 struct TInputStreamState {
@@ -37,8 +42,7 @@ struct TInputStreamState {
     bool Discard = true;                // until an output stream takes it as its source
     bool DecodingNeeded = false;
     bool RateEmu = false;
-    int64_t RateEmuStart = 0; // wall clock, microseconds
-    uint32_t RateEmuFrame = 0;
+    int64_t RateEmuStart = 0;    // wall clock, microseconds
     int64_t NextPts = INT64_MIN; // microseconds; none until known
     int64_t FrameDuration = 0;   // microseconds of one frame from the stream's rate; 0 unknown
     // Video: when the current picture is shown and when it ends (microseconds), the clock the
@@ -61,6 +65,50 @@ struct TInputStreamState {
     bool DeinterlaceFailed = false;
 };
 
+// The state of encoding one video output: the picture's way from the decoder to the encoder
+// (conform, crop, scale, pad), the last picture encoded and the encoder's feedback.
+struct TVideoEncodeState {
+    bool Resample = false;
+    FramePtr TempPicture;
+    SwsPtr ScaleContext;
+    int32_t ResampleHeight = 0;
+    // The source picture as set up. A decoder that changes size or format mid-stream has its
+    // pictures converted back to it, so crop, scaler and encoder never read past a picture.
+    int32_t SourceWidth = 0, SourceHeight = 0;
+    int32_t SourceFormat = -1; // AVPixelFormat
+    SwsPtr ConformContext;
+    FramePtr ConformPicture;
+    bool Crop = false;
+    int32_t CropTop = 0, CropLeft = 0;
+    bool Pad = false;
+    int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+    // The last picture as encoded; kept to fill the slots until the next picture starts.
+    FramePtr LastFrame;
+    float LastQuality = -1.0f; // lambda of the last coded frame
+    char LastPictType = '?';
+    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
+};
+
+// The state of encoding one audio output: resampling, framing and the audio clock.
+struct TAudioEncodeState {
+    bool Resample = false;
+    SwrPtr Resampler;
+    bool CutByRecordingTime = false; // "t" ended it, not the input's end
+    FifoPtr SampleFifo;              // interleaved signed 16-bit samples, as bytes
+    SwrPtr ToEncoder;                // 16-bit to the encoder's sample format
+    FramePtr Frame;                  // reused for every block sent to the encoder
+    int64_t NextPts = INT64_MIN;     // encoder time base; rises by the samples sent
+    // "async" 0: the furthest the input clock ran ahead of the samples sent, in samples.
+    int64_t ClockLead = 0;
+    std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
+    int FrameCapacity = 0;
+};
+
+// Two-pass statistics file while pass 1 is encoded.
+struct TPassLog {
+    FilePtr File;
+};
+
 struct TOutputStreamState {
     int32_t FileIndex = 0;
     int32_t StreamIndex = 0;
@@ -75,40 +123,9 @@ struct TOutputStreamState {
     int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
     bool Finished = false;    // a copy that reached the recording time: no more packets
     int64_t PacketsWritten = 0;
-    // Video.
-    bool VideoResample = false;
-    FramePtr TempPicture;
-    SwsPtr ScaleContext;
-    int32_t ResampleHeight = 0;
-    // The source picture as set up. A decoder that changes size or format mid-stream has its
-    // pictures converted back to it, so crop, scaler and encoder never read past a picture.
-    int32_t SourceWidth = 0, SourceHeight = 0;
-    int32_t SourceFormat = -1; // AVPixelFormat
-    SwsPtr ConformContext;
-    FramePtr ConformPicture;
-    bool VideoCrop = false;
-    int32_t CropTop = 0, CropLeft = 0;
-    bool VideoPad = false;
-    int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
-    // The last picture as encoded; kept to fill the slots until the next picture starts.
-    FramePtr LastFrame;
-    float LastQuality = -1.0f; // lambda of the last coded frame
-    char LastPictType = '?';
-    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
-    // Audio.
-    bool AudioResample = false;
-    SwrPtr Resampler;
-    bool CutByRecordingTime = false;  // "t" ended it, not the input's end
-    FifoPtr SampleFifo;               // interleaved signed 16-bit samples, as bytes
-    SwrPtr ToEncoder;                 // 16-bit to the encoder's sample format
-    FramePtr AudioFrame;              // reused for every block sent to the encoder
-    int64_t NextAudioPts = INT64_MIN; // encoder time base; rises by the samples sent
-    // "async" 0: the furthest the input clock ran ahead of the samples sent, in samples.
-    int64_t ClockLead = 0;
-    std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
-    int AudioFrameCapacity = 0;
-    // Two-pass statistics file while pass 1 is encoded.
-    FilePtr LogFile;
+    TVideoEncodeState Video;
+    TAudioEncodeState Audio;
+    TPassLog PassLog;
     bool EncoderOpen = false;
 };
 
@@ -128,6 +145,11 @@ struct RunCounters {
 std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate);
 
 class Transcoder {
+    friend class VideoEncodeStage;
+    friend class AudioEncodeStage;
+    friend class SubtitleEncodeStage;
+    friend class StreamCopyStage;
+
 public:
     explicit Transcoder(TCustomFFmpeg& job);
     Transcoder(const Transcoder&) = delete;
@@ -143,11 +165,10 @@ public:
     // pass) reads them whole once this job has ended.
     void CloseStatistics();
 
-    const RunCounters& Counters() const { return counters_; }
-    // The last status line the progress report built.
-    const std::string& LastStatusLine() const { return last_line_; }
-
 private:
+    // The job's settings, read-only to the run: what the run learns it keeps itself.
+    const OptionState& Options() const { return std::as_const(job_).Options(); }
+
     // Set-up, in order.
     void BuildInputTables();
     void CheckOutputs();
@@ -180,7 +201,6 @@ private:
     // The decoded block as interleaved 16-bit in the audio buffer; `size` its bytes.
     const uint8_t* ToS16(TInputStreamState& ist, AVFrame* frame, int& size);
     void ApplyVolume(uint8_t* samples, int size) const;
-    void EncodeSamples(TOutputStreamState& ost, const uint8_t* samples, int count);
     // Deinterlacing (when asked), then hooks, then every encoded output fed by the stream.
     // `picture` none drains the deinterlacer at the end of input.
     void DispatchVideo(TInputStreamState& ist, AVFrame* picture);
@@ -190,63 +210,41 @@ private:
     // a hook may change it).
     AVFrame* PreprocessVideo(TInputStreamState& ist, AVFrame* picture);
     void RunCustomHook(AVFrame* working, int64_t pts);
+    // The job's custom hook, while it has not asked to stop.
+    bool CustomHookActive() const;
     // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
     void DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
                           int64_t duration);
-    void CopyPacket(TOutputStreamState& ost, TInputStreamState& ist, const AVPacket* packet);
     void RateEmulate(TInputStreamState& ist);
     void FlushEncoders(TInputStreamState& ist);
-    // Encodes what the resampler and the sample fifo still hold as a last frame, short or
-    // padded with silence.
-    void FlushAudio(TOutputStreamState& ost);
-    void DrainResampler(TOutputStreamState& ost);
-    // Codecs whose decoders give a frame's samples only with the next frame.
-    static bool DecoderSkipsFirstFrame(const AVCodecContext* enc);
-    void EncodeSilentFrame(TOutputStreamState& ost);
-    void EncodeLastSamples(TOutputStreamState& ost);
     void WriteTrailers();
     // Fails the run when an audio or video output stream received nothing.
     void CheckEveryStreamWritten() const;
 
-    // Output steps of the video, audio and subtitle outputs. `picture` is the decoded frame.
-    void OutputVideo(TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture);
-    // How many output frames this picture takes (0: dropped) and, in `fill`, how many copies
-    // of the previous picture go before it; counts duplicates and drops.
-    int VideoSlots(TOutputStreamState& ost, int& fill);
-    int DropPicture();
-    // `copies` cut to "vframes" and to "t".
-    int LimitCopies(const TOutputStreamState& ost, int copies) const;
-    // The picture as the encoder takes it (cropped, scaled, padded) becomes ost.LastFrame.
-    bool KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture);
-    bool ScaleAndPad(TOutputStreamState& ost, AVFrame* view);
-    int SameQuality(const TOutputStreamState& ost, int source_quality);
-    // Encodes ost.LastFrame `copies` times at the next output positions.
-    void EncodeCopies(TOutputStreamState& ost, int copies);
-    // At the end of input: the last picture again until the source's last picture ends.
-    void FillVideoToEnd(TOutputStreamState& ost, const TInputStreamState& ist);
-    AVFrame* ConformPicture(TOutputStreamState& ost, const AVFrame* picture);
-    void OutputAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
-                     int size);
-    // Silence for a leap of the audio's own timestamps past the samples sent.
-    void FillTimestampGap(TOutputStreamState& ost, TInputStreamState& ist, double sync_ipts);
-    // Resamples, cuts at "t", frames and encodes one block of decoded samples.
-    void SendAudio(TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* input,
-                   int bytes);
-    void OutputSubtitle(TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,
-                        int64_t pts, int64_t duration);
     // Sends one frame (or the flush) to an encoder and writes what comes out. Returns the
     // bytes written.
     int64_t Encode(TOutputStreamState& ost, AVFrame* frame);
     void WritePacket(TOutputStreamState& ost, AVPacket* packet);
     void WriteVideoStats(TOutputStreamState& ost, int frame_size);
     void ReportProgress(bool final_report);
+    // The parts of the report: the first output's size, the video figures (false before the
+    // first picture: nothing to report) and the line or callback that carries them.
+    struct ProgressFigures {
+        int32_t frame_number = -1;
+        int32_t fps = -1;
+        float quality = -1.0f;
+    };
+    int64_t OutputSize() const;
+    bool AppendVideoProgress(std::string& line, const TOutputStreamState& ost, float q,
+                             bool final_report, ProgressFigures& figures);
+    void DeliverProgress(std::string& line, int64_t size, double time,
+                         const ProgressFigures& figures, bool final_report);
 
     TCustomFFmpeg& job_;
     std::vector<TInputFileState> files_;
     std::vector<TInputStreamState> inputs_;
     std::vector<TOutputStreamState> outputs_;
     RunCounters counters_;
-    bool headers_written_ = false;
     int64_t last_report_ = 0;
     // Reused for every packet and frame of the run.
     PacketPtr read_packet_;
@@ -260,6 +258,8 @@ private:
     int32_t hook_frame_counter_ = 0;
     THookAction hook_action_ = haContinue;
     bool hooks_enabled_ = false;
+    bool custom_hook_stopped_ = false;    // the custom hook asked to stop: not called again
+    std::size_t hook_range_position_ = 0; // the hook range the pictures have reached
     FramePtr hook_frame_;
     FramePtr rgb_frame_;
     SwsPtr to_rgb_;
@@ -272,9 +272,99 @@ private:
     std::vector<uint8_t> silent_frame_; // one encoder frame of silence, all zero
     std::vector<uint8_t> gap_silence_;  // decoded silence filling a timestamp gap, all zero
     std::vector<uint8_t> subtitle_buffer_;
-    std::string last_line_;
     bool same_quality_logged_ = false;
     FilePtr vstats_;
+};
+
+// The video encoding stage of one output stream, over the stream's video state and the run's
+// shared frames, counters and encoder. Made where it is used: it holds references only.
+class VideoEncodeStage {
+public:
+    VideoEncodeStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // One decoded (and preprocessed) picture: dropped, or encoded once or more.
+    void Output(AVFrame* picture);
+    // At the end of input: the last picture again until the source's last picture ends.
+    void FillToEnd(const TInputStreamState& ist);
+
+private:
+    // How many output frames this picture takes (0: dropped) and, in `fill`, how many copies
+    // of the previous picture go before it; counts duplicates and drops.
+    int Slots(int& fill);
+    int DropPicture();
+    // `copies` cut to "vframes" and to "t".
+    int LimitCopies(int copies) const;
+    // The picture as the encoder takes it (cropped, scaled, padded) becomes Video.LastFrame.
+    bool KeepOutputPicture(AVFrame* picture);
+    bool ScaleAndPad(AVFrame* view);
+    int SameQuality(int source_quality);
+    // Encodes Video.LastFrame `copies` times at the next output positions.
+    void EncodeCopies(int copies);
+    AVFrame* ConformPicture(const AVFrame* picture);
+
+    Transcoder& run_;
+    TOutputStreamState& ost_;
+};
+
+// The audio encoding stage of one output stream, over the stream's audio state and the run's
+// shared buffers, counters and encoder. Made where it is used: it holds references only.
+class AudioEncodeStage {
+public:
+    AudioEncodeStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // One block of decoded samples (interleaved 16-bit, `size` bytes) from `ist`.
+    void Output(TInputStreamState& ist, const uint8_t* samples, int size);
+    // Encodes what the resampler and the sample fifo still hold as a last frame, short or
+    // padded with silence.
+    void Flush();
+
+private:
+    // Sends interleaved 16-bit samples in frames of the encoder's size.
+    void EncodeSamples(const uint8_t* samples, int count);
+    void OpenResampler(const AVCodecContext& enc, const AVCodecContext& dec);
+    // Samples waiting in the stream's fifo.
+    int64_t FifoSamples() const;
+    // "async" above 0: drops or pads the block (moving `input`, `bytes`) or stretches the
+    // resampler where the input clock and the samples sent part; false when nothing is left.
+    bool CorrectDrift(TInputStreamState& ist, double sync_ipts, const uint8_t*& input, int& bytes);
+    // Silence for a leap of the audio's own timestamps past the samples sent.
+    void FillTimestampGap(TInputStreamState& ist, double sync_ipts);
+    // Resamples, cuts at "t", frames and encodes one block of decoded samples.
+    void Send(TInputStreamState& ist, const uint8_t* input, int bytes);
+    void DrainResampler();
+    // Codecs whose decoders give a frame's samples only with the next frame.
+    static bool DecoderSkipsFirstFrame(const AVCodecContext* enc);
+    void EncodeSilentFrame();
+    void EncodeLastSamples();
+
+    Transcoder& run_;
+    TOutputStreamState& ost_;
+};
+
+// The subtitle encoding stage of one output stream.
+class SubtitleEncodeStage {
+public:
+    SubtitleEncodeStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
+    void Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts, int64_t duration);
+
+private:
+    Transcoder& run_;
+    TOutputStreamState& ost_;
+};
+
+// The stream-copy stage of one output stream: packets pass undecoded.
+class StreamCopyStage {
+public:
+    StreamCopyStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // Once per input packet, whether or not the packet is also decoded.
+    void Copy(TInputStreamState& ist, const AVPacket* packet);
+
+private:
+    Transcoder& run_;
+    TOutputStreamState& ost_;
 };
 
 } // namespace clipwright

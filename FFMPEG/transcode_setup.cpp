@@ -11,6 +11,7 @@
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/value_parse.h"
+#include "FFMPEG/engine_log.h"
 
 namespace clipwright {
 
@@ -67,7 +68,7 @@ Transcoder::~Transcoder() = default;
 
 void Transcoder::CloseStatistics() {
     for (TOutputStreamState& ost : outputs_)
-        ost.LogFile.reset();
+        ost.PassLog.File.reset();
     vstats_.reset();
 }
 
@@ -78,6 +79,7 @@ void Transcoder::BuildInputTables() {
         TInputFileState state;
         state.FirstStream = static_cast<int32_t>(inputs_.size());
         state.StreamCount = static_cast<int32_t>(file.context->nb_streams);
+        state.TsOffset = file.ts_offset;
         files_.push_back(state);
         for (int32_t s = 0; s < state.StreamCount; ++s) {
             TInputStreamState ist;
@@ -105,7 +107,7 @@ void Transcoder::CheckMaps() {
     size_t total = 0;
     for (const OutputFile& file : job_.OutputFiles())
         total += file.context->nb_streams;
-    const std::vector<TStreamMap>& maps = job_.Options().stream_maps;
+    const std::vector<TStreamMap>& maps = Options().stream_maps;
     if (!maps.empty() && maps.size() != total)
         throw FFMpegException("Number of stream maps must match number of output streams");
     auto exists = [&](int32_t file, int32_t stream) {
@@ -137,8 +139,8 @@ void Transcoder::BuildOutputTables() {
 }
 
 void Transcoder::ChooseSources() {
-    const std::vector<TStreamMap>& maps = job_.Options().stream_maps;
-    const int32_t program_id = job_.Options().opt_programid;
+    const std::vector<TStreamMap>& maps = Options().stream_maps;
+    const int32_t program_id = Options().opt_programid;
     for (size_t n = 0; n < outputs_.size(); ++n) {
         TOutputStreamState& ost = outputs_[n];
         const AVMediaType type = ost.Setup->encoder->codec_type;
@@ -206,7 +208,7 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
             throw FFMpegException(
                 "-vcodec copy and -vhook are incompatible (frames are not decoded)");
     } else if (type == AVMEDIA_TYPE_AUDIO) {
-        if (job_.Options().audio_volume != 256)
+        if (Options().audio_volume != 256)
             throw FFMpegException(
                 "-acodec copy and -vol are incompatible (frames are not decoded)");
     } else if (type != AVMEDIA_TYPE_SUBTITLE) {
@@ -253,65 +255,64 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
 void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     AVCodecContext* dec = ist.Decoder->get();
-    const OptionState& o = job_.Options();
+    const OptionState& o = Options();
     switch (enc->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
         KeepSourceLayout(enc, dec, ost.Setup->codec);
-        ost.SampleFifo.reset(av().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
-        if (!ost.SampleFifo)
+        ost.Audio.SampleFifo.reset(av().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
+        if (!ost.Audio.SampleFifo)
             throw FFMpegException("av_fifo_init fail");
-        ost.AudioResample = enc->sample_rate != dec->sample_rate || o.audio_sync_method >= 2;
+        ost.Audio.Resample = enc->sample_rate != dec->sample_rate || o.audio_sync_method >= 2;
         break;
     case AVMEDIA_TYPE_VIDEO: {
         // A stream whose pictures were never seen has no geometry to scale from.
         if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width <= 0 || dec->height <= 0)
             throw FFMpegException("Cannot get resampling context");
-        ost.LastFrame = allocFrame();
-        ost.SourceWidth = dec->width;
-        ost.SourceHeight = dec->height;
-        ost.SourceFormat = dec->pix_fmt;
-        ost.VideoCrop =
+        ost.Video.LastFrame = allocFrame();
+        ost.Video.SourceWidth = dec->width;
+        ost.Video.SourceHeight = dec->height;
+        ost.Video.SourceFormat = dec->pix_fmt;
+        ost.Video.Crop =
             (o.frame_topband + o.frame_bottomband + o.frame_leftband + o.frame_rightband) != 0;
-        ost.VideoPad =
+        ost.Video.Pad =
             (o.frame_padtop + o.frame_padbottom + o.frame_padleft + o.frame_padright) != 0;
         const int crop_width = dec->width - (o.frame_leftband + o.frame_rightband);
         const int crop_height = dec->height - (o.frame_topband + o.frame_bottomband);
-        ost.VideoResample = enc->width != crop_width + o.frame_padleft + o.frame_padright ||
-                            enc->height != crop_height + o.frame_padtop + o.frame_padbottom ||
-                            enc->pix_fmt != dec->pix_fmt;
-        if (ost.VideoCrop) {
-            ost.CropTop = o.frame_topband;
-            ost.CropLeft = o.frame_leftband;
+        ost.Video.Resample = enc->width != crop_width + o.frame_padleft + o.frame_padright ||
+                             enc->height != crop_height + o.frame_padtop + o.frame_padbottom ||
+                             enc->pix_fmt != dec->pix_fmt;
+        if (ost.Video.Crop) {
+            ost.Video.CropTop = o.frame_topband;
+            ost.Video.CropLeft = o.frame_leftband;
         }
         auto temp_picture = [&](const char* failure) {
-            ost.TempPicture = allocFrame();
-            ost.TempPicture->format = enc->pix_fmt;
-            ost.TempPicture->width = enc->width;
-            ost.TempPicture->height = enc->height;
-            if (av().av_frame_get_buffer(ost.TempPicture.get(), 0) < 0)
+            ost.Video.TempPicture = allocFrame();
+            ost.Video.TempPicture->format = enc->pix_fmt;
+            ost.Video.TempPicture->width = enc->width;
+            ost.Video.TempPicture->height = enc->height;
+            if (av().av_frame_get_buffer(ost.Video.TempPicture.get(), 0) < 0)
                 throw FFMpegException(failure);
         };
-        if (ost.VideoPad) {
-            ost.PadTop = o.frame_padtop;
-            ost.PadBottom = o.frame_padbottom;
-            ost.PadLeft = o.frame_padleft;
-            ost.PadRight = o.frame_padright;
-            if (!ost.VideoResample)
+        if (ost.Video.Pad) {
+            ost.Video.PadTop = o.frame_padtop;
+            ost.Video.PadBottom = o.frame_padbottom;
+            ost.Video.PadLeft = o.frame_padleft;
+            ost.Video.PadRight = o.frame_padright;
+            if (!ost.Video.Resample)
                 temp_picture("avpicture_alloc fail");
         }
-        if (ost.VideoResample) {
+        if (ost.Video.Resample) {
             temp_picture("Cannot allocate temp picture, check pix fmt");
             int64_t flags = o.sws_flags;
             av().av_opt_get_int(job_.ScalerHolder(), "sws_flags", 0, &flags);
-            job_.Options().sws_flags = static_cast<int32_t>(flags);
-            ost.ScaleContext.reset(av().sws_getContext(
+            ost.Video.ScaleContext.reset(av().sws_getContext(
                 crop_width, crop_height, dec->pix_fmt,
                 enc->width - (o.frame_padleft + o.frame_padright),
                 enc->height - (o.frame_padtop + o.frame_padbottom), enc->pix_fmt,
                 static_cast<int>(flags), nullptr, nullptr, nullptr));
-            if (!ost.ScaleContext)
+            if (!ost.Video.ScaleContext)
                 throw FFMpegException("Cannot get resampling context");
-            ost.ResampleHeight = crop_height;
+            ost.Video.ResampleHeight = crop_height;
         }
         break;
     }
@@ -334,14 +335,14 @@ void Transcoder::OpenPassLog(TOutputStreamState& ost, int index) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     if (!(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
         return;
-    const std::string& prefix = job_.Options().pass_logfilename_prefix;
+    const std::string& prefix = Options().pass_logfilename_prefix;
     std::string name =
         FormatText("%s-%d.log", prefix.empty() ? "ffmpeg2pass" : prefix.c_str(), index);
     if (name.size() > 1023)
         name.resize(1023);
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.LogFile.reset(std::fopen(name.c_str(), "w"));
-        if (!ost.LogFile)
+        ost.PassLog.File.reset(std::fopen(name.c_str(), "w"));
+        if (!ost.PassLog.File)
             throw FFMpegException("creat file fail: " + name);
         return;
     }
@@ -383,16 +384,16 @@ void Transcoder::SetStreamParameters() {
 }
 
 void Transcoder::ReportMapping() {
-    if (job_.Verbosity() < 0 || !job_.LogCallback)
+    if (job_.Verbosity() < kErrorLevel || !job_.LogCallback)
         return;
-    job_.Log(1, "Stream mapping:");
+    job_.Log(kInfoLevel, "Stream mapping:");
     for (const TOutputStreamState& ost : outputs_) {
         const TInputStreamState& source = inputs_[ost.SourceIndex];
-        job_.Log(1, FormatText("  Stream #%d.%d -> #%d.%d", source.FileIndex, source.StreamIndex,
-                               ost.FileIndex, ost.StreamIndex));
+        job_.Log(kInfoLevel, FormatText("  Stream #%d.%d -> #%d.%d", source.FileIndex,
+                                        source.StreamIndex, ost.FileIndex, ost.StreamIndex));
         if (ost.SyncInput != &source)
-            job_.Log(1, FormatText(" [sync #%d.%d]", ost.SyncInput->FileIndex,
-                                   ost.SyncInput->StreamIndex));
+            job_.Log(kInfoLevel, FormatText(" [sync #%d.%d]", ost.SyncInput->FileIndex,
+                                            ost.SyncInput->StreamIndex));
     }
 }
 
@@ -423,14 +424,12 @@ void Transcoder::OpenEncoders() {
                 }
             }
             DictionaryPtr options = job_.PrivateOptionsFor(codec);
-            AVDictionary* dict = options.release();
             int opened = 0;
             {
                 std::lock_guard lock(CodecLock());
-                opened = av().avcodec_open2(enc, codec, &dict);
+                opened = av().avcodec_open2(enc, codec, DictionarySlot(options).get());
                 ost.EncoderOpen = opened >= 0;
             }
-            av().av_dict_free(&dict);
             if (opened < 0)
                 throw FFMpegException(
                     FormatText("Error while opening codec for output stream #%d.%d - maybe "
@@ -452,10 +451,10 @@ void Transcoder::OpenAmrNb(TOutputStreamState& ost) {
             FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
                        "parameters such as bit_rate, rate, width or height",
                        ost.FileIndex, ost.StreamIndex));
-    ost.Amr = std::make_unique<AmrNbEncoder>(enc->bit_rate);
+    ost.Audio.Amr = std::make_unique<AmrNbEncoder>(enc->bit_rate);
     enc->frame_size = kAmrNbFrameSamples;
     enc->time_base = AVRational{1, kAmrNbSampleRate};
-    enc->bit_rate = AmrNbEncoder::BitRateOfMode(ost.Amr->Mode());
+    enc->bit_rate = AmrNbEncoder::BitRateOfMode(ost.Audio.Amr->Mode());
     if (av().avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
         throw FFMpegException("av_mallocz fail");
     ost.Stream->time_base = enc->time_base;
@@ -487,7 +486,7 @@ void Transcoder::OpenDecoders() {
 void Transcoder::CopyMetadata() {
     const int output_count = static_cast<int>(job_.OutputFiles().size());
     const int input_count = static_cast<int>(job_.InputFiles().size());
-    for (const TMetaDataMap& map : job_.Options().meta_data_maps) {
+    for (const TMetaDataMap& map : Options().meta_data_maps) {
         if (map.OutFile < 0 || map.OutFile >= output_count)
             throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
                                              map.OutFile, map.OutFile, map.InFile));
@@ -508,10 +507,9 @@ void Transcoder::WriteHeaders() {
     bool all_rtp = true;
     std::vector<OutputFile>& files = job_.OutputFiles();
     for (size_t i = 0; i < files.size(); ++i) {
-        AVDictionary* options = nullptr;
-        av().av_dict_copy(&options, files[i].muxer_options.get(), 0);
-        const int written = av().avformat_write_header(files[i].context.get(), &options);
-        av().av_dict_free(&options);
+        DictionaryPtr options = CopyDictionary(files[i].muxer_options.get());
+        const int written =
+            av().avformat_write_header(files[i].context.get(), DictionarySlot(options).get());
         if (written < 0)
             throw FFMpegException(FormatText(
                 "Could not write header for output file #%d (incorrect codec parameters ?)",
@@ -521,14 +519,13 @@ void Transcoder::WriteHeaders() {
         files[i].regular_file = url != nullptr && std::filesystem::is_regular_file(url, error);
         all_rtp = all_rtp && std::strcmp(files[i].context->oformat->name, "rtp") == 0;
     }
-    headers_written_ = true;
     if (all_rtp && !files.empty() && job_.LogCallback) {
         std::vector<AVFormatContext*> contexts;
         for (OutputFile& file : files)
             contexts.push_back(file.context.get());
         char sdp[2048] = {};
         av().av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
-        job_.Log(1, "SDP: " + Trimmed(sdp));
+        job_.Log(kInfoLevel, "SDP: " + Trimmed(sdp));
     }
 }
 
@@ -564,6 +561,7 @@ void Transcoder::Run() {
     inner_view_ = allocFrame();
     deinterlaced_ = allocFrame();
     hooks_enabled_ = !job_.VideoHooks().empty();
+    hook_range_position_ = job_.HookRangePosition;
     hook_action_ = haContinue;
     MainLoop();
 }

@@ -60,7 +60,7 @@ void* FindOrLoadModule(const char* file_name) {
     void* handle = dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* reason = dlerror();
-        EngineLog(0, "%s\n", reason != nullptr ? reason : "unknown error");
+        EngineLog(kErrorLevel, "%s\n", reason != nullptr ? reason : "unknown error");
         return nullptr;
     }
     registry.modules.push_back({key, std::unique_ptr<void, ModuleCloser>(handle)});
@@ -81,15 +81,15 @@ int VideoHookList::Add(int argc, char* argv[]) {
     entry.process = reinterpret_cast<CwHookProcess>(dlsym(module, "Process"));
     entry.release = reinterpret_cast<CwHookRelease>(dlsym(module, "Release"));
     if (entry.process == nullptr) {
-        EngineLog(0, "Failed to find Process entrypoint in %s\n", argv[0]);
+        EngineLog(kErrorLevel, "Failed to find Process entrypoint in %s\n", argv[0]);
         return -2;
     }
     if (entry.configure == nullptr && argc > 1) {
-        EngineLog(0, "Failed to find Configure entrypoint in %s\n", argv[0]);
+        EngineLog(kErrorLevel, "Failed to find Configure entrypoint in %s\n", argv[0]);
         return -2;
     }
     if (entry.configure != nullptr && entry.configure(&entry.context, argc, argv) != 0) {
-        EngineLog(0, "Failed to Configure %s\n", argv[0]);
+        EngineLog(kErrorLevel, "Failed to Configure %s\n", argv[0]);
         return -22;
     }
     try {

@@ -9,6 +9,8 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
@@ -79,59 +81,62 @@ void CopyInto(AVFrame* target, AVFrame* inner, const AVFrame* source, AVPixelFor
 
 } // namespace
 
-AVFrame* Transcoder::ConformPicture(TOutputStreamState& ost, const AVFrame* picture) {
+AVFrame* VideoEncodeStage::ConformPicture(const AVFrame* picture) {
     // The converter and the picture are made again only when the geometry changes.
-    ost.ConformContext.reset(av().sws_getCachedContext(
-        ost.ConformContext.release(), picture->width, picture->height,
-        static_cast<AVPixelFormat>(picture->format), ost.SourceWidth, ost.SourceHeight,
-        static_cast<AVPixelFormat>(ost.SourceFormat), SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!ost.ConformContext)
+    ost_.Video.ConformContext.reset(av().sws_getCachedContext(
+        ost_.Video.ConformContext.release(), picture->width, picture->height,
+        static_cast<AVPixelFormat>(picture->format), ost_.Video.SourceWidth,
+        ost_.Video.SourceHeight, static_cast<AVPixelFormat>(ost_.Video.SourceFormat), SWS_BICUBIC,
+        nullptr, nullptr, nullptr));
+    if (!ost_.Video.ConformContext)
         return nullptr;
-    if (!ost.ConformPicture) {
-        ost.ConformPicture = allocFrame();
-        ost.ConformPicture->format = ost.SourceFormat;
-        ost.ConformPicture->width = ost.SourceWidth;
-        ost.ConformPicture->height = ost.SourceHeight;
-        if (av().av_frame_get_buffer(ost.ConformPicture.get(), 0) < 0) {
-            ost.ConformPicture.reset();
+    if (!ost_.Video.ConformPicture) {
+        ost_.Video.ConformPicture = allocFrame();
+        ost_.Video.ConformPicture->format = ost_.Video.SourceFormat;
+        ost_.Video.ConformPicture->width = ost_.Video.SourceWidth;
+        ost_.Video.ConformPicture->height = ost_.Video.SourceHeight;
+        if (av().av_frame_get_buffer(ost_.Video.ConformPicture.get(), 0) < 0) {
+            ost_.Video.ConformPicture.reset();
             return nullptr;
         }
     }
-    if (av().av_frame_make_writable(ost.ConformPicture.get()) < 0)
+    if (av().av_frame_make_writable(ost_.Video.ConformPicture.get()) < 0)
         return nullptr;
-    av().sws_scale(ost.ConformContext.get(), picture->data, picture->linesize, 0, picture->height,
-                   ost.ConformPicture->data, ost.ConformPicture->linesize);
-    AVFrame* conformed = ost.ConformPicture.get();
+    av().sws_scale(ost_.Video.ConformContext.get(), picture->data, picture->linesize, 0,
+                   picture->height, ost_.Video.ConformPicture->data,
+                   ost_.Video.ConformPicture->linesize);
+    AVFrame* conformed = ost_.Video.ConformPicture.get();
     conformed->pts = picture->pts;
     conformed->interlaced_frame = picture->interlaced_frame;
     conformed->top_field_first = picture->top_field_first;
     return conformed;
 }
 
-int Transcoder::VideoSlots(TOutputStreamState& ost, int& fill) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    const OptionState& o = job_.Options();
+int VideoEncodeStage::Slots(int& fill) {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
+    const OptionState& o = run_.Options();
     fill = 0;
-    const TInputStreamState& sync = *ost.SyncInput;
-    const int64_t clock = sync.ShownPts != AV_NOPTS_VALUE ? sync.ShownPts : sync.Pts;
-    const double sync_ipts = static_cast<double>(clock - o.start_time) / 1000000.0;
+    const TInputStreamState& sync = *ost_.SyncInput;
+    const int64_t clock = TsOr(sync.ShownPts, sync.Pts);
+    const double sync_ipts = Seconds(clock - o.start_time);
     const double tb = av_q2d(enc->time_base);
     if (!(o.video_sync_method > 0 || (o.video_sync_method != 0 && tb > 0.001))) {
-        ost.SyncPosition = std::llround(sync_ipts / tb);
+        ost_.SyncPosition = std::llround(sync_ipts / tb);
         return 1;
     }
-    double vdelta = sync_ipts / tb - static_cast<double>(ost.SyncPosition) - ost.SyncSkew;
+    double vdelta = sync_ipts / tb - static_cast<double>(ost_.SyncPosition) - ost_.SyncSkew;
     // A leap of more than ten minutes either way is damage in the input, not a gap to fill
     // with copies or to drop up to: the output goes on in step from here.
     if (std::fabs(vdelta) > kLeapSeconds / tb) {
-        job_.Log(0, FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
-        ost.SyncSkew += vdelta;
+        run_.job_.Log(kErrorLevel,
+                      FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
+        ost_.SyncSkew += vdelta;
         vdelta = 0;
     }
     if (o.video_sync_method == 2) {
         if (vdelta < -1.1)
             return DropPicture();
-        ost.SyncPosition = std::llround(sync_ipts / tb);
+        ost_.SyncPosition = std::llround(sync_ipts / tb);
         return 1;
     }
     // Each picture takes the output slot nearest its own time. The slots before it that no
@@ -139,15 +144,15 @@ int Transcoder::VideoSlots(TOutputStreamState& ost, int& fill) {
     // picture also covers the slots before it (a late video start). A picture whose slot is
     // already taken is dropped.
     const int64_t gap = std::llround(vdelta);
-    const bool has_previous = ost.LastFrame && ost.LastFrame->buf[0] != nullptr;
+    const bool has_previous = ost_.Video.LastFrame && ost_.Video.LastFrame->buf[0] != nullptr;
     if (gap < 0 && has_previous)
         return DropPicture();
     if (gap <= 0)
         return 1;
     const int copies = static_cast<int>(std::min<int64_t>(gap, INT32_MAX - 1));
-    counters_.FramesDuplicated += copies;
-    if (job_.Verbosity() > 2)
-        job_.Log(1, FormatText("*** %d dup!", copies));
+    run_.counters_.FramesDuplicated += copies;
+    if (run_.job_.Verbosity() > kDebugLevel)
+        run_.job_.Log(kInfoLevel, FormatText("*** %d dup!", copies));
     if (has_previous) {
         fill = copies;
         return 1;
@@ -155,95 +160,96 @@ int Transcoder::VideoSlots(TOutputStreamState& ost, int& fill) {
     return copies + 1;
 }
 
-int Transcoder::DropPicture() {
-    ++counters_.FramesDropped;
-    if (job_.Verbosity() > 2)
-        job_.Log(1, "*** drop!");
+int VideoEncodeStage::DropPicture() {
+    ++run_.counters_.FramesDropped;
+    if (run_.job_.Verbosity() > kDebugLevel)
+        run_.job_.Log(kInfoLevel, "*** drop!");
     return 0;
 }
 
-int Transcoder::LimitCopies(const TOutputStreamState& ost, int copies) const {
-    const OptionState& o = job_.Options();
-    copies = std::min(copies, o.max_frames_video - ost.FrameNumber);
+int VideoEncodeStage::LimitCopies(int copies) const {
+    const OptionState& o = run_.Options();
+    copies = std::min(copies, o.max_frames_video - ost_.FrameNumber);
     // A timestamp leap in a damaged input asks for a flood of duplicates: none past "t".
     if (o.recording_time != INT64_MAX) {
-        const double tb = av_q2d(ost.Setup->encoder->time_base);
-        const double frames_left = static_cast<double>(o.recording_time) / 1000000.0 / tb -
-                                   static_cast<double>(ost.SyncPosition);
+        const double tb = av_q2d(ost_.Setup->encoder->time_base);
+        const double frames_left =
+            Seconds(o.recording_time) / tb - static_cast<double>(ost_.SyncPosition);
         if (frames_left < copies)
             copies = frames_left > 0 ? static_cast<int>(std::ceil(frames_left)) : 0;
     }
     return copies;
 }
 
-void Transcoder::OutputVideo(TOutputStreamState& ost, TInputStreamState& /*ist*/,
-                             AVFrame* picture) {
+void VideoEncodeStage::Output(AVFrame* picture) {
     int fill = 0;
-    const int copies = VideoSlots(ost, fill);
+    const int copies = Slots(fill);
     if (fill > 0)
-        EncodeCopies(ost, LimitCopies(ost, fill));
-    if (LimitCopies(ost, copies) <= 0)
+        EncodeCopies(LimitCopies(fill));
+    if (LimitCopies(copies) <= 0)
         return;
-    if (!KeepOutputPicture(ost, picture))
+    if (!KeepOutputPicture(picture))
         return;
-    EncodeCopies(ost, LimitCopies(ost, copies));
+    EncodeCopies(LimitCopies(copies));
 }
 
-void Transcoder::FillVideoToEnd(TOutputStreamState& ost, const TInputStreamState& ist) {
-    const OptionState& o = job_.Options();
-    AVCodecContext* enc = ost.Setup->encoder.get();
+void VideoEncodeStage::FillToEnd(const TInputStreamState& ist) {
+    const OptionState& o = run_.Options();
+    AVCodecContext* enc = ost_.Setup->encoder.get();
     const double tb = av_q2d(enc->time_base);
-    if (!ost.LastFrame || ost.LastFrame->buf[0] == nullptr || ist.ShownEnd == AV_NOPTS_VALUE ||
+    if (!ost_.Video.LastFrame || ost_.Video.LastFrame->buf[0] == nullptr ||
+        ist.ShownEnd == AV_NOPTS_VALUE ||
         !(o.video_sync_method == 1 || (o.video_sync_method < 0 && tb > 0.001)))
         return;
     // The last picture lasts until the source's last picture ends, not just one frame.
-    const double end = static_cast<double>(ist.ShownEnd - o.start_time) / 1000000.0 / tb;
-    const double missing = end - static_cast<double>(ost.SyncPosition) - ost.SyncSkew;
+    const double end = Seconds(ist.ShownEnd - o.start_time) / tb;
+    const double missing = end - static_cast<double>(ost_.SyncPosition) - ost_.SyncSkew;
     if (missing < 0.5 || missing > kLeapSeconds / tb)
         return;
-    const int copies = LimitCopies(ost, static_cast<int>(std::llround(missing)));
-    counters_.FramesDuplicated += std::max(copies, 0);
-    EncodeCopies(ost, copies);
+    const int copies = LimitCopies(static_cast<int>(std::llround(missing)));
+    run_.counters_.FramesDuplicated += std::max(copies, 0);
+    EncodeCopies(copies);
 }
 
-bool Transcoder::KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    const OptionState& o = job_.Options();
+bool VideoEncodeStage::KeepOutputPicture(AVFrame* picture) {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
+    const OptionState& o = run_.Options();
     // The previous picture is let go first, so the buffers below are ours to write again.
-    av().av_frame_unref(ost.LastFrame.get());
+    av().av_frame_unref(ost_.Video.LastFrame.get());
     const int source_quality = picture->quality;
-    if (picture->width != ost.SourceWidth || picture->height != ost.SourceHeight ||
-        picture->format != ost.SourceFormat) {
-        picture = ConformPicture(ost, picture);
+    if (picture->width != ost_.Video.SourceWidth || picture->height != ost_.Video.SourceHeight ||
+        picture->format != ost_.Video.SourceFormat) {
+        picture = ConformPicture(picture);
         if (picture == nullptr) {
-            job_.Log(0, "error converting picture");
+            run_.job_.Log(kErrorLevel, "error converting picture");
             return false;
         }
     }
-    const auto source_format = static_cast<AVPixelFormat>(ost.SourceFormat);
-    AVFrame* kept = ost.LastFrame.get();
-    if (!ost.VideoResample && !ost.VideoPad) {
+    const auto source_format = static_cast<AVPixelFormat>(ost_.Video.SourceFormat);
+    AVFrame* kept = ost_.Video.LastFrame.get();
+    if (!ost_.Video.Resample && !ost_.Video.Pad) {
         // The picture itself, or a crop of it sharing its buffers: no copy, and the encoder
         // holds a reference instead of copying a picture that owns no buffer.
         if (av().av_frame_ref(kept, picture) < 0)
             throw FFMpegException("Video encoding failed");
-        if (ost.VideoCrop && !CropView(kept, picture, source_format, ost.CropTop, ost.CropLeft)) {
+        if (ost_.Video.Crop &&
+            !CropView(kept, picture, source_format, ost_.Video.CropTop, ost_.Video.CropLeft)) {
             av().av_frame_unref(kept);
-            job_.Log(0, "error cropping picture");
+            run_.job_.Log(kErrorLevel, "error cropping picture");
             return false;
         }
     } else {
         AVFrame* view = picture;
-        if (ost.VideoCrop) {
-            view = crop_view_.get();
-            if (!CropView(view, picture, source_format, ost.CropTop, ost.CropLeft)) {
-                job_.Log(0, "error cropping picture");
+        if (ost_.Video.Crop) {
+            view = run_.crop_view_.get();
+            if (!CropView(view, picture, source_format, ost_.Video.CropTop, ost_.Video.CropLeft)) {
+                run_.job_.Log(kErrorLevel, "error cropping picture");
                 return false;
             }
         }
-        if (!ScaleAndPad(ost, view))
+        if (!ScaleAndPad(view))
             return false;
-        if (av().av_frame_ref(kept, ost.TempPicture.get()) < 0)
+        if (av().av_frame_ref(kept, ost_.Video.TempPicture.get()) < 0)
             throw FFMpegException("Video encoding failed");
     }
     kept->width = enc->width;
@@ -253,64 +259,69 @@ bool Transcoder::KeepOutputPicture(TOutputStreamState& ost, AVFrame* picture) {
     if (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
         kept->top_field_first =
             o.top_field_first == -1 ? picture->top_field_first : o.top_field_first;
-    kept->quality = o.same_quality != 0 ? SameQuality(ost, source_quality)
-                                        : static_cast<int>(std::lrint(ost.Setup->quality));
+    kept->quality = o.same_quality != 0 ? SameQuality(source_quality)
+                                        : static_cast<int>(std::lrint(ost_.Setup->quality));
     kept->pict_type = AV_PICTURE_TYPE_NONE;
     kept->sample_aspect_ratio = enc->sample_aspect_ratio;
     return true;
 }
 
-int Transcoder::SameQuality(const TOutputStreamState& ost, int source_quality) {
+int VideoEncodeStage::SameQuality(int source_quality) {
     if (source_quality > 0)
         return source_quality;
     // This library generation's decoders do not report a picture's quality; the fixed scale
     // of "sameq" stands in, and the log says so once.
-    if (!same_quality_logged_) {
-        same_quality_logged_ = true;
-        job_.Log(0, "sameq: the decoder gives no picture quality; encoding at the best fixed "
-                    "quality instead");
+    if (!run_.same_quality_logged_) {
+        run_.same_quality_logged_ = true;
+        run_.job_.Log(kErrorLevel,
+                      "sameq: the decoder gives no picture quality; encoding at the best fixed "
+                      "quality instead");
     }
-    return static_cast<int>(std::lrint(ost.Setup->quality));
+    return static_cast<int>(std::lrint(ost_.Setup->quality));
 }
 
-bool Transcoder::ScaleAndPad(TOutputStreamState& ost, AVFrame* view) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    AVFrame* final_picture = ost.TempPicture.get();
+bool VideoEncodeStage::ScaleAndPad(AVFrame* view) {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
+    AVFrame* final_picture = ost_.Video.TempPicture.get();
     if (av().av_frame_make_writable(final_picture) < 0)
         throw FFMpegException("Video encoding failed");
-    if (ost.VideoResample) {
+    if (ost_.Video.Resample) {
         AVFrame* target = final_picture;
-        if (ost.VideoPad) {
-            if (!CropView(inner_view_.get(), target, enc->pix_fmt, ost.PadTop, ost.PadLeft)) {
-                job_.Log(0, "error padding picture");
+        if (ost_.Video.Pad) {
+            if (!CropView(run_.inner_view_.get(), target, enc->pix_fmt, ost_.Video.PadTop,
+                          ost_.Video.PadLeft)) {
+                run_.job_.Log(kErrorLevel, "error padding picture");
                 return false;
             }
-            target = inner_view_.get();
+            target = run_.inner_view_.get();
         }
-        av().sws_scale(ost.ScaleContext.get(), view->data, view->linesize, 0, ost.ResampleHeight,
-                       target->data, target->linesize);
+        av().sws_scale(ost_.Video.ScaleContext.get(), view->data, view->linesize, 0,
+                       ost_.Video.ResampleHeight, target->data, target->linesize);
     } else {
-        CopyInto(final_picture, inner_view_.get(), view, enc->pix_fmt,
-                 enc->width - ost.PadLeft - ost.PadRight, enc->height - ost.PadTop - ost.PadBottom,
-                 ost.PadTop, ost.PadLeft);
+        CopyInto(final_picture, run_.inner_view_.get(), view, enc->pix_fmt,
+                 enc->width - ost_.Video.PadLeft - ost_.Video.PadRight,
+                 enc->height - ost_.Video.PadTop - ost_.Video.PadBottom, ost_.Video.PadTop,
+                 ost_.Video.PadLeft);
     }
-    if (ost.VideoPad)
-        PaintPadBands(final_picture, enc->pix_fmt, enc->width, enc->height, ost.PadTop,
-                      ost.PadBottom, ost.PadLeft, ost.PadRight, job_.Options().padcolor);
+    if (ost_.Video.Pad)
+        PaintPadBands(final_picture, enc->pix_fmt, enc->width, enc->height, ost_.Video.PadTop,
+                      ost_.Video.PadBottom, ost_.Video.PadLeft, ost_.Video.PadRight,
+                      run_.Options().padcolor);
     return true;
 }
 
-void Transcoder::EncodeCopies(TOutputStreamState& ost, int copies) {
-    AVFrame* frame = ost.LastFrame.get();
-    for (int i = 0; i < copies && !job_.StopRequested && !(i > 0 && PastSizeLimit()); ++i) {
-        job_.WaitWhilePaused();
-        frame->pts = ost.SyncPosition;
+void VideoEncodeStage::EncodeCopies(int copies) {
+    AVFrame* frame = ost_.Video.LastFrame.get();
+    for (int i = 0; i < copies && !run_.job_.StopRequested && !(i > 0 && run_.PastSizeLimit());
+         ++i) {
+        run_.job_.WaitWhilePaused();
+        frame->pts = ost_.SyncPosition;
         frame->pkt_duration = 1;
-        const int64_t bytes = Encode(ost, frame);
-        ++ost.SyncPosition;
-        ++ost.FrameNumber;
+        const int64_t bytes = run_.Encode(ost_, frame);
+        ++ost_.SyncPosition;
+        ++ost_.FrameNumber;
         if (bytes > 0)
-            WriteVideoStats(ost, static_cast<int>(bytes));
+            run_.WriteVideoStats(ost_, static_cast<int>(bytes));
     }
 }
 

@@ -10,6 +10,8 @@
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/hook_bitmap.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/engine_log.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
@@ -58,7 +60,7 @@ void Transcoder::OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture
     av().avfilter_inout_free(&inputs);
     av().avfilter_inout_free(&outputs);
     if (!ok) {
-        job_.Log(0, "deinterlace error.");
+        job_.Log(kErrorLevel, "deinterlace error.");
         ist.DeinterlaceFailed = true;
         return;
     }
@@ -68,7 +70,7 @@ void Transcoder::OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture
 }
 
 void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
-    const bool deinterlace = job_.Options().do_deinterlace != 0 && !ist.DeinterlaceFailed;
+    const bool deinterlace = Options().do_deinterlace != 0 && !ist.DeinterlaceFailed;
     if (!deinterlace) {
         if (picture != nullptr)
             DispatchPicture(ist, picture);
@@ -86,7 +88,7 @@ void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
         picture->pts = ist.ShownPts;
     if (av().av_buffersrc_add_frame_flags(ist.DeinterlaceSource, picture,
                                           AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
-        job_.Log(0, "deinterlace error.");
+        job_.Log(kErrorLevel, "deinterlace error.");
         if (picture != nullptr)
             DispatchPicture(ist, picture);
         return;
@@ -96,8 +98,7 @@ void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
     const AVRational base = av().av_buffersink_get_time_base(ist.DeinterlaceSink);
     AVFrame* out = deinterlaced_.get();
     while (av().av_buffersink_get_frame(ist.DeinterlaceSink, out) >= 0) {
-        if (out->pts != AV_NOPTS_VALUE)
-            ist.ShownPts = av().av_rescale_q(out->pts, base, AVRational{1, AV_TIME_BASE});
+        ist.ShownPts = RescaleTs(out->pts, base, kMicroseconds, ist.ShownPts);
         DispatchPicture(ist, out);
         av().av_frame_unref(out);
     }
@@ -108,29 +109,33 @@ void Transcoder::DispatchPicture(TInputStreamState& ist, AVFrame* picture) {
     AVFrame* working = PreprocessVideo(ist, picture);
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            OutputVideo(ost, ist, working);
+            VideoEncodeStage(*this, ost).Output(working);
     }
+}
+
+bool Transcoder::CustomHookActive() const {
+    return job_.CustomHookCallback && !custom_hook_stopped_;
 }
 
 AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
     ++hook_frame_counter_;
     const int64_t pts = ist.Pts;
-    if (!job_.CustomHookCallback && hooks_enabled_) {
+    if (!CustomHookActive() && hooks_enabled_) {
         if (job_.BeforeHookCallback) {
             try {
                 job_.BeforeHookCallback(job_, pts, hook_action_);
             } catch (const std::exception& error) {
-                job_.Log(0, std::string("Error occurs OnBeforeHook: ") + error.what());
+                job_.Log(kErrorLevel, std::string("Error occurs OnBeforeHook: ") + error.what());
                 hook_action_ = haStop;
             }
             if (hook_action_ == haStop)
                 hooks_enabled_ = false;
         } else if (!job_.HookRanges.empty()) {
             hook_action_ = haIgnore;
-            std::vector<std::pair<int64_t, int64_t>>& ranges = job_.HookRanges;
-            for (size_t i = job_.HookRangePosition; i < ranges.size(); ++i) {
+            const std::vector<std::pair<int64_t, int64_t>>& ranges = job_.HookRanges;
+            for (size_t i = hook_range_position_; i < ranges.size(); ++i) {
                 if (ranges[i].first <= pts && pts <= ranges[i].second) {
-                    job_.HookRangePosition = i;
+                    hook_range_position_ = i;
                     hook_action_ = haContinue;
                     break;
                 }
@@ -143,11 +148,11 @@ AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
     }
 
     const bool plugins = hooks_enabled_ && hook_action_ == haContinue;
-    if (!job_.CustomHookCallback && !plugins)
+    if (!CustomHookActive() && !plugins)
         return picture;
     // Hooks work on a copy: the decoder may still refer to its own picture.
     if (!EnsurePicture(hook_frame_, picture->format, picture->width, picture->height)) {
-        job_.Log(0, "hook buf malloc error.");
+        job_.Log(kErrorLevel, "hook buf malloc error.");
         return picture;
     }
     AVFrame* working = hook_frame_.get();
@@ -156,7 +161,7 @@ AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
                        picture->width, picture->height);
     av().av_frame_copy_props(working, picture);
 
-    if (job_.CustomHookCallback)
+    if (CustomHookActive())
         RunCustomHook(working, pts);
     else if (plugins) {
         CwHookPicture hook_picture{};
@@ -184,7 +189,7 @@ void Transcoder::RunCustomHook(AVFrame* working, int64_t pts) {
                                                 height, kRGBPixelFormat, SWS_BICUBIC, nullptr,
                                                 nullptr, nullptr));
         if (!to_rgb_ || !EnsurePicture(rgb_frame_, kRGBPixelFormat, width, height)) {
-            job_.Log(0, "Cannot initialize the toRGB conversion context");
+            job_.Log(kErrorLevel, "Cannot initialize the toRGB conversion context");
             stopped = true;
         } else {
             rgb = rgb_frame_.get();
@@ -204,7 +209,7 @@ void Transcoder::RunCustomHook(AVFrame* working, int64_t pts) {
             std::lock_guard canvas(bitmap.CanvasLock);
             job_.CustomHookCallback(job_, bitmap, hook_frame_counter_, pts, update, stop_hook);
         } catch (const std::exception& error) {
-            job_.Log(0, std::string("Error occurs OnCustomHook: ") + error.what());
+            job_.Log(kErrorLevel, std::string("Error occurs OnCustomHook: ") + error.what());
             update = false;
         }
         stopped = stop_hook;
@@ -217,7 +222,7 @@ void Transcoder::RunCustomHook(AVFrame* working, int64_t pts) {
                                                           kRGBPixelFormat, width, height, format,
                                                           SWS_BICUBIC, nullptr, nullptr, nullptr));
                 if (!from_rgb_) {
-                    job_.Log(0, "Cannot initialize the fromRGB conversion context");
+                    job_.Log(kErrorLevel, "Cannot initialize the fromRGB conversion context");
                     stopped = true;
                 } else {
                     av().sws_scale(from_rgb_.get(), rgb->data, rgb->linesize, 0, height,
@@ -228,7 +233,7 @@ void Transcoder::RunCustomHook(AVFrame* working, int64_t pts) {
     }
     if (stopped) {
         // For the rest of the run: no custom hook, no plug-ins.
-        job_.CustomHookCallback = nullptr;
+        custom_hook_stopped_ = true;
         hook_action_ = haStop;
         hooks_enabled_ = false;
     }

@@ -249,7 +249,6 @@ TEST_F(HandlerTest, VideoHookAndStatisticsFile) {
     const std::string plugin = std::string(HOOK_PLUGIN_DIR) + "/hook_plugin.so";
     job_.Dispatch("vhook", plugin + "|4");
     EXPECT_EQ(job_.VideoHooks().size(), 1u);
-    EXPECT_EQ(O().using_vhook, 1);
     EXPECT_EQ(Failure("vhook", plugin + " fail"),
               "Failed to add video hook function: " + plugin + " fail");
 }
