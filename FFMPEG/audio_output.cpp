@@ -274,14 +274,7 @@ void AudioEncodeStage::Send(TInputStreamState& ist, const uint8_t* input, int by
         if (av().av_fifo_write(ost_.Audio.SampleFifo.get(), data, static_cast<size_t>(size_out)) <
             0)
             throw FFMpegException("av_fifo_init fail");
-        const size_t frame_bytes = static_cast<size_t>(enc->frame_size) * frame_bytes_out;
-        if (run_.fifo_frame_.size() < frame_bytes)
-            run_.fifo_frame_.resize(frame_bytes);
-        while (av().av_fifo_can_read(ost_.Audio.SampleFifo.get()) >= frame_bytes) {
-            av().av_fifo_read(ost_.Audio.SampleFifo.get(), run_.fifo_frame_.data(), frame_bytes);
-            EncodeSamples(run_.fifo_frame_.data(), enc->frame_size);
-            ost_.SyncPosition += enc->frame_size;
-        }
+        EncodeWholeFrames(static_cast<size_t>(enc->frame_size) * frame_bytes_out);
     } else if (size_out > 0) {
         const int count = size_out / frame_bytes_out;
         EncodeSamples(data, count);
@@ -396,6 +389,17 @@ void AudioEncodeStage::DrainResampler() {
     }
 }
 
+void AudioEncodeStage::EncodeWholeFrames(size_t frame_bytes) {
+    const AVCodecContext* enc = ost_.Setup->encoder.get();
+    if (run_.fifo_frame_.size() < frame_bytes)
+        run_.fifo_frame_.resize(frame_bytes);
+    while (av().av_fifo_can_read(ost_.Audio.SampleFifo.get()) >= frame_bytes) {
+        av().av_fifo_read(ost_.Audio.SampleFifo.get(), run_.fifo_frame_.data(), frame_bytes);
+        EncodeSamples(run_.fifo_frame_.data(), enc->frame_size);
+        ost_.SyncPosition += enc->frame_size;
+    }
+}
+
 void AudioEncodeStage::Flush() {
     EncodeLastSamples();
     // A WMA decoder gives a frame's samples only with the next frame: one of silence follows.
@@ -412,14 +416,8 @@ void AudioEncodeStage::EncodeLastSamples() {
     if (enc->frame_size <= 1)
         return;
     const size_t frame_bytes = static_cast<size_t>(enc->frame_size) * sample_bytes;
-    if (run_.fifo_frame_.size() < frame_bytes)
-        run_.fifo_frame_.resize(frame_bytes);
     // The drained resampler may have made whole frames again.
-    while (av().av_fifo_can_read(ost_.Audio.SampleFifo.get()) >= frame_bytes) {
-        av().av_fifo_read(ost_.Audio.SampleFifo.get(), run_.fifo_frame_.data(), frame_bytes);
-        EncodeSamples(run_.fifo_frame_.data(), enc->frame_size);
-        ost_.SyncPosition += enc->frame_size;
-    }
+    EncodeWholeFrames(frame_bytes);
     int trailing = 0; // samples of silence after the last one
     const size_t left = av().av_fifo_can_read(ost_.Audio.SampleFifo.get());
     if (left >= static_cast<size_t>(sample_bytes)) {

@@ -321,6 +321,8 @@ public:
 private:
     // Sends interleaved 16-bit samples in frames of the encoder's size.
     void EncodeSamples(const uint8_t* samples, int count);
+    // Encodes every whole encoder frame (`frame_bytes` of 16-bit samples) the fifo holds.
+    void EncodeWholeFrames(size_t frame_bytes);
     void OpenResampler(const AVCodecContext& enc, const AVCodecContext& dec);
     // Samples waiting in the stream's fifo.
     int64_t FifoSamples() const;
