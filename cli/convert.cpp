@@ -244,8 +244,8 @@ int RunConvert(int argc, char* argv[]) {
     for (const std::string& file : request.files) {
         if (InterruptScope::Interrupted())
             break;
-        const ConversionPlan plan = PlanConversion(Probed(engine, file), choices,
-                                                   request.folder, request.overwrite);
+        const ConversionPlan plan =
+            PlanConversion(Probed(engine, file), choices, request.folder, request.overwrite);
         const auto [outcome, reason] =
             plan.Planned() ? runner.Run(plan) : std::pair{ConversionOutcome::Fail, plan.reason};
         std::printf("%s -> %s: %s%s%s\n", file.c_str(), plan.output_file.c_str(),

@@ -2,7 +2,8 @@
 //   window_screenshot FOLDER MEDIA_FOLDER
 // writes FOLDER/window-3gp.png (the 3GP profile's lists), FOLDER/window-batch.png (two rows
 // converting side by side) and FOLDER/window-failed.png (a failed row with its reason), from
-// files of the project's media folder, and FOLDER/window-smallest.png (the smallest size). Settings go to a folder of its own, not the user's.
+// files of the project's media folder, and FOLDER/window-smallest.png (the smallest size). Settings
+// go to a folder of its own, not the user's.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
