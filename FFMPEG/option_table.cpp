@@ -19,16 +19,46 @@ struct OptionTable {
     enum class Kind { Ignored, Unsupported, Handled };
     using Handler = void (*)(TCustomFFmpeg& job, OptionState& o, const std::string& name,
                              const std::string& value);
+    // A row binds its name to a field of the option state (set, parsed or copied), to one of
+    // the job's option methods, or to a handler of its own.
+    enum class Binding { None, Flag, Integer, Real, Text, TextIfSet, Method };
+    using Method = void (TCustomFFmpeg::*)(const std::string& value);
     struct Row {
         const char* name;
         Kind kind;
-        Handler handler;
+        Handler handler = nullptr;
+        Binding binding = Binding::None;
+        int32_t OptionState::*integer = nullptr;
+        float OptionState::*real = nullptr;
+        std::string OptionState::*text = nullptr;
+        Method method = nullptr;
     };
 
-    static constexpr Row Ignored(const char* name) { return {name, Kind::Ignored, nullptr}; }
-    static constexpr Row Unsupported(const char* name) {
-        return {name, Kind::Unsupported, nullptr};
+    static constexpr Row Ignored(const char* name) { return {name, Kind::Ignored}; }
+    static constexpr Row Unsupported(const char* name) { return {name, Kind::Unsupported}; }
+    // The field := 1.
+    static constexpr Row Flag(const char* name, int32_t OptionState::*field) {
+        return {name, Kind::Handled, nullptr, Binding::Flag, field};
     }
+    static constexpr Row Integer(const char* name, int32_t OptionState::*field) {
+        return {name, Kind::Handled, nullptr, Binding::Integer, field};
+    }
+    static constexpr Row Real(const char* name, float OptionState::*field) {
+        return {name, Kind::Handled, nullptr, Binding::Real, nullptr, field};
+    }
+    static constexpr Row Text(const char* name, std::string OptionState::*field) {
+        return {name, Kind::Handled, nullptr, Binding::Text, nullptr, nullptr, field};
+    }
+    // The value when it is not empty; an empty one keeps what the field had.
+    static constexpr Row TextIfSet(const char* name, std::string OptionState::*field) {
+        return {name, Kind::Handled, nullptr, Binding::TextIfSet, nullptr, nullptr, field};
+    }
+    static constexpr Row Call(const char* name, Method method) {
+        return {name, Kind::Handled, nullptr, Binding::Method, nullptr, nullptr, nullptr, method};
+    }
+    // Sets what the row is bound to.
+    static void Apply(const Row& row, TCustomFFmpeg& job, OptionState& o, const std::string& name,
+                      const std::string& value);
 
     // Files, times and metadata.
     static std::span<const Row> Files();
@@ -65,52 +95,24 @@ std::span<const OptionTable::Row> OptionTable::Files() {
         Ignored("h"),
         Ignored("version"),
         Ignored("formats"),
-        {"f", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptFormat(v); }},
+        Call("f", &TCustomFFmpeg::OptFormat),
         Ignored("i"),
         Ignored("y"),
-        {"map", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptMap(v); }},
-        {"map_meta_data", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptMapMetaData(v); }},
-        {"t", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptRecordingTime(v); }},
+        Call("map", &TCustomFFmpeg::OptMap),
+        Call("map_meta_data", &TCustomFFmpeg::OptMapMetaData),
+        Call("t", &TCustomFFmpeg::OptRecordingTime),
         {"fs", Kind::Handled,
          [](TCustomFFmpeg&, OptionState& o, S, S v) { o.limit_filesize = ParseInteger64(v); }},
-        {"ss", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptStartTime(v); }},
-        {"itsoffset", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptInputTsOffset(v); }},
-        {"itsscale", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptInputTsScale(v); }},
-        {"title", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) {
-             if (!v.empty())
-                 o.str_title = v;
-         }},
-        {"timestamp", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptRecordingTimestamp(v); }},
-        {"author", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) {
-             if (!v.empty())
-                 o.str_author = v;
-         }},
-        {"copyright", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) {
-             if (!v.empty())
-                 o.str_copyright = v;
-         }},
-        {"comment", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) {
-             if (!v.empty())
-                 o.str_comment = v;
-         }},
-        {"genre", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) {
-             if (!v.empty())
-                 o.str_genre = v;
-         }},
-        {"album", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) {
-             if (!v.empty())
-                 o.str_album = v;
-         }},
+        Call("ss", &TCustomFFmpeg::OptStartTime),
+        Call("itsoffset", &TCustomFFmpeg::OptInputTsOffset),
+        Call("itsscale", &TCustomFFmpeg::OptInputTsScale),
+        TextIfSet("title", &OptionState::str_title),
+        Call("timestamp", &TCustomFFmpeg::OptRecordingTimestamp),
+        TextIfSet("author", &OptionState::str_author),
+        TextIfSet("copyright", &OptionState::str_copyright),
+        TextIfSet("comment", &OptionState::str_comment),
+        TextIfSet("genre", &OptionState::str_genre),
+        TextIfSet("album", &OptionState::str_album),
     };
     return kRows;
 }
@@ -119,35 +121,25 @@ std::span<const OptionTable::Row> OptionTable::Files() {
 std::span<const OptionTable::Row> OptionTable::RunControl() {
     using S = const std::string&;
     static const Row kRows[] = {
-        {"dframes", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.max_frames_data = ParseInteger(v); }},
+        Integer("dframes", &OptionState::max_frames_data),
         Ignored("benchmark"),
-        {"dump", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.do_pkt_dump = 1; }},
-        {"hex", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.do_hex_dump = 1; }},
-        {"re", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.rate_emu = 1; }},
-        {"loop_input", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S) { o.loop_input = 1; }},
-        {"loop_output", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.loop_output = ParseInteger(v); }},
+        Flag("dump", &OptionState::do_pkt_dump),
+        Flag("hex", &OptionState::do_hex_dump),
+        Flag("re", &OptionState::rate_emu),
+        Flag("loop_input", &OptionState::loop_input),
+        Integer("loop_output", &OptionState::loop_output),
         {"v", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.SetVerbosity(ParseInteger(v)); }},
-        {"target", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptTarget(v); }},
+        Call("target", &TCustomFFmpeg::OptTarget),
         Unsupported("threads"),
-        {"vsync", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.video_sync_method = ParseInteger(v); }},
-        {"async", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.audio_sync_method = ParseInteger(v); }},
-        {"adrift_threshold", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.audio_drift_threshold = ParseReal(v); }},
-        {"vglobal", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.video_global_header = ParseInteger(v); }},
-        {"copyts", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.copy_ts = 1; }},
-        {"shortest", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S) { o.opt_shortest = 1; }},
-        {"dts_delta_threshold", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.dts_delta_threshold = ParseReal(v); }},
-        {"programid", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.opt_programid = ParseInteger(v); }},
+        Integer("vsync", &OptionState::video_sync_method),
+        Integer("async", &OptionState::audio_sync_method),
+        Real("adrift_threshold", &OptionState::audio_drift_threshold),
+        Integer("vglobal", &OptionState::video_global_header),
+        Flag("copyts", &OptionState::copy_ts),
+        Flag("shortest", &OptionState::opt_shortest),
+        Real("dts_delta_threshold", &OptionState::dts_delta_threshold),
+        Integer("programid", &OptionState::opt_programid),
     };
     return kRows;
 }
@@ -158,14 +150,11 @@ std::span<const OptionTable::Row> OptionTable::Video() {
     static const Row kRows[] = {
         {"b", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S n, S v) { j.SetBitRate(n, v); }},
         {"vb", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S n, S v) { j.SetBitRate(n, v); }},
-        {"vframes", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.max_frames_video = ParseInteger(v); }},
-        {"r", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptFrameRate(v); }},
-        {"s", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptFrameSize(v); }},
-        {"aspect", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptFrameAspectRatio(v); }},
-        {"pix_fmt", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptFramePixFmt(v); }},
+        Integer("vframes", &OptionState::max_frames_video),
+        Call("r", &TCustomFFmpeg::OptFrameRate),
+        Call("s", &TCustomFFmpeg::OptFrameSize),
+        Call("aspect", &TCustomFFmpeg::OptFrameAspectRatio),
+        Call("pix_fmt", &TCustomFFmpeg::OptFramePixFmt),
         {"croptop", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCrop(0, v); }},
         {"cropbottom", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCrop(1, v); }},
@@ -178,43 +167,35 @@ std::span<const OptionTable::Row> OptionTable::Video() {
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(1, v); }},
         {"padleft", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(2, v); }},
         {"padright", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(3, v); }},
-        {"padcolor", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPadColor(v); }},
-        {"intra", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.intra_only = 1; }},
-        {"vn", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.video_disable = 1; }},
-        {"vdt", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.video_discard = ParseInteger(v); }},
-        {"qscale", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptQScale(v); }},
+        Call("padcolor", &TCustomFFmpeg::OptPadColor),
+        Flag("intra", &OptionState::intra_only),
+        Flag("vn", &OptionState::video_disable),
+        Integer("vdt", &OptionState::video_discard),
+        Call("qscale", &TCustomFFmpeg::OptQScale),
         {"rc_override", Kind::Handled,
          [](TCustomFFmpeg&, OptionState& o, S, S v) { o.video_rc_override_string = v; }},
         {"vcodec", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodec(AVMEDIA_TYPE_VIDEO, v); }},
-        {"me_threshold", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.me_threshold = ParseInteger(v); }},
-        {"sameq", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.same_quality = 1; }},
-        {"pass", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPass(v); }},
-        {"passlogfile", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.pass_logfilename_prefix = v; }},
-        {"deinterlace", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S) { o.do_deinterlace = 1; }},
-        {"psnr", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.do_psnr = 1; }},
+        Integer("me_threshold", &OptionState::me_threshold),
+        Flag("sameq", &OptionState::same_quality),
+        Call("pass", &TCustomFFmpeg::OptPass),
+        Text("passlogfile", &OptionState::pass_logfilename_prefix),
+        Flag("deinterlace", &OptionState::do_deinterlace),
+        Flag("psnr", &OptionState::do_psnr),
         {"vstats", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptVStats(); }},
-        {"vstats_file", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptVStatsFile(v); }},
-        {"vhook", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptVideoHook(v); }},
+        Call("vstats_file", &TCustomFFmpeg::OptVStatsFile),
+        Call("vhook", &TCustomFFmpeg::OptVideoHook),
         {"intra_matrix", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptMatrix(true, v); }},
         {"inter_matrix", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptMatrix(false, v); }},
-        {"top", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.top_field_first = ParseInteger(v); }},
-        {"dc", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.intra_dc_precision = ParseInteger(v); }},
+        Integer("top", &OptionState::top_field_first),
+        Integer("dc", &OptionState::intra_dc_precision),
         {"vtag", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodecTag(true, v); }},
         {"newvideo", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptNewStream(AVMEDIA_TYPE_VIDEO); }},
-        {"qphist", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.qp_hist = 1; }},
+        Flag("qphist", &OptionState::qp_hist),
     };
     return kRows;
 }
@@ -224,10 +205,8 @@ std::span<const OptionTable::Row> OptionTable::AudioAndSubtitles() {
     using S = const std::string&;
     static const Row kRows[] = {
         {"ab", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S n, S v) { j.SetBitRate(n, v); }},
-        {"aframes", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.max_frames_audio = ParseInteger(v); }},
-        {"aq", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.audio_qscale = ParseReal(v); }},
+        Integer("aframes", &OptionState::max_frames_audio),
+        Real("aq", &OptionState::audio_qscale),
         {"ar", Kind::Handled,
          [](TCustomFFmpeg&, OptionState& o, S, S v) {
              const int32_t rate = ParseInteger(v);
@@ -240,33 +219,27 @@ std::span<const OptionTable::Row> OptionTable::AudioAndSubtitles() {
              if (channels > 0)
                  o.audio_channels = channels;
          }},
-        {"an", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.audio_disable = 1; }},
+        Flag("an", &OptionState::audio_disable),
         {"acodec", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodec(AVMEDIA_TYPE_AUDIO, v); }},
         {"atag", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodecTag(false, v); }},
-        {"vol", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.audio_volume = ParseInteger(v); }},
+        Integer("vol", &OptionState::audio_volume),
         {"newaudio", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptNewStream(AVMEDIA_TYPE_AUDIO); }},
-        {"alang", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.audio_language = v; }},
-        {"sn", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.subtitle_disable = 1; }},
+        Text("alang", &OptionState::audio_language),
+        Flag("sn", &OptionState::subtitle_disable),
         {"scodec", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodec(AVMEDIA_TYPE_SUBTITLE, v); }},
         {"newsubtitle", Kind::Handled,
          [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptNewStream(AVMEDIA_TYPE_SUBTITLE); }},
-        {"slang", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.subtitle_language = v; }},
-        {"vc", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.video_channel = ParseInteger(v); }},
+        Text("slang", &OptionState::subtitle_language),
+        Integer("vc", &OptionState::video_channel),
         {"tvstd", Kind::Handled,
          [](TCustomFFmpeg&, OptionState& o, S, S v) { o.video_standard = v; }},
-        {"isync", Kind::Handled, [](TCustomFFmpeg&, OptionState& o, S, S) { o.input_sync = 1; }},
-        {"muxdelay", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.mux_max_delay = ParseReal(v); }},
-        {"muxpreload", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.mux_preload = ParseReal(v); }},
+        Flag("isync", &OptionState::input_sync),
+        Real("muxdelay", &OptionState::mux_max_delay),
+        Real("muxpreload", &OptionState::mux_preload),
         Unsupported("absf"),
         Unsupported("vbsf"),
         Unsupported("sbsf"),
@@ -275,6 +248,34 @@ std::span<const OptionTable::Row> OptionTable::AudioAndSubtitles() {
         Ignored("spre"),
     };
     return kRows;
+}
+
+void OptionTable::Apply(const Row& row, TCustomFFmpeg& job, OptionState& o, const std::string& name,
+                        const std::string& value) {
+    switch (row.binding) {
+    case Binding::None:
+        row.handler(job, o, name, value);
+        return;
+    case Binding::Flag:
+        o.*row.integer = 1;
+        return;
+    case Binding::Integer:
+        o.*row.integer = ParseInteger(value);
+        return;
+    case Binding::Real:
+        o.*row.real = ParseReal(value);
+        return;
+    case Binding::Text:
+        o.*row.text = value;
+        return;
+    case Binding::TextIfSet:
+        if (!value.empty())
+            o.*row.text = value;
+        return;
+    case Binding::Method:
+        (job.*row.method)(value);
+        return;
+    }
 }
 
 void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) {
@@ -292,7 +293,7 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
             case Kind::Unsupported:
                 throw FFMpegException("TODO: option - " + name);
             case Kind::Handled:
-                row.handler(*this, options_, name, value);
+                OptionTable::Apply(row, *this, options_, name, value);
                 return;
             }
         }
