@@ -14,6 +14,12 @@
 
 namespace clipwright {
 
+double DisplayAspect(const AVRational& codec_sar, const AVRational& stream_sar, int width,
+                     int height) {
+    const AVRational sar = codec_sar.num == 0 && stream_sar.num != 0 ? stream_sar : codec_sar;
+    return static_cast<double>(sar.num) / sar.den * width / height;
+}
+
 namespace {
 
 std::string MetadataText(const AVDictionary* metadata, const char* key) {
@@ -213,12 +219,8 @@ void TAVProbe::GetVideoStreamInfo(int32_t stream_index, TAVVideoInfo& info) cons
     info.BitRate = ClampToInt32(codec.bit_rate);
     info.Height = codec.height;
     info.Width = codec.width;
-    // The codec's own declaration first; some containers declare it only at stream level.
-    AVRational sar = codec.sample_aspect_ratio;
-    if (sar.num == 0 && stream.sample_aspect_ratio.num != 0)
-        sar = stream.sample_aspect_ratio;
-    const double aspect = static_cast<double>(sar.num) / sar.den * codec.width / codec.height;
-    info.DisplayAspectRatio = static_cast<float>(aspect);
+    info.DisplayAspectRatio = static_cast<float>(DisplayAspect(
+        codec.sample_aspect_ratio, stream.sample_aspect_ratio, codec.width, codec.height));
     info.PixelFormat = codec.format;
     // The library's best guess of the real rate: the raw base rate of interlaced H.264 is
     // the field rate, twice what the viewer sees.

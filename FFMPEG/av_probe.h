@@ -8,7 +8,15 @@
 
 #include "FFMPEG/av_handles.h"
 
+struct AVRational;
+
 namespace clipwright {
+
+// Width over height as shown: the codec's sample aspect, else the stream's (some containers
+// declare it only there), times width over height; 0 when neither declares one (NaN for a
+// 0/0 declaration).
+double DisplayAspect(const AVRational& codec_sar, const AVRational& stream_sar, int width,
+                     int height);
 
 // Container properties. Numbers are -1 and texts empty when no file is loaded.
 struct TAVFileInfo {

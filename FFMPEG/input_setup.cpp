@@ -9,6 +9,7 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/av_probe.h"
 #include "FFMPEG/c_locale.h"
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/measured_length.h"
@@ -143,11 +144,8 @@ void TCustomFFmpeg::ReadVideoSettings(AVFormatContext& context, AVStream& stream
     TransferOptions(&decoder, CodecHolder(AVMEDIA_TYPE_VIDEO), kOptVideo | kOptDecoding);
     options_.frame_width = decoder.width;
     options_.frame_height = decoder.height;
-    AVRational sar = decoder.sample_aspect_ratio;
-    if (sar.num == 0 && stream.sample_aspect_ratio.num != 0)
-        sar = stream.sample_aspect_ratio;
-    const double aspect = static_cast<double>(sar.num) / sar.den * decoder.width / decoder.height;
-    options_.frame_aspect_ratio = static_cast<float>(aspect);
+    options_.frame_aspect_ratio = static_cast<float>(DisplayAspect(
+        decoder.sample_aspect_ratio, stream.sample_aspect_ratio, decoder.width, decoder.height));
     if (options_.frame_aspect_ratio == 0.0f || std::isnan(options_.frame_aspect_ratio))
         OptFrameAspectRatio(FormatText("%d:%d", decoder.width, decoder.height));
     // RealMedia decoders report their format only once they decode.
