@@ -238,7 +238,11 @@ std::string DisplayAspectValue(int aspect_index, const std::string& video_size_t
     const CDouble height = ReadCDouble(height_text);
     if (height_text.empty() || height.used != height_text.size() || height.value == 0)
         return "1.3333";
-    return DecimalText(std::nearbyint(width.value / height.value * 10000.0) / 10000.0, 4);
+    return AspectRatioText(width.value / height.value);
+}
+
+std::string AspectRatioText(double ratio) {
+    return DecimalText(std::nearbyint(ratio * 10000.0) / 10000.0, 4);
 }
 
 } // namespace clipwright

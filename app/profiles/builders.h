@@ -39,6 +39,9 @@ std::string FrameRateOfText(const std::string& rate_text);
 std::string VolumeLabel(int position);
 int VolumeLevel(int position);
 
+// A display aspect as the engine's "aspect" value: four decimals at most ("1.7778", "1.5").
+std::string AspectRatioText(double ratio);
+
 // The display aspect the driver sets: "4:3", "16:9", or computed from the source size text
 // ("720x480" → "1.5"), with "1.3333" when that fails.
 std::string DisplayAspectValue(int aspect_index, const std::string& video_size_text);

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "FFMPEG/text_format.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/output_naming.h"
@@ -42,7 +41,7 @@ ConversionPlan PlanConversion(const PlanSource& source, const ConversionChoices&
     const bool original = choices.lists.ComboAspectRatio.ItemIndex == 0;
     plan.output.AspectRatio =
         original && std::isfinite(source.display_aspect) && source.display_aspect > 0
-            ? DecimalText(std::nearbyint(source.display_aspect * 10000.0) / 10000.0, 4)
+            ? AspectRatioText(source.display_aspect)
             : DisplayAspectValue(choices.lists.ComboAspectRatio.ItemIndex, source.video_size_text);
     return plan;
 }
