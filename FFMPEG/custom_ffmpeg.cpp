@@ -21,8 +21,8 @@ void TCustomFFmpeg::SetVerbosity(int32_t level) {
 }
 
 void TCustomFFmpeg::Log(int level, const std::string& text) {
-    if (LogCallback)
-        LogCallback(*this, level, text);
+    if (events_ != nullptr)
+        events_->JobLog(*this, level, text);
 }
 
 void TCustomFFmpeg::ResetOptions() {
@@ -38,7 +38,6 @@ void TCustomFFmpeg::ResetOptions() {
     private_format_options_.clear();
     video_hooks_.Release();
     HookRanges.clear();
-    HookRangePosition = 0;
 }
 
 void TCustomFFmpeg::ReleaseFiles(bool failed) {
@@ -62,8 +61,8 @@ void TCustomFFmpeg::ReleaseFiles(bool failed) {
 void TCustomFFmpeg::Terminate() {
     Running = false;
     Terminated = true;
-    if (TerminateCallback)
-        TerminateCallback(*this);
+    if (events_ != nullptr)
+        events_->JobEnded(*this);
 }
 
 void TCustomFFmpeg::RunWrapper() {

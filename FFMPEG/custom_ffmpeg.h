@@ -1,5 +1,5 @@
 // TCustomFFmpeg: one complete transcoder instance (a job) with its identity, lifecycle flags,
-// error texts, log level, callback slots and option state; TFFmpeg adds what the engine
+// error texts, log level, event receiver and option state; TFFmpeg adds what the engine
 // component needs to queue it. Built on the caller's thread; run on the job's own thread.
 #pragma once
 
@@ -8,7 +8,6 @@
 #include <mutex>
 #include <thread>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,6 +15,7 @@
 
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/av_handles.h"
+#include "FFMPEG/job_events.h"
 #include "FFMPEG/job_files.h"
 #include "FFMPEG/option_state.h"
 #include "FFMPEG/options.h"
@@ -27,10 +27,6 @@ struct AVStream;
 
 namespace clipwright {
 
-enum THookAction { haContinue, haIgnore, haStop };
-
-struct THookBitmap;
-
 // The library's option flags used in transfer masks.
 inline constexpr int kOptEncoding = 1;
 inline constexpr int kOptDecoding = 2;
@@ -40,18 +36,6 @@ inline constexpr int kOptSubtitle = 32;
 
 class TCustomFFmpeg {
 public:
-    using TLogCallback =
-        std::function<void(TCustomFFmpeg& job, int level, const std::string& text)>;
-    using TProgressCallback = std::function<void(
-        TCustomFFmpeg& job, int32_t frame_number, int32_t fps, int32_t current_duration_ms,
-        float quality, float bit_rate, int64_t current_size, int32_t total_duration_ms)>;
-    using TTerminateCallback = std::function<void(TCustomFFmpeg& job)>;
-    using TBeforeHookCallback =
-        std::function<void(TCustomFFmpeg& job, int64_t pts, THookAction& action)>;
-    using TCustomHookCallback =
-        std::function<void(TCustomFFmpeg& job, THookBitmap& bitmap, int32_t frame_number,
-                           int64_t pts, bool& update, bool& stop_hook)>;
-
     TCustomFFmpeg();
     TCustomFFmpeg(const TCustomFFmpeg&) = delete;
     TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
@@ -69,18 +53,21 @@ public:
     int64_t ProgressInterval = 500000; // microseconds
     int32_t TotalDurationMs = -1;
 
-    TLogCallback LogCallback;
-    TProgressCallback ProgressCallback;
-    TTerminateCallback TerminateCallback;
-    TBeforeHookCallback BeforeHookCallback;
-    TCustomHookCallback CustomHookCallback;
+    // Where the job reports (none: nowhere); set before the job is built and run.
+    TJobEvents* Events() const { return events_; }
+    void SetEvents(TJobEvents* events) { events_ = events; }
+    // Which hook of the receiver the run calls on each picture.
+    THookCall HookCall = THookCall::None;
+    bool CallsHook(THookCall hook) const { return events_ != nullptr && HookCall == hook; }
 
     int32_t Verbosity() const { return Verbosity_; }
     // Also sets the library's log level and the process-wide copy: the last one set wins.
     void SetVerbosity(int32_t level);
 
-    // Calls LogCallback when it is set; nothing is logged otherwise.
+    // To the receiver, when there is one; nothing is logged otherwise.
     void Log(int level, const std::string& text);
+    // Whether log lines go anywhere: texts that cost work to build are built only then.
+    bool Logging() const { return events_ != nullptr; }
 
     // Option state, reset at creation and when the job is prepared.
     OptionState& Options() { return options_; }
@@ -134,7 +121,6 @@ public:
 
     // Time ranges, in microseconds of input time, in which the video hooks apply.
     std::vector<std::pair<int64_t, int64_t>> HookRanges;
-    std::size_t HookRangePosition = 0;
 
     // The job side of starting: refused when running or terminated; a job without an output
     // or an input ends at once with its message; otherwise the run wrapper runs in place. A
@@ -150,7 +136,7 @@ public:
     // The run wrapper: runs the transcode, turns an error into ExceptionRaised and its
     // message, closes what is open, releases the files and ends the job.
     void RunWrapper();
-    // Ends the job: flags, then the terminate slot.
+    // Ends the job: flags, then the receiver's JobEnded.
     void Terminate();
 
     std::vector<InputFile>& InputFiles() { return input_files_; }
@@ -233,6 +219,7 @@ private:
     void OptNewStream(int media_type);
 
     OptionState options_;
+    TJobEvents* events_ = nullptr;
     std::atomic<int32_t> Verbosity_{1};
     std::atomic<bool> paused_{false};
     std::mutex pause_lock_;

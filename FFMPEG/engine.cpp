@@ -175,14 +175,7 @@ int32_t TCustomFFmpegEngine::AddInputFile(const std::string& file_name, TInputOp
         SetLastErrMsg(error.what());
         return -1;
     }
-    job->LogCallback = [this](TCustomFFmpeg& j, int level, const std::string& text) {
-        DoLog(&j, level, text);
-    };
-    job->ProgressCallback = [this](TCustomFFmpeg& j, int32_t frame, int32_t fps, int32_t current,
-                                   float quality, float bit_rate, int64_t size, int32_t total) {
-        DoProgress(j, frame, fps, current, quality, bit_rate, size, total);
-    };
-    job->TerminateCallback = [this](TCustomFFmpeg& j) { JobEnded(j); };
+    job->SetEvents(this);
     std::lock_guard guard(list_lock_);
     return jobs_.Add(std::move(job), ++last_serial_).job->Index;
 }
@@ -206,18 +199,11 @@ bool TCustomFFmpegEngine::SetOutputFile(int32_t index, const std::string& file_n
     }
     bool opened = false;
     try {
-        opened = BuildOutput(*job, file_name, options, [this](TFFmpeg& built) {
+        opened = BuildOutput(*job, file_name, options, [](TFFmpeg& built) {
             if (built.OutputOptions.CustomHookEnabled)
-                built.CustomHookCallback = [this](TCustomFFmpeg& j, THookBitmap& bitmap,
-                                                  int32_t frame, int64_t pts, bool& update,
-                                                  bool& stop) {
-                    DoCustomHook(j, bitmap, frame, pts, update, stop);
-                };
+                built.HookCall = THookCall::CustomHook;
             else if (built.OutputOptions.BeforeHookEnabled)
-                built.BeforeHookCallback = [this](TCustomFFmpeg& j, int64_t pts,
-                                                  THookAction& action) {
-                    DoBeforeHook(j, pts, action);
-                };
+                built.HookCall = THookCall::BeforeHook;
         });
         if (!opened)
             SetLastErrMsg(job->LastError);

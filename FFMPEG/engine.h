@@ -127,7 +127,9 @@ private:
     std::vector<Entry> entries_;
 };
 
-class TCustomFFmpegEngine {
+// Its jobs report to it through TJobEvents, which it implements privately: the job's events
+// become the component's, raised as above.
+class TCustomFFmpegEngine : private TJobEvents {
 public:
     using TBeforeHookEvent = std::function<void(int32_t index, int64_t pts, THookAction& action)>;
     using TCustomHookEvent =
@@ -206,8 +208,14 @@ private:
         std::string text;
     };
 
-    // Job side: a job's end, from its own thread (or the thread that failed to start it).
-    void JobEnded(TCustomFFmpeg& job);
+    // Job side (TJobEvents), from the job's own thread; a job's end also from the thread that
+    // ended it without running it.
+    void JobLog(TCustomFFmpeg& job, int level, const std::string& text) override;
+    void JobProgress(TCustomFFmpeg& job, const TJobProgress& progress) override;
+    void JobEnded(TCustomFFmpeg& job) override;
+    void JobBeforeHook(TCustomFFmpeg& job, int64_t pts, THookAction& action) override;
+    void JobCustomHook(TCustomFFmpeg& job, THookBitmap& bitmap, int32_t frame_number, int64_t pts,
+                       bool& update, bool& stop_hook) override;
     // With the event lock: raises the batch ends that are due and marks the jobs that may
     // start now (pinned), which the caller starts once it has left the event lock.
     std::vector<TFFmpeg*> Advance();

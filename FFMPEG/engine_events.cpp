@@ -45,6 +45,26 @@ void TCustomFFmpegEngine::RaiseTerminate(int32_t index, bool finished, bool exce
     }
 }
 
+void TCustomFFmpegEngine::JobLog(TCustomFFmpeg& job, int level, const std::string& text) {
+    DoLog(&job, level, text);
+}
+
+void TCustomFFmpegEngine::JobProgress(TCustomFFmpeg& job, const TJobProgress& progress) {
+    DoProgress(job, progress.frame_number, progress.fps, progress.current_duration_ms,
+               progress.quality, progress.bit_rate, progress.current_size,
+               progress.total_duration_ms);
+}
+
+void TCustomFFmpegEngine::JobBeforeHook(TCustomFFmpeg& job, int64_t pts, THookAction& action) {
+    DoBeforeHook(job, pts, action);
+}
+
+void TCustomFFmpegEngine::JobCustomHook(TCustomFFmpeg& job, THookBitmap& bitmap,
+                                        int32_t frame_number, int64_t pts, bool& update,
+                                        bool& stop_hook) {
+    DoCustomHook(job, bitmap, frame_number, pts, update, stop_hook);
+}
+
 void TCustomFFmpegEngine::DoBeforeHook(TCustomFFmpeg& job, int64_t pts, THookAction& action) {
     if (!OnBeforeHook)
         return;

@@ -196,7 +196,6 @@ void ApplyTargetAndHooks(TCustomFFmpeg& job, const TOutputOptions& o) {
     // The custom and before hooks are wired by the engine component; ranges apply otherwise.
     if (!o.CustomHookEnabled && !o.BeforeHookEnabled) {
         job.HookRanges = ParseHookRanges(o.HookRanges);
-        job.HookRangePosition = 0;
     }
 }
 

@@ -204,7 +204,7 @@ void TCustomFFmpeg::OptFramePixFmt(const std::string& value) {
         options_.frame_pix_fmt = av().av_get_pix_fmt(value.c_str());
         return;
     }
-    if (!LogCallback)
+    if (!Logging())
         return;
     for (int format = -1; format <= 39; ++format) {
         char line[128] = {};

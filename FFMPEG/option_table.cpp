@@ -70,14 +70,14 @@ struct OptionTable {
 };
 
 void TCustomFFmpeg::LogIgnored(const std::string& name) {
-    if (LogCallback)
+    if (Logging())
         Log(kInfoLevel, "Do nothing: option - " + name);
 }
 
 void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value) {
     if (name.empty() || value.empty())
         return;
-    if (!SetGenericOption(name, value) || !LogCallback)
+    if (!SetGenericOption(name, value) || !Logging())
         return;
     int64_t bit_rate = 0;
     av().av_opt_get_int(CodecHolder(name[0] == 'a' ? 1 : 0), "b", 0, &bit_rate);

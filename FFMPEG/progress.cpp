@@ -97,21 +97,23 @@ bool Transcoder::AppendVideoProgress(std::string& line, const TOutputStreamState
 
 void Transcoder::DeliverProgress(std::string& line, int64_t size, double time,
                                  const ProgressFigures& figures, bool final_report) {
-    if (job_.ProgressCallback || job_.Verbosity() > kErrorLevel || final_report) {
+    TJobEvents* const events = job_.Events();
+    const bool wants_progress = events != nullptr && events->WantsProgress();
+    if (wants_progress || job_.Verbosity() > kErrorLevel || final_report) {
         double bit_rate = 0.0;
         Append(line, ProgressSizeText(size, time, bit_rate));
         if (job_.Verbosity() > kInfoLevel)
             Append(line, FormatText(" dup=%d drop=%d", counters_.FramesDuplicated,
                                     counters_.FramesDropped));
-        if (job_.ProgressCallback) {
-            job_.ProgressCallback(job_, figures.frame_number, figures.fps,
-                                  static_cast<int32_t>(time * 1000), figures.quality,
-                                  static_cast<float>(bit_rate), size, job_.TotalDurationMs);
-        } else if (job_.Verbosity() >= kErrorLevel && job_.LogCallback) {
+        if (wants_progress) {
+            events->JobProgress(job_, {figures.frame_number, figures.fps,
+                                       static_cast<int32_t>(time * 1000), figures.quality,
+                                       static_cast<float>(bit_rate), size, job_.TotalDurationMs});
+        } else if (job_.Verbosity() >= kErrorLevel && job_.Logging()) {
             job_.Log(kInfoLevel, line);
         }
     }
-    if (final_report && job_.Verbosity() >= kErrorLevel && job_.LogCallback) {
+    if (final_report && job_.Verbosity() >= kErrorLevel && job_.Logging()) {
         const double raw = static_cast<double>(counters_.AudioBytes + counters_.VideoBytes +
                                                counters_.HeaderBytes);
         job_.Log(kInfoLevel,

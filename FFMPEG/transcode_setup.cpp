@@ -201,7 +201,7 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
     const unsigned user_tag = enc->codec_tag;
     const AVMediaType type = enc->codec_type;
     if (type == AVMEDIA_TYPE_VIDEO) {
-        if (job_.CustomHookCallback)
+        if (job_.CallsHook(THookCall::CustomHook))
             throw FFMpegException(
                 "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
         if (!job_.VideoHooks().empty())
@@ -384,7 +384,7 @@ void Transcoder::SetStreamParameters() {
 }
 
 void Transcoder::ReportMapping() {
-    if (job_.Verbosity() < kErrorLevel || !job_.LogCallback)
+    if (job_.Verbosity() < kErrorLevel || !job_.Logging())
         return;
     job_.Log(kInfoLevel, "Stream mapping:");
     for (const TOutputStreamState& ost : outputs_) {
@@ -519,7 +519,7 @@ void Transcoder::WriteHeaders() {
         files[i].regular_file = url != nullptr && std::filesystem::is_regular_file(url, error);
         all_rtp = all_rtp && std::strcmp(files[i].context->oformat->name, "rtp") == 0;
     }
-    if (all_rtp && !files.empty() && job_.LogCallback) {
+    if (all_rtp && !files.empty() && job_.Logging()) {
         std::vector<AVFormatContext*> contexts;
         for (OutputFile& file : files)
             contexts.push_back(file.context.get());
@@ -561,7 +561,6 @@ void Transcoder::Run() {
     inner_view_ = allocFrame();
     deinterlaced_ = allocFrame();
     hooks_enabled_ = !job_.VideoHooks().empty();
-    hook_range_position_ = job_.HookRangePosition;
     hook_action_ = haContinue;
     MainLoop();
 }

@@ -114,16 +114,16 @@ void Transcoder::DispatchPicture(TInputStreamState& ist, AVFrame* picture) {
 }
 
 bool Transcoder::CustomHookActive() const {
-    return job_.CustomHookCallback && !custom_hook_stopped_;
+    return job_.CallsHook(THookCall::CustomHook) && !custom_hook_stopped_;
 }
 
 AVFrame* Transcoder::PreprocessVideo(TInputStreamState& ist, AVFrame* picture) {
     ++hook_frame_counter_;
     const int64_t pts = ist.Pts;
     if (!CustomHookActive() && hooks_enabled_) {
-        if (job_.BeforeHookCallback) {
+        if (job_.CallsHook(THookCall::BeforeHook)) {
             try {
-                job_.BeforeHookCallback(job_, pts, hook_action_);
+                job_.Events()->JobBeforeHook(job_, pts, hook_action_);
             } catch (const std::exception& error) {
                 job_.Log(kErrorLevel, std::string("Error occurs OnBeforeHook: ") + error.what());
                 hook_action_ = haStop;
@@ -207,7 +207,7 @@ void Transcoder::RunCustomHook(AVFrame* working, int64_t pts) {
         bool stop_hook = false;
         try {
             std::lock_guard canvas(bitmap.CanvasLock);
-            job_.CustomHookCallback(job_, bitmap, hook_frame_counter_, pts, update, stop_hook);
+            job_.Events()->JobCustomHook(job_, bitmap, hook_frame_counter_, pts, update, stop_hook);
         } catch (const std::exception& error) {
             job_.Log(kErrorLevel, std::string("Error occurs OnCustomHook: ") + error.what());
             update = false;

@@ -165,19 +165,19 @@ TEST(VideoSyncTest, FrameLimitHoldsAgainstDuplication) {
 
 TEST(VideoHookTest, CustomHookStopsAtPictureTen) {
     int calls = 0;
-    const JobResult run =
-        RunJob({Media().mkv_audio_first}, "", OutPath("hook_stop.avi"), "an=1\nvcodec=mpeg4",
-               [&](TFFmpeg& job) {
-                   job.CustomHookCallback = [&](TCustomFFmpeg&, THookBitmap& bitmap, int32_t frame,
-                                                int64_t, bool& update, bool& stop) {
-                       ++calls;
-                       EXPECT_EQ(frame, calls);
-                       EXPECT_EQ(bitmap.Width, 320);
-                       bitmap.ScanLine(0)[0] = 255; // drawing is allowed
-                       update = true;
-                       stop = frame == 10;
-                   };
-               });
+    const JobResult run = RunJob(
+        {Media().mkv_audio_first}, "", OutPath("hook_stop.avi"), "an=1\nvcodec=mpeg4",
+        [&](TFFmpeg& job) {
+            testing::SetCustomHook(job, [&](TCustomFFmpeg&, THookBitmap& bitmap, int32_t frame,
+                                            int64_t, bool& update, bool& stop) {
+                ++calls;
+                EXPECT_EQ(frame, calls);
+                EXPECT_EQ(bitmap.Width, 320);
+                bitmap.ScanLine(0)[0] = 255; // drawing is allowed
+                update = true;
+                stop = frame == 10;
+            });
+        });
     ASSERT_TRUE(run.completed) << run.message;
     EXPECT_EQ(calls, 10);
     EXPECT_EQ(FirstOf(ReadBack(OutPath("hook_stop.avi")), AVMEDIA_TYPE_VIDEO)->frames, 25);
@@ -185,14 +185,15 @@ TEST(VideoHookTest, CustomHookStopsAtPictureTen) {
 
 TEST(VideoHookTest, RaisingCustomHookIsLoggedAndOfferedAgain) {
     int calls = 0;
-    const JobResult run = RunJob({Media().mkv_audio_first}, "", OutPath("hook_throw.avi"),
-                                 "an=1\nvcodec=mpeg4", [&](TFFmpeg& job) {
-                                     job.CustomHookCallback = [&](TCustomFFmpeg&, THookBitmap&,
-                                                                  int32_t, int64_t, bool&, bool&) {
-                                         ++calls;
-                                         throw std::runtime_error("boom");
-                                     };
-                                 });
+    const JobResult run =
+        RunJob({Media().mkv_audio_first}, "", OutPath("hook_throw.avi"), "an=1\nvcodec=mpeg4",
+               [&](TFFmpeg& job) {
+                   testing::SetCustomHook(
+                       job, [&](TCustomFFmpeg&, THookBitmap&, int32_t, int64_t, bool&, bool&) {
+                           ++calls;
+                           throw std::runtime_error("boom");
+                       });
+               });
     ASSERT_TRUE(run.completed) << run.message;
     EXPECT_EQ(calls, 25);
     EXPECT_TRUE(run.Logged("Error occurs OnCustomHook: boom"));
@@ -314,9 +315,8 @@ TEST(EncodeTest, StoppedReEncodeIsPlayable) {
     const JobResult run =
         RunJob({Media().avi_long}, "", target, "vcodec=libx264\nacodec=libfaac", [](TFFmpeg& job) {
             job.ProgressInterval = 0;
-            job.ProgressCallback = [](TCustomFFmpeg& j, int32_t frame, int32_t, int32_t, float,
-                                      float, int64_t, int32_t) {
-                if (frame >= 40)
+            testing::RecorderOf(job).progress = [](TCustomFFmpeg& j, const TJobProgress& progress) {
+                if (progress.frame_number >= 40)
                     j.StopRequested = true;
             };
         });

@@ -86,8 +86,7 @@ TEST(FaultsTest, OutputFolderRemovedWhileWritingFailsTheJob) {
     const testing::JobResult run =
         testing::RunJob({Media().avi_long}, "", output, kEncode, [&](TFFmpeg& job) {
             job.ProgressInterval = 0; // a report after every packet: the first comes early
-            job.ProgressCallback = [&](TCustomFFmpeg&, int32_t, int32_t, int32_t, float, float,
-                                       int64_t, int32_t) {
+            testing::RecorderOf(job).progress = [&](TCustomFFmpeg&, const TJobProgress&) {
                 if (!removed)
                     removed = fs::remove_all(folder) > 0;
             };
@@ -119,8 +118,7 @@ TEST(FaultsTest, ARunThatFailsRemovesWhatItWroteAndAStoppedOneKeepsIt) {
     const std::string stopped = FaultPath("stopped_kept.avi");
     int pictures = 0;
     run = testing::RunJob({Media().avi_long}, "", stopped, kEncode, [&](TFFmpeg& job) {
-        job.ProgressCallback = [&](TCustomFFmpeg& self, int32_t, int32_t, int32_t, float, float,
-                                   int64_t, int32_t) {
+        testing::RecorderOf(job).progress = [&](TCustomFFmpeg& self, const TJobProgress&) {
             if (++pictures == 2)
                 self.StopRequested = true;
         };

@@ -13,6 +13,7 @@
 #include "FFMPEG/av_handles.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/job_options.h"
+#include "tests/engine/job_events_recorder.h"
 #include "tests/support/media_gen/media_gen.h"
 #include "tests/support/media_info.h"
 
@@ -66,16 +67,17 @@ inline JobResult RunJobWith(const std::vector<std::string>& inputs,
                             TOutputOptions out, const std::function<void(TFFmpeg&)>& configure = {},
                             bool progress_slot = false, int verbosity = 0) {
     JobResult result;
+    JobEventsRecorder events;
     TFFmpeg job;
     job.Prepare();
-    job.LogCallback = [&result](TCustomFFmpeg&, int level, const std::string& text) {
+    job.SetEvents(&events);
+    events.log = [&result](TCustomFFmpeg&, int level, const std::string& text) {
         result.log.emplace_back(level, text);
     };
     if (progress_slot)
-        job.ProgressCallback = [&result](TCustomFFmpeg&, int32_t frame, int32_t fps,
-                                         int32_t current, float quality, float bit_rate,
-                                         int64_t size, int32_t total) {
-            result.progress.push_back({frame, fps, current, quality, bit_rate, size, total});
+        events.progress = [&result](TCustomFFmpeg&, const TJobProgress& p) {
+            result.progress.push_back({p.frame_number, p.fps, p.current_duration_ms, p.quality,
+                                       p.bit_rate, p.current_size, p.total_duration_ms});
         };
     job.SetVerbosity(verbosity);
     try {

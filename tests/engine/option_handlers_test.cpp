@@ -11,6 +11,7 @@
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/job_options.h"
 #include "FFMPEG/text_format.h"
+#include "tests/engine/job_events_recorder.h"
 #include "tests/support/comma_locale.h"
 #include "tests/support/media_gen/media_gen.h"
 
@@ -21,7 +22,8 @@ class HandlerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         job_.Prepare();
-        job_.LogCallback = [this](TCustomFFmpeg&, int, const std::string& text) {
+        job_.SetEvents(&events_);
+        events_.log = [this](TCustomFFmpeg&, int, const std::string& text) {
             log_.push_back(text);
         };
     }
@@ -47,6 +49,7 @@ protected:
     }
     const OptionState& O() const { return job_.Options(); }
 
+    testing::JobEventsRecorder events_;
     TFFmpeg job_;
     std::vector<std::string> log_;
 };

@@ -14,6 +14,7 @@
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/value_parse.h"
+#include "tests/engine/job_events_recorder.h"
 
 namespace clipwright {
 namespace {
@@ -22,7 +23,8 @@ class OptionJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
         job_.Prepare();
-        job_.LogCallback = [this](TCustomFFmpeg&, int level, const std::string& text) {
+        job_.SetEvents(&events_);
+        events_.log = [this](TCustomFFmpeg&, int level, const std::string& text) {
             log_.emplace_back(level, text);
         };
     }
@@ -47,6 +49,7 @@ protected:
         return "";
     }
 
+    testing::JobEventsRecorder events_;
     TFFmpeg job_;
     std::vector<std::pair<int, std::string>> log_;
 };

@@ -92,16 +92,15 @@ INSTANTIATE_TEST_SUITE_P(RealFiles, StreamCopyTest,
 
 TEST(TranscodeTest, StopRequestLeavesAPlayableFile) {
     const std::string target = OutPath("stopped.mp4");
-    const JobResult run =
-        RunJob({testing::RealMediaPath("flv_h264_aac_480x270.flv")}, "", target,
-               "vcodec=copy\nacodec=copy", [](TFFmpeg& job) {
-                   job.ProgressInterval = 0;
-                   job.ProgressCallback = [](TCustomFFmpeg& j, int32_t frame, int32_t, int32_t,
-                                             float, float, int64_t, int32_t) {
-                       if (frame >= 60)
-                           j.StopRequested = true;
-                   };
-               });
+    const JobResult run = RunJob({testing::RealMediaPath("flv_h264_aac_480x270.flv")}, "", target,
+                                 "vcodec=copy\nacodec=copy", [](TFFmpeg& job) {
+                                     job.ProgressInterval = 0;
+                                     testing::RecorderOf(job).progress =
+                                         [](TCustomFFmpeg& j, const TJobProgress& progress) {
+                                             if (progress.frame_number >= 60)
+                                                 j.StopRequested = true;
+                                         };
+                                 });
     ASSERT_TRUE(run.built) << run.build_error;
     EXPECT_FALSE(run.completed);
     EXPECT_FALSE(run.exception) << run.message;
@@ -195,8 +194,8 @@ TEST(TranscodeTest, SetUpFailuresAndTheirTexts) {
     EXPECT_EQ(run.message, "Codec type mismatch for mapping #0.1 -> #0.0");
 
     run = RunJob({Media().avi_mpeg4_mp2}, "", target, "vcodec=copy", [](TFFmpeg& job) {
-        job.CustomHookCallback = [](TCustomFFmpeg&, THookBitmap&, int32_t, int64_t, bool&, bool&) {
-        };
+        testing::SetCustomHook(job,
+                               [](TCustomFFmpeg&, THookBitmap&, int32_t, int64_t, bool&, bool&) {});
     });
     EXPECT_EQ(run.message, "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
     const std::string plugin = std::string(HOOK_PLUGIN_DIR) + "/hook_plugin.so";
@@ -314,10 +313,12 @@ TEST(TranscodeTest, HeaderOnlyOutputIsKept) {
 }
 
 TEST(TranscodeTest, JobWithoutFilesEndsAtOnce) {
+    testing::JobEventsRecorder events;
     TFFmpeg job;
     job.Prepare();
+    job.SetEvents(&events);
     int terminated = 0;
-    job.TerminateCallback = [&](TCustomFFmpeg&) { ++terminated; };
+    events.ended = [&](TCustomFFmpeg&) { ++terminated; };
     job.Execute();
     EXPECT_TRUE(job.ExceptionRaised);
     EXPECT_EQ(job.ExceptionMessage, "Must supply at least one output file");
