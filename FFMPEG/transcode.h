@@ -14,7 +14,7 @@
 #include "FFMPEG/amrnb_encoder.h"
 #include "FFMPEG/av_handles.h"
 #include "FFMPEG/custom_ffmpeg.h"
-#include "FFMPEG/hook_bitmap.h"
+#include "FFMPEG/picture_hooks.h"
 
 struct AVCodecContext;
 struct AVFilterContext;
@@ -206,12 +206,6 @@ private:
     void DispatchVideo(TInputStreamState& ist, AVFrame* picture);
     void DispatchPicture(TInputStreamState& ist, AVFrame* picture);
     void OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture);
-    // The hooks, once per picture; returns the picture the outputs take (a working copy when
-    // a hook may change it).
-    AVFrame* PreprocessVideo(TInputStreamState& ist, AVFrame* picture);
-    void RunCustomHook(AVFrame* working, int64_t pts);
-    // The job's custom hook, while it has not asked to stop.
-    bool CustomHookActive() const;
     // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
     void DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
                           int64_t duration);
@@ -254,17 +248,7 @@ private:
     FramePtr crop_view_;
     FramePtr inner_view_;
     FramePtr deinterlaced_;
-    // Hooks.
-    int32_t hook_frame_counter_ = 0;
-    THookAction hook_action_ = haContinue;
-    bool hooks_enabled_ = false;
-    bool custom_hook_stopped_ = false;    // the custom hook asked to stop: not called again
-    std::size_t hook_range_position_ = 0; // the hook range the pictures have reached
-    FramePtr hook_frame_;
-    FramePtr rgb_frame_;
-    SwsPtr to_rgb_;
-    SwsPtr from_rgb_;
-    std::unique_ptr<THookBitmap> hook_bitmap_;
+    PictureHooks hooks_;
     std::vector<uint8_t> audio_buffer_; // decoded audio as interleaved signed 16-bit
     std::vector<uint8_t> work_buffer_;  // resampled audio
     std::vector<uint8_t> fifo_frame_;   // one encoder frame read from a sample fifo

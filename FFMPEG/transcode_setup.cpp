@@ -62,7 +62,7 @@ bool Feeds(const TInputStreamState& input, AVMediaType type) {
 
 } // namespace
 
-Transcoder::Transcoder(TCustomFFmpeg& job) : job_(job) {}
+Transcoder::Transcoder(TCustomFFmpeg& job) : job_(job), hooks_(job) {}
 
 Transcoder::~Transcoder() = default;
 
@@ -560,8 +560,6 @@ void Transcoder::Run() {
     crop_view_ = allocFrame();
     inner_view_ = allocFrame();
     deinterlaced_ = allocFrame();
-    hooks_enabled_ = !job_.VideoHooks().empty();
-    hook_action_ = haContinue;
     MainLoop();
 }
 
