@@ -109,7 +109,7 @@ void Transcoder::DispatchPicture(TInputStreamState& ist, AVFrame* picture) {
     AVFrame* working = PreprocessVideo(ist, picture);
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            VideoEncodeStage(*this, ost).Output(working);
+            ost.Video()->Output(working);
     }
 }
 
