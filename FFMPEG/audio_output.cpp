@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
@@ -36,7 +37,48 @@ AVChannelLayout DecodedLayout(const AVChannelLayout& given, int channels) {
     return DefaultLayout(channels);
 }
 
+// With as many channels as the source, the output keeps the source's layout (quad stays quad,
+// not the count's default 4.0) when the encoder takes it.
+void KeepSourceLayout(AVCodecContext* enc, const AVCodecContext* dec, const AVCodec* codec) {
+    const AVChannelLayout& source = dec->ch_layout;
+    if (source.order != AV_CHANNEL_ORDER_NATIVE ||
+        source.nb_channels != enc->ch_layout.nb_channels ||
+        av().av_channel_layout_compare(&source, &enc->ch_layout) == 0)
+        return;
+    bool taken = codec == nullptr || codec->ch_layouts == nullptr;
+    for (const AVChannelLayout* layout = taken ? nullptr : codec->ch_layouts;
+         layout != nullptr && layout->nb_channels != 0; ++layout)
+        taken = taken || av().av_channel_layout_compare(layout, &source) == 0;
+    if (taken)
+        av().av_channel_layout_copy(&enc->ch_layout, &source);
+}
+
 } // namespace
+
+void AudioEncodeStage::Setup(const AVCodecContext& dec) {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
+    KeepSourceLayout(enc, &dec, ost_.Setup->codec);
+    state_.SampleFifo.reset(av().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
+    if (!state_.SampleFifo)
+        throw FFMpegException("av_fifo_init fail");
+    state_.Resample = enc->sample_rate != dec.sample_rate || run_.Options().audio_sync_method >= 2;
+}
+
+void AudioEncodeStage::OpenAmrNb() {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
+    if (enc->sample_rate != kAmrNbSampleRate || enc->ch_layout.nb_channels != 1)
+        throw FFMpegException(
+            FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
+                       "parameters such as bit_rate, rate, width or height",
+                       ost_.FileIndex, ost_.StreamIndex));
+    state_.Amr = std::make_unique<AmrNbEncoder>(enc->bit_rate);
+    enc->frame_size = kAmrNbFrameSamples;
+    enc->time_base = AVRational{1, kAmrNbSampleRate};
+    enc->bit_rate = AmrNbEncoder::BitRateOfMode(state_.Amr->Mode());
+    if (av().avcodec_parameters_from_context(ost_.Stream->codecpar, enc) < 0)
+        throw FFMpegException("av_mallocz fail");
+    ost_.Stream->time_base = enc->time_base;
+}
 
 const uint8_t* Transcoder::ToS16(TInputStreamState& ist, AVFrame* frame, int& size) {
     AVCodecContext* dec = ist.Decoder->get();
@@ -104,13 +146,12 @@ void AudioEncodeStage::OpenResampler(const AVCodecContext& enc, const AVCodecCon
             FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", dec_channels,
                        dec.sample_rate, enc_channels, enc.sample_rate));
     }
-    ost_.Audio.Resampler.reset(swr);
+    state_.Resampler.reset(swr);
 }
 
 int64_t AudioEncodeStage::FifoSamples() const {
     const int frame_bytes_out = 2 * ost_.Setup->encoder->ch_layout.nb_channels;
-    return static_cast<int64_t>(av().av_fifo_can_read(ost_.Audio.SampleFifo.get())) /
-           frame_bytes_out;
+    return static_cast<int64_t>(av().av_fifo_can_read(state_.SampleFifo.get())) / frame_bytes_out;
 }
 
 bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, const uint8_t*& input,
@@ -130,9 +171,9 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
                 byte_delta = std::max(byte_delta, -bytes);
                 input += -byte_delta;
                 bytes += byte_delta;
-                if (run_.job_.Verbosity() > kDebugLevel)
-                    run_.job_.Log(kInfoLevel, FormatText("discarding %d audio samples",
-                                                         static_cast<int>(-delta)));
+                if (run_.Job().Verbosity() > kDebugLevel)
+                    run_.Job().Log(kInfoLevel, FormatText("discarding %d audio samples",
+                                                          static_cast<int>(-delta)));
                 if (bytes <= 0)
                     return false;
                 ist.IsStart = false;
@@ -143,22 +184,22 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
                     byte_delta = kMaxAudioPacket - bytes;
                 if (byte_delta < 0)
                     byte_delta = 0;
-                run_.silence_.assign(static_cast<size_t>(byte_delta), 0);
-                run_.silence_.insert(run_.silence_.end(), input, input + bytes);
-                input = run_.silence_.data();
+                run_.Silence.assign(static_cast<size_t>(byte_delta), 0);
+                run_.Silence.insert(run_.Silence.end(), input, input + bytes);
+                input = run_.Silence.data();
                 bytes += byte_delta;
-                if (run_.job_.Verbosity() > kDebugLevel)
-                    run_.job_.Log(kInfoLevel, FormatText("adding %d audio samples of silence",
-                                                         static_cast<int>(delta)));
+                if (run_.Job().Verbosity() > kDebugLevel)
+                    run_.Job().Log(kInfoLevel, FormatText("adding %d audio samples of silence",
+                                                          static_cast<int>(delta)));
             }
-        } else if (o.audio_sync_method > 1 && ost_.Audio.Resampler) {
+        } else if (o.audio_sync_method > 1 && state_.Resampler) {
             const int comp =
                 std::clamp(static_cast<int>(delta), -o.audio_sync_method, o.audio_sync_method);
-            if (run_.job_.Verbosity() > kDebugLevel)
-                run_.job_.Log(kInfoLevel, FormatText("compensating audio timestamp drift:%.2f "
-                                                     "compensation:%d in:%d",
-                                                     delta, comp, enc->sample_rate));
-            av().swr_set_compensation(ost_.Audio.Resampler.get(), comp, enc->sample_rate);
+            if (run_.Job().Verbosity() > kDebugLevel)
+                run_.Job().Log(kInfoLevel, FormatText("compensating audio timestamp drift:%.2f "
+                                                      "compensation:%d in:%d",
+                                                      delta, comp, enc->sample_rate));
+            av().swr_set_compensation(state_.Resampler.get(), comp, enc->sample_rate);
         }
     }
     return true;
@@ -169,8 +210,8 @@ void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, in
     const AVCodecContext* dec = ist.Decoder->get();
     const OptionState& o = run_.Options();
     if (enc->ch_layout.nb_channels != dec->ch_layout.nb_channels)
-        ost_.Audio.Resample = true;
-    if (ost_.Audio.Resample && !ost_.Audio.Resampler)
+        state_.Resample = true;
+    if (state_.Resample && !state_.Resampler)
         OpenResampler(*enc, *dec);
 
     const uint8_t* input = samples;
@@ -192,39 +233,38 @@ void AudioEncodeStage::FillTimestampGap(TInputStreamState& ist, double sync_ipts
     // sent by more than the drift threshold past the furthest it ran before: frames cut from
     // one packet repeat its timestamp or have none, and a clock that drifts slowly from the
     // sample count is left as it is. Audio that overlaps is kept, not dropped.
-    if (ost_.SyncInput != &ist || !ist.ClockStamped || ost_.Audio.NextPts == INT64_MIN)
+    if (ost_.SyncInput != &ist || !ist.ClockStamped || state_.NextPts == INT64_MIN)
         return;
     const AVCodecContext* enc = ost_.Setup->encoder.get();
     const AVCodecContext* dec = ist.Decoder->get();
     const int enc_bytes = 2 * enc->ch_layout.nb_channels;
     const int dec_bytes = 2 * dec->ch_layout.nb_channels;
-    int64_t sent =
-        ost_.Audio.NextPts +
-        static_cast<int64_t>(av().av_fifo_can_read(ost_.Audio.SampleFifo.get())) / enc_bytes;
-    if (ost_.Audio.Resampler)
-        sent += av().swr_get_delay(ost_.Audio.Resampler.get(), enc->sample_rate);
+    int64_t sent = state_.NextPts +
+                   static_cast<int64_t>(av().av_fifo_can_read(state_.SampleFifo.get())) / enc_bytes;
+    if (state_.Resampler)
+        sent += av().swr_get_delay(state_.Resampler.get(), enc->sample_rate);
     const int64_t lead = std::llround(sync_ipts * enc->sample_rate) - sent;
     const double threshold =
         std::max<double>(run_.Options().audio_drift_threshold, kLeastGapSeconds);
-    const int64_t gap = lead - ost_.Audio.ClockLead;
+    const int64_t gap = lead - state_.ClockLead;
     if (static_cast<double>(gap) <= threshold * enc->sample_rate || dec->sample_rate <= 0) {
-        ost_.Audio.ClockLead = std::max(ost_.Audio.ClockLead, lead);
+        state_.ClockLead = std::max(state_.ClockLead, lead);
         return;
     }
     if (static_cast<double>(gap) > kLeapSeconds * enc->sample_rate) {
-        ost_.Audio.ClockLead = lead;
+        state_.ClockLead = lead;
         return;
     }
-    if (run_.job_.Verbosity() > kDebugLevel)
-        run_.job_.Log(kInfoLevel, FormatText("filling a gap of %lld audio samples with silence",
-                                             static_cast<long long>(gap)));
-    if (run_.gap_silence_.empty())
-        run_.gap_silence_.assign(kGapChunkBytes, 0);
+    if (run_.Job().Verbosity() > kDebugLevel)
+        run_.Job().Log(kInfoLevel, FormatText("filling a gap of %lld audio samples with silence",
+                                              static_cast<long long>(gap)));
+    if (run_.GapSilence.empty())
+        run_.GapSilence.assign(kGapChunkBytes, 0);
     const int chunk = kGapChunkBytes / dec_bytes * dec_bytes;
     int64_t left = av().av_rescale(gap, dec->sample_rate, enc->sample_rate) * dec_bytes;
     while (left > 0) {
         const int block = static_cast<int>(std::min<int64_t>(left, chunk));
-        Send(ist, run_.gap_silence_.data(), block);
+        Send(ist, run_.GapSilence.data(), block);
         left -= block;
     }
 }
@@ -237,33 +277,31 @@ void AudioEncodeStage::Send(TInputStreamState& ist, const uint8_t* input, int by
     const int dec_channels = dec->ch_layout.nb_channels;
     const uint8_t* data = input;
     int size_out = bytes;
-    if (ost_.Audio.Resample) {
+    if (state_.Resample) {
         const int in_samples = bytes / (2 * dec_channels);
         const int64_t capacity =
-            av().swr_get_delay(ost_.Audio.Resampler.get(), enc->sample_rate) +
+            av().swr_get_delay(state_.Resampler.get(), enc->sample_rate) +
             av().av_rescale_rnd(in_samples, enc->sample_rate, dec->sample_rate, AV_ROUND_UP) + 256;
         const size_t needed = static_cast<size_t>(capacity) * frame_bytes_out;
-        if (run_.work_buffer_.size() < needed)
-            run_.work_buffer_.resize(needed);
-        uint8_t* out[1] = {run_.work_buffer_.data()};
+        if (run_.WorkBuffer.size() < needed)
+            run_.WorkBuffer.resize(needed);
+        uint8_t* out[1] = {run_.WorkBuffer.data()};
         const uint8_t* in[1] = {input};
-        const int out_samples = av().swr_convert(ost_.Audio.Resampler.get(), out,
+        const int out_samples = av().swr_convert(state_.Resampler.get(), out,
                                                  static_cast<int>(capacity), in, in_samples);
-        data = run_.work_buffer_.data();
+        data = run_.WorkBuffer.data();
         size_out = out_samples > 0 ? out_samples * frame_bytes_out : 0;
     }
     // Nothing past "t": the sound ends where the recording time does, as the picture does.
     if (o.recording_time != INT64_MAX) {
         // Counted from where the samples already sent end on the output's timeline (a late
         // start is part of the time), not from the input clock, which may run ahead of them.
-        const int64_t sent =
-            ost_.Audio.NextPts != INT64_MIN ? ost_.Audio.NextPts : ost_.SyncPosition;
+        const int64_t sent = state_.NextPts != INT64_MIN ? state_.NextPts : ost_.SyncPosition;
         const int64_t allowed =
             av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - sent -
-            static_cast<int64_t>(av().av_fifo_can_read(ost_.Audio.SampleFifo.get())) /
-                frame_bytes_out;
+            static_cast<int64_t>(av().av_fifo_can_read(state_.SampleFifo.get())) / frame_bytes_out;
         if (allowed * frame_bytes_out <= size_out)
-            ost_.Audio.CutByRecordingTime = true;
+            state_.CutByRecordingTime = true;
         if (allowed <= 0)
             return;
         size_out = static_cast<int>(std::min<int64_t>(size_out, allowed * frame_bytes_out));
@@ -271,8 +309,7 @@ void AudioEncodeStage::Send(TInputStreamState& ist, const uint8_t* input, int by
 
     const bool framed = enc->frame_size > 1;
     if (framed) {
-        if (av().av_fifo_write(ost_.Audio.SampleFifo.get(), data, static_cast<size_t>(size_out)) <
-            0)
+        if (av().av_fifo_write(state_.SampleFifo.get(), data, static_cast<size_t>(size_out)) < 0)
             throw FFMpegException("av_fifo_init fail");
         EncodeWholeFrames(static_cast<size_t>(enc->frame_size) * frame_bytes_out);
     } else if (size_out > 0) {
@@ -289,56 +326,55 @@ bool AudioEncodeStage::DecoderSkipsFirstFrame(const AVCodecContext* enc) {
 void AudioEncodeStage::EncodeSilentFrame() {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     const size_t bytes = static_cast<size_t>(enc->frame_size) * 2 * enc->ch_layout.nb_channels;
-    if (run_.silent_frame_.size() < bytes)
-        run_.silent_frame_.assign(bytes, 0);
-    EncodeSamples(run_.silent_frame_.data(), enc->frame_size);
+    if (run_.SilentFrame.size() < bytes)
+        run_.SilentFrame.assign(bytes, 0);
+    EncodeSamples(run_.SilentFrame.data(), enc->frame_size);
 }
 
 void AudioEncodeStage::EncodeSamples(const uint8_t* samples, int count) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
-    if (ost_.Audio.NextPts == INT64_MIN) {
-        ost_.Audio.NextPts = ost_.SyncPosition;
+    if (state_.NextPts == INT64_MIN) {
+        state_.NextPts = ost_.SyncPosition;
         // A WMA decoder gives its first frame's samples only as the overlap of the second: a
         // frame of silence goes first, one frame early, so the sound keeps its first samples
         // and its place.
         if (DecoderSkipsFirstFrame(enc) && enc->frame_size > 0) {
-            ost_.Audio.NextPts -= enc->frame_size;
+            state_.NextPts -= enc->frame_size;
             EncodeSilentFrame();
         }
     }
-    if (ost_.Audio.Amr) {
+    if (state_.Amr) {
         // One packet a frame of 160 samples, the engine's own encoder.
-        AVPacket* out = run_.out_packet_.get();
+        AVPacket* out = run_.OutPacket.get();
         if (av().av_new_packet(out, kAmrNbMaxFrameBytes) < 0)
             throw FFMpegException("Audio encoding failed");
-        const int size =
-            ost_.Audio.Amr->Encode(reinterpret_cast<const int16_t*>(samples), out->data);
+        const int size = state_.Amr->Encode(reinterpret_cast<const int16_t*>(samples), out->data);
         if (size <= 0)
             throw FFMpegException("Audio encoding failed");
         out->size = size;
-        out->pts = out->dts = ost_.Audio.NextPts;
+        out->pts = out->dts = state_.NextPts;
         out->duration = count;
         out->flags |= AV_PKT_FLAG_KEY;
-        ost_.Audio.NextPts += count;
-        run_.counters_.AudioBytes += size;
+        state_.NextPts += count;
+        run_.Counters.AudioBytes += size;
         av().av_packet_rescale_ts(out, enc->time_base, ost_.Stream->time_base);
         run_.WritePacket(ost_, out);
         return;
     }
     // One frame per stream, grown when a block is larger; the encoder normally lets go of
     // it before the next block, so making it writable costs nothing.
-    if (!ost_.Audio.Frame || ost_.Audio.FrameCapacity < count) {
-        ost_.Audio.Frame = allocFrame();
-        AVFrame* fresh = ost_.Audio.Frame.get();
+    if (!state_.Frame || state_.FrameCapacity < count) {
+        state_.Frame = allocFrame();
+        AVFrame* fresh = state_.Frame.get();
         fresh->nb_samples = std::max(count, enc->frame_size);
         fresh->format = enc->sample_fmt;
         fresh->sample_rate = enc->sample_rate;
         if (av().av_channel_layout_copy(&fresh->ch_layout, &enc->ch_layout) < 0 ||
             av().av_frame_get_buffer(fresh, 0) < 0)
             throw FFMpegException("Audio encoding failed");
-        ost_.Audio.FrameCapacity = fresh->nb_samples;
+        state_.FrameCapacity = fresh->nb_samples;
     }
-    AVFrame* frame = ost_.Audio.Frame.get();
+    AVFrame* frame = state_.Frame.get();
     if (av().av_frame_make_writable(frame) < 0)
         throw FFMpegException("Audio encoding failed");
     frame->nb_samples = count;
@@ -347,7 +383,7 @@ void AudioEncodeStage::EncodeSamples(const uint8_t* samples, int count) {
                     static_cast<size_t>(count) * 2 * enc->ch_layout.nb_channels);
     } else {
         // The engine holds interleaved 16-bit; the encoder's own format is made here.
-        if (!ost_.Audio.ToEncoder) {
+        if (!state_.ToEncoder) {
             SwrContext* swr = nullptr;
             if (av().swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate,
                                          &enc->ch_layout, AV_SAMPLE_FMT_S16, enc->sample_rate, 0,
@@ -356,46 +392,46 @@ void AudioEncodeStage::EncodeSamples(const uint8_t* samples, int count) {
                 av().swr_free(&swr);
                 throw FFMpegException("Audio encoding failed");
             }
-            ost_.Audio.ToEncoder.reset(swr);
+            state_.ToEncoder.reset(swr);
         }
         const uint8_t* in[1] = {samples};
-        av().swr_convert(ost_.Audio.ToEncoder.get(), frame->extended_data, count, in, count);
+        av().swr_convert(state_.ToEncoder.get(), frame->extended_data, count, in, count);
     }
     // Packets must rise steadily even when the sync position is re-read from the input clock.
-    frame->pts = ost_.Audio.NextPts;
-    ost_.Audio.NextPts += count;
+    frame->pts = state_.NextPts;
+    state_.NextPts += count;
     run_.Encode(ost_, frame);
 }
 
 void AudioEncodeStage::DrainResampler() {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
-    const int64_t held = av().swr_get_delay(ost_.Audio.Resampler.get(), enc->sample_rate) + 256;
+    const int64_t held = av().swr_get_delay(state_.Resampler.get(), enc->sample_rate) + 256;
     const size_t needed = static_cast<size_t>(held) * sample_bytes;
-    if (run_.work_buffer_.size() < needed)
-        run_.work_buffer_.resize(needed);
-    uint8_t* out[1] = {run_.work_buffer_.data()};
+    if (run_.WorkBuffer.size() < needed)
+        run_.WorkBuffer.resize(needed);
+    uint8_t* out[1] = {run_.WorkBuffer.data()};
     const int drained =
-        av().swr_convert(ost_.Audio.Resampler.get(), out, static_cast<int>(held), nullptr, 0);
+        av().swr_convert(state_.Resampler.get(), out, static_cast<int>(held), nullptr, 0);
     if (drained <= 0)
         return;
     if (enc->frame_size > 1) {
-        if (av().av_fifo_write(ost_.Audio.SampleFifo.get(), run_.work_buffer_.data(),
+        if (av().av_fifo_write(state_.SampleFifo.get(), run_.WorkBuffer.data(),
                                static_cast<size_t>(drained) * sample_bytes) < 0)
             throw FFMpegException("av_fifo_init fail");
     } else {
-        EncodeSamples(run_.work_buffer_.data(), drained);
+        EncodeSamples(run_.WorkBuffer.data(), drained);
         ost_.SyncPosition += drained;
     }
 }
 
 void AudioEncodeStage::EncodeWholeFrames(size_t frame_bytes) {
     const AVCodecContext* enc = ost_.Setup->encoder.get();
-    if (run_.fifo_frame_.size() < frame_bytes)
-        run_.fifo_frame_.resize(frame_bytes);
-    while (av().av_fifo_can_read(ost_.Audio.SampleFifo.get()) >= frame_bytes) {
-        av().av_fifo_read(ost_.Audio.SampleFifo.get(), run_.fifo_frame_.data(), frame_bytes);
-        EncodeSamples(run_.fifo_frame_.data(), enc->frame_size);
+    if (run_.FifoFrame.size() < frame_bytes)
+        run_.FifoFrame.resize(frame_bytes);
+    while (av().av_fifo_can_read(state_.SampleFifo.get()) >= frame_bytes) {
+        av().av_fifo_read(state_.SampleFifo.get(), run_.FifoFrame.data(), frame_bytes);
+        EncodeSamples(run_.FifoFrame.data(), enc->frame_size);
         ost_.SyncPosition += enc->frame_size;
     }
 }
@@ -403,14 +439,17 @@ void AudioEncodeStage::EncodeWholeFrames(size_t frame_bytes) {
 void AudioEncodeStage::Flush() {
     EncodeLastSamples();
     // A WMA decoder gives a frame's samples only with the next frame: one of silence follows.
-    if (ost_.Audio.NextPts != INT64_MIN && DecoderSkipsFirstFrame(ost_.Setup->encoder.get()))
+    if (state_.NextPts != INT64_MIN && DecoderSkipsFirstFrame(ost_.Setup->encoder.get()))
         EncodeSilentFrame();
+    // The engine's own AMR-NB encoder holds nothing back.
+    if (!state_.Amr)
+        run_.Encode(ost_, nullptr);
 }
 
 void AudioEncodeStage::EncodeLastSamples() {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     // The resampler's filter still holds the last few samples.
-    if (ost_.Audio.Resampler)
+    if (state_.Resampler)
         DrainResampler();
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
     if (enc->frame_size <= 1)
@@ -419,19 +458,19 @@ void AudioEncodeStage::EncodeLastSamples() {
     // The drained resampler may have made whole frames again.
     EncodeWholeFrames(frame_bytes);
     int trailing = 0; // samples of silence after the last one
-    const size_t left = av().av_fifo_can_read(ost_.Audio.SampleFifo.get());
+    const size_t left = av().av_fifo_can_read(state_.SampleFifo.get());
     if (left >= static_cast<size_t>(sample_bytes)) {
         // The samples short of a whole encoder frame are the end of the sound: an encoder that
         // takes a short last frame gets them as they are, any other a frame padded with
         // silence.
-        const bool short_frame = !ost_.Audio.Amr && enc->codec != nullptr &&
+        const bool short_frame = !state_.Amr && enc->codec != nullptr &&
                                  (enc->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME |
                                                               AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
-        av().av_fifo_read(ost_.Audio.SampleFifo.get(), run_.fifo_frame_.data(), left);
+        av().av_fifo_read(state_.SampleFifo.get(), run_.FifoFrame.data(), left);
         const int count = short_frame ? static_cast<int>(left) / sample_bytes : enc->frame_size;
-        std::fill(run_.fifo_frame_.begin() + static_cast<ptrdiff_t>(left),
-                  run_.fifo_frame_.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
-        EncodeSamples(run_.fifo_frame_.data(), count);
+        std::fill(run_.FifoFrame.begin() + static_cast<ptrdiff_t>(left),
+                  run_.FifoFrame.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
+        EncodeSamples(run_.FifoFrame.data(), count);
         ost_.SyncPosition += count;
         trailing = count - static_cast<int>(left) / sample_bytes;
     }
@@ -440,8 +479,8 @@ void AudioEncodeStage::EncodeLastSamples() {
     // decoder never gives it out. Not after a cut by "t", which ends the sound there; WMA's
     // flush has its own frame of silence.
     const bool drained = enc->codec == nullptr || (enc->codec->capabilities & AV_CODEC_CAP_DELAY);
-    if (ost_.Audio.Amr || drained || ost_.Audio.CutByRecordingTime || DecoderSkipsFirstFrame(enc) ||
-        ost_.Audio.NextPts == INT64_MIN)
+    if (state_.Amr || drained || state_.CutByRecordingTime || DecoderSkipsFirstFrame(enc) ||
+        state_.NextPts == INT64_MIN)
         return;
     for (; trailing < enc->initial_padding; trailing += enc->frame_size) {
         EncodeSilentFrame();

@@ -69,7 +69,7 @@ int Transcoder::ChooseInputFile(double& opts_min) {
     return file;
 }
 
-bool Transcoder::PastSizeLimit() const {
+bool StageContext::PastSizeLimit() const {
     const int64_t limit = Options().limit_filesize;
     if (limit == 0 || job_.OutputFiles().empty())
         return false;
@@ -164,7 +164,7 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
     if (packet != nullptr && (start_time == 0 || ist.Pts >= start_time)) {
         for (TOutputStreamState& ost : outputs_) {
             if (&inputs_[ost.SourceIndex] == &ist && !ost.EncodingNeeded)
-                StreamCopyStage(*this, ost).Copy(ist, packet);
+                ost.Copy()->Copy(ist, packet);
         }
     }
     if (packet == nullptr) {
@@ -264,7 +264,7 @@ void Transcoder::DispatchFrame(TInputStreamState& ist, AVFrame* frame) {
     ApplyVolume(audio_buffer_.data(), size);
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            AudioEncodeStage(*this, ost).Output(ist, samples, size);
+            ost.Audio()->Output(ist, samples, size);
     }
 }
 
@@ -272,11 +272,11 @@ void Transcoder::DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, 
                                   int64_t duration) {
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            SubtitleEncodeStage(*this, ost).Output(ist, subtitle, pts, duration);
+            ost.Subtitle()->Output(ist, subtitle, pts, duration);
     }
 }
 
-void Transcoder::WritePacket(TOutputStreamState& ost, AVPacket* packet) {
+void StageContext::WritePacket(TOutputStreamState& ost, AVPacket* packet) {
     packet->stream_index = ost.StreamIndex;
     ++ost.PacketsWritten;
     const int64_t end =
@@ -291,14 +291,14 @@ void Transcoder::WritePacket(TOutputStreamState& ost, AVPacket* packet) {
         throw FFMpegException(OpenErrorText("av_interleaved_write_frame()", written));
 }
 
-int64_t Transcoder::Encode(TOutputStreamState& ost, AVFrame* frame) {
+int64_t StageContext::Encode(TOutputStreamState& ost, AVFrame* frame) {
     AVCodecContext* enc = ost.Setup->encoder.get();
     const int sent = av().avcodec_send_frame(enc, frame);
     if (sent < 0 && sent != AVERROR_EOF)
         throw FFMpegException(enc->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
                                                                     : "Audio encoding failed");
     int64_t bytes = 0;
-    AVPacket* out = out_packet_.get();
+    AVPacket* out = OutPacket.get();
     for (;;) {
         const int got = av().avcodec_receive_packet(enc, out);
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
@@ -312,28 +312,11 @@ int64_t Transcoder::Encode(TOutputStreamState& ost, AVFrame* frame) {
             // muxer needs it to give the last picture its length.
             if (out->duration <= 0)
                 out->duration = 1;
-            counters_.VideoBytes += out->size;
-            size_t stats_size = 0;
-            if (const uint8_t* stats =
-                    av().av_packet_get_side_data(out, AV_PKT_DATA_QUALITY_STATS, &stats_size);
-                stats != nullptr && stats_size >= 6) {
-                ost.Video.LastQuality =
-                    static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 |
-                                       static_cast<uint32_t>(stats[3]) << 24);
-                ost.Video.LastPictType =
-                    av().av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
-                const int errors = stats[5];
-                for (int p = 0; p < 3 && p < errors && stats_size >= 8 + 8 * (p + 1u); ++p) {
-                    uint64_t error = 0;
-                    for (int b = 7; b >= 0; --b)
-                        error = error << 8 | stats[8 + 8 * p + b];
-                    ost.Video.LastError[p] = error;
-                }
-            }
-            if (ost.PassLog.File && enc->stats_out != nullptr)
-                std::fputs(enc->stats_out, ost.PassLog.File.get());
+            Counters.VideoBytes += out->size;
+            if (VideoEncodeStage* video = ost.Video())
+                video->Encoded(*out);
         } else if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-            counters_.AudioBytes += out->size;
+            Counters.AudioBytes += out->size;
         }
         av().av_packet_rescale_ts(out, enc->time_base, ost.Stream->time_base);
         WritePacket(ost, out);
@@ -345,15 +328,10 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] != &ist || !ost.EncodingNeeded)
             continue;
-        AVCodecContext* enc = ost.Setup->encoder.get();
-        if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-            AudioEncodeStage(*this, ost).Flush();
-            if (!ost.Audio.Amr)
-                Encode(ost, nullptr);
-        } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-            VideoEncodeStage(*this, ost).FillToEnd(ist);
-            Encode(ost, nullptr);
-        }
+        if (AudioEncodeStage* audio = ost.Audio())
+            audio->Flush();
+        else if (VideoEncodeStage* video = ost.Video())
+            video->Flush(ist);
     }
 }
 
@@ -368,10 +346,12 @@ void Transcoder::MainLoop() {
         double opts_min = 0.0;
         const int file = ChooseInputFile(opts_min);
         if (file >= 0 && opts_min >= recording_seconds) {
-            for (TOutputStreamState& ost : outputs_)
-                ost.Audio.CutByRecordingTime = true;
+            for (TOutputStreamState& ost : outputs_) {
+                if (AudioEncodeStage* audio = ost.Audio())
+                    audio->CutByRecordingTime();
+            }
         }
-        if (file < 0 || opts_min >= recording_seconds || PastSizeLimit())
+        if (file < 0 || opts_min >= recording_seconds || context_.PastSizeLimit())
             break;
         InputFile& input = job_.InputFiles()[file];
         if (av().av_read_frame(input.context.get(), packet) < 0) {

@@ -90,8 +90,8 @@ bool Transcoder::AppendVideoProgress(std::string& line, const TOutputStreamState
             Append(line, FormatText("%X", static_cast<int>(std::lrint(
                                               std::log2(counters_.QpHistogram[j] + 1)))));
     }
-    if (ost.EncodingNeeded && (enc->flags & AV_CODEC_FLAG_PSNR))
-        AppendPsnr(line, *enc, ost.Video.LastError, final_report, figures.frame_number);
+    if (const VideoEncodeStage* video = ost.Video(); video && (enc->flags & AV_CODEC_FLAG_PSNR))
+        AppendPsnr(line, *enc, video->Feedback().LastError, final_report, figures.frame_number);
     return true;
 }
 
@@ -136,8 +136,9 @@ void Transcoder::ReportProgress(bool final_report) {
     for (TOutputStreamState& ost : outputs_) {
         const AVCodecContext* enc = ost.Setup->encoder.get();
         const bool video = enc != nullptr && enc->codec_type == AVMEDIA_TYPE_VIDEO;
-        const float q = ost.EncodingNeeded && ost.Video.LastQuality >= 0
-                            ? ost.Video.LastQuality / FF_QP2LAMBDA
+        const VideoEncodeStage* stage = ost.Video();
+        const float q = stage != nullptr && stage->Feedback().LastQuality >= 0
+                            ? stage->Feedback().LastQuality / FF_QP2LAMBDA
                             : -1.0f;
         if (video && video_seen) {
             Append(line, FormatText("q=%2.1f ", q));
@@ -155,7 +156,8 @@ void Transcoder::ReportProgress(bool final_report) {
     DeliverProgress(line, size, time, figures, final_report);
 }
 
-void Transcoder::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
+void StageContext::WriteVideoStats(const TOutputStreamState& ost, const VideoFeedback& feedback,
+                                   int frame_size) {
     const AVCodecContext* enc = ost.Setup->encoder.get();
     if (enc->codec_type != AVMEDIA_TYPE_VIDEO || !Options().vstats_filename)
         return;
@@ -166,20 +168,20 @@ void Transcoder::WriteVideoStats(TOutputStreamState& ost, int frame_size) {
             throw FFMpegException("fopen fail: " + name);
     }
     std::string line =
-        FormatText("frame= %5d q= %2.1f ", ost.FrameNumber, ost.Video.LastQuality / FF_QP2LAMBDA);
+        FormatText("frame= %5d q= %2.1f ", ost.FrameNumber, feedback.LastQuality / FF_QP2LAMBDA);
     if (enc->flags & AV_CODEC_FLAG_PSNR)
         line += FormatText("PSNR= %6.2f ",
-                           Psnr(ost.Video.LastError[0] /
+                           Psnr(feedback.LastError[0] /
                                 (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
     line += FormatText("f_size= %6d ", frame_size);
     double ti = ost.SyncPosition * av_q2d(enc->time_base);
     if (ti < 0.01)
         ti = 0.01;
     const double br = frame_size * 8 / av_q2d(enc->time_base) / 1000.0;
-    const double avg = counters_.VideoBytes * 8.0 / ti / 1000.0;
+    const double avg = Counters.VideoBytes * 8.0 / ti / 1000.0;
     line += FormatText("s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-                       counters_.VideoBytes / 1024.0, ti, br, avg);
-    line += FormatText("type= %c\n", ost.Video.LastPictType);
+                       Counters.VideoBytes / 1024.0, ti, br, avg);
+    line += FormatText("type= %c\n", feedback.LastPictType);
     std::fputs(line.c_str(), vstats_.get());
 }
 

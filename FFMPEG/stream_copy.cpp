@@ -23,12 +23,12 @@ void StreamCopyStage::Copy(TInputStreamState& ist, const AVPacket* packet) {
     }
     AVCodecContext* enc = ost_.Setup->encoder.get();
     if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-        run_.counters_.AudioBytes += packet->size;
+        run_.Counters.AudioBytes += packet->size;
     } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-        run_.counters_.VideoBytes += packet->size;
+        run_.Counters.VideoBytes += packet->size;
         ++ost_.SyncPosition;
     }
-    AVPacket* out = run_.out_packet_.get();
+    AVPacket* out = run_.OutPacket.get();
     if (av().av_packet_ref(out, packet) < 0)
         throw FFMpegException("av_mallocz fail");
     const AVRational to = ost_.Stream->time_base;

@@ -10,15 +10,26 @@
 
 namespace clipwright {
 
+void SubtitleEncodeStage::Setup(const TInputStreamState& ist, const AVCodecContext& dec) {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
+    const OptionState& o = run_.Options();
+    // This generation's subtitle encoders want a clock and a canvas: the source's.
+    enc->time_base = ist.Stream->time_base;
+    if (enc->width == 0) {
+        enc->width = dec.width > 0 ? dec.width : o.frame_width;
+        enc->height = dec.height > 0 ? dec.height : o.frame_height;
+    }
+}
+
 void SubtitleEncodeStage::Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
                                  int64_t duration) {
     if (pts == AV_NOPTS_VALUE) {
-        run_.job_.Log(kErrorLevel, "Subtitle packets must have a pts");
+        run_.Job().Log(kErrorLevel, "Subtitle packets must have a pts");
         return;
     }
     AVCodecContext* enc = ost_.Setup->encoder.get();
-    if (run_.subtitle_buffer_.empty())
-        run_.subtitle_buffer_.resize(65536);
+    if (run_.SubtitleBuffer.empty())
+        run_.SubtitleBuffer.resize(65536);
     // DVB subtitles go out twice: once to show, once to clear.
     const int copies = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
     const unsigned rects = subtitle->num_rects;
@@ -27,17 +38,17 @@ void SubtitleEncodeStage::Output(TInputStreamState& ist, AVSubtitle* subtitle, i
         if (i == 1)
             subtitle->num_rects = 0;
         const int size =
-            av().avcodec_encode_subtitle(enc, run_.subtitle_buffer_.data(),
-                                         static_cast<int>(run_.subtitle_buffer_.size()), subtitle);
+            av().avcodec_encode_subtitle(enc, run_.SubtitleBuffer.data(),
+                                         static_cast<int>(run_.SubtitleBuffer.size()), subtitle);
         subtitle->num_rects = rects;
         if (size < 0) {
-            run_.job_.Log(kErrorLevel, "Subtitle encoding failed");
+            run_.Job().Log(kErrorLevel, "Subtitle encoding failed");
             return;
         }
-        AVPacket* out = run_.out_packet_.get();
+        AVPacket* out = run_.OutPacket.get();
         if (av().av_new_packet(out, size) < 0)
             throw FFMpegException("av_mallocz fail");
-        std::memcpy(out->data, run_.subtitle_buffer_.data(), static_cast<size_t>(size));
+        std::memcpy(out->data, run_.SubtitleBuffer.data(), static_cast<size_t>(size));
         const int64_t base = av().av_rescale_q(pts, ist.Stream->time_base, ost_.Stream->time_base);
         if (copies == 2) {
             // Display times are in milliseconds; the clearing packet is timed by its pts and

@@ -1,7 +1,8 @@
 // One run of a job: the stream tables built from its open files, the main loop over input
-// packets, stream copy, the flush, the trailers and the progress report. Runs on the job's
-// thread; each output stream is served by its stage (video, audio or subtitle encoding, or
-// stream copy) while the run keeps the loop.
+// packets, the flush, the trailers and the progress report. Runs on the job's thread. The
+// Transcoder keeps the loop; each output stream's record holds the stage that serves it (video,
+// audio or subtitle encoding, or stream copy, output_stages.h), made and set up once with the
+// run; the Transcoder lends the stages what they share through its StageContext.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "FFMPEG/amrnb_encoder.h"
 #include "FFMPEG/av_handles.h"
 #include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/output_stages.h"
 #include "FFMPEG/picture_hooks.h"
 
 struct AVCodecContext;
@@ -65,50 +66,8 @@ struct TInputStreamState {
     bool DeinterlaceFailed = false;
 };
 
-// The state of encoding one video output: the picture's way from the decoder to the encoder
-// (conform, crop, scale, pad), the last picture encoded and the encoder's feedback.
-struct TVideoEncodeState {
-    bool Resample = false;
-    FramePtr TempPicture;
-    SwsPtr ScaleContext;
-    int32_t ResampleHeight = 0;
-    // The source picture as set up. A decoder that changes size or format mid-stream has its
-    // pictures converted back to it, so crop, scaler and encoder never read past a picture.
-    int32_t SourceWidth = 0, SourceHeight = 0;
-    int32_t SourceFormat = -1; // AVPixelFormat
-    SwsPtr ConformContext;
-    FramePtr ConformPicture;
-    bool Crop = false;
-    int32_t CropTop = 0, CropLeft = 0;
-    bool Pad = false;
-    int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
-    // The last picture as encoded; kept to fill the slots until the next picture starts.
-    FramePtr LastFrame;
-    float LastQuality = -1.0f; // lambda of the last coded frame
-    char LastPictType = '?';
-    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
-};
-
-// The state of encoding one audio output: resampling, framing and the audio clock.
-struct TAudioEncodeState {
-    bool Resample = false;
-    SwrPtr Resampler;
-    bool CutByRecordingTime = false; // "t" ended it, not the input's end
-    FifoPtr SampleFifo;              // interleaved signed 16-bit samples, as bytes
-    SwrPtr ToEncoder;                // 16-bit to the encoder's sample format
-    FramePtr Frame;                  // reused for every block sent to the encoder
-    int64_t NextPts = INT64_MIN;     // encoder time base; rises by the samples sent
-    // "async" 0: the furthest the input clock ran ahead of the samples sent, in samples.
-    int64_t ClockLead = 0;
-    std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
-    int FrameCapacity = 0;
-};
-
-// Two-pass statistics file while pass 1 is encoded.
-struct TPassLog {
-    FilePtr File;
-};
-
+// One output stream of the run: what the loop needs of every stream, and the stage that serves
+// it.
 struct TOutputStreamState {
     int32_t FileIndex = 0;
     int32_t StreamIndex = 0;
@@ -123,33 +82,24 @@ struct TOutputStreamState {
     int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
     bool Finished = false;    // a copy that reached the recording time: no more packets
     int64_t PacketsWritten = 0;
-    TVideoEncodeState Video;
-    TAudioEncodeState Audio;
-    TPassLog PassLog;
     bool EncoderOpen = false;
-};
+    // The stage serving the stream, made when its parameters are set; it owns the stream's
+    // encoding state.
+    OutputStage Stage;
 
-// The job-level counters of one run.
-struct RunCounters {
-    int64_t VideoBytes = 0;
-    int64_t AudioBytes = 0;
-    int64_t HeaderBytes = 0;
-    int32_t FramesDuplicated = 0;
-    int32_t FramesDropped = 0;
-    int64_t TimerStart = 0;
-    int32_t QpHistogram[52] = {};
+    VideoEncodeStage* Video() { return std::get_if<VideoEncodeStage>(&Stage); }
+    const VideoEncodeStage* Video() const { return std::get_if<VideoEncodeStage>(&Stage); }
+    AudioEncodeStage* Audio() { return std::get_if<AudioEncodeStage>(&Stage); }
+    SubtitleEncodeStage* Subtitle() { return std::get_if<SubtitleEncodeStage>(&Stage); }
+    StreamCopyStage* Copy() { return std::get_if<StreamCopyStage>(&Stage); }
 };
 
 // "size=    1024kB time=8.00 bitrate=1048.6kbits/s" for 1048576 bytes at 8 s; `bit_rate`
 // receives the kbit/s.
 std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate);
 
+// The run of one job, on the job's thread.
 class Transcoder {
-    friend class VideoEncodeStage;
-    friend class AudioEncodeStage;
-    friend class SubtitleEncodeStage;
-    friend class StreamCopyStage;
-
 public:
     explicit Transcoder(TCustomFFmpeg& job);
     Transcoder(const Transcoder&) = delete;
@@ -177,12 +127,10 @@ private:
     void ChooseSources();
     void SetStreamParameters();
     void SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist);
+    // Makes the stream's encoding stage and sets it up.
     void SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist);
-    void OpenPassLog(TOutputStreamState& ost, int index);
     void ReportMapping();
     void OpenEncoders();
-    // The engine's own AMR-NB encoder for a stream that asks for it.
-    void OpenAmrNb(TOutputStreamState& ost);
     void OpenDecoders();
     void CopyMetadata();
     void WriteHeaders();
@@ -191,7 +139,6 @@ private:
     void MainLoop();
     // The input file to read next, -1 to end; `opts_min` the least output position, seconds.
     int ChooseInputFile(double& opts_min);
-    bool PastSizeLimit() const;
     void AdjustTimestamps(TInputStreamState& ist, AVPacket* packet);
     int ProcessPacket(TInputStreamState& ist, AVPacket* packet);
     // Sends one packet (none: the flush) to the stream's decoder and hands on every frame.
@@ -215,11 +162,6 @@ private:
     // Fails the run when an audio or video output stream received nothing.
     void CheckEveryStreamWritten() const;
 
-    // Sends one frame (or the flush) to an encoder and writes what comes out. Returns the
-    // bytes written.
-    int64_t Encode(TOutputStreamState& ost, AVFrame* frame);
-    void WritePacket(TOutputStreamState& ost, AVPacket* packet);
-    void WriteVideoStats(TOutputStreamState& ost, int frame_size);
     void ReportProgress(bool final_report);
     // The parts of the report: the first output's size, the video figures (false before the
     // first picture: nothing to report) and the line or callback that carries them.
@@ -235,122 +177,21 @@ private:
                          const ProgressFigures& figures, bool final_report);
 
     TCustomFFmpeg& job_;
+    // What the stages share; declared before the stream tables, whose stages refer to it.
+    StageContext context_;
+    RunCounters& counters_ = context_.Counters; // the run's counters, shared with the stages
     std::vector<TInputFileState> files_;
     std::vector<TInputStreamState> inputs_;
+    // Complete before any stage is made, and never resized after: stages refer to their record.
     std::vector<TOutputStreamState> outputs_;
-    RunCounters counters_;
     int64_t last_report_ = 0;
     // Reused for every packet and frame of the run.
     PacketPtr read_packet_;
-    PacketPtr out_packet_;
     PacketPtr parsed_packet_; // a view of one frame the parser cut from a packet
     FramePtr decoded_;
-    FramePtr crop_view_;
-    FramePtr inner_view_;
     FramePtr deinterlaced_;
     PictureHooks hooks_;
     std::vector<uint8_t> audio_buffer_; // decoded audio as interleaved signed 16-bit
-    std::vector<uint8_t> work_buffer_;  // resampled audio
-    std::vector<uint8_t> fifo_frame_;   // one encoder frame read from a sample fifo
-    std::vector<uint8_t> silence_;      // silence inserted before a late block
-    std::vector<uint8_t> silent_frame_; // one encoder frame of silence, all zero
-    std::vector<uint8_t> gap_silence_;  // decoded silence filling a timestamp gap, all zero
-    std::vector<uint8_t> subtitle_buffer_;
-    bool same_quality_logged_ = false;
-    FilePtr vstats_;
-};
-
-// The video encoding stage of one output stream, over the stream's video state and the run's
-// shared frames, counters and encoder. Made where it is used: it holds references only.
-class VideoEncodeStage {
-public:
-    VideoEncodeStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
-
-    // One decoded (and preprocessed) picture: dropped, or encoded once or more.
-    void Output(AVFrame* picture);
-    // At the end of input: the last picture again until the source's last picture ends.
-    void FillToEnd(const TInputStreamState& ist);
-
-private:
-    // How many output frames this picture takes (0: dropped) and, in `fill`, how many copies
-    // of the previous picture go before it; counts duplicates and drops.
-    int Slots(int& fill);
-    int DropPicture();
-    // `copies` cut to "vframes" and to "t".
-    int LimitCopies(int copies) const;
-    // The picture as the encoder takes it (cropped, scaled, padded) becomes Video.LastFrame.
-    bool KeepOutputPicture(AVFrame* picture);
-    bool ScaleAndPad(AVFrame* view);
-    int SameQuality(int source_quality);
-    // Encodes Video.LastFrame `copies` times at the next output positions.
-    void EncodeCopies(int copies);
-    AVFrame* ConformPicture(const AVFrame* picture);
-
-    Transcoder& run_;
-    TOutputStreamState& ost_;
-};
-
-// The audio encoding stage of one output stream, over the stream's audio state and the run's
-// shared buffers, counters and encoder. Made where it is used: it holds references only.
-class AudioEncodeStage {
-public:
-    AudioEncodeStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
-
-    // One block of decoded samples (interleaved 16-bit, `size` bytes) from `ist`.
-    void Output(TInputStreamState& ist, const uint8_t* samples, int size);
-    // Encodes what the resampler and the sample fifo still hold as a last frame, short or
-    // padded with silence.
-    void Flush();
-
-private:
-    // Sends interleaved 16-bit samples in frames of the encoder's size.
-    void EncodeSamples(const uint8_t* samples, int count);
-    // Encodes every whole encoder frame (`frame_bytes` of 16-bit samples) the fifo holds.
-    void EncodeWholeFrames(size_t frame_bytes);
-    void OpenResampler(const AVCodecContext& enc, const AVCodecContext& dec);
-    // Samples waiting in the stream's fifo.
-    int64_t FifoSamples() const;
-    // "async" above 0: drops or pads the block (moving `input`, `bytes`) or stretches the
-    // resampler where the input clock and the samples sent part; false when nothing is left.
-    bool CorrectDrift(TInputStreamState& ist, double sync_ipts, const uint8_t*& input, int& bytes);
-    // Silence for a leap of the audio's own timestamps past the samples sent.
-    void FillTimestampGap(TInputStreamState& ist, double sync_ipts);
-    // Resamples, cuts at "t", frames and encodes one block of decoded samples.
-    void Send(TInputStreamState& ist, const uint8_t* input, int bytes);
-    void DrainResampler();
-    // Codecs whose decoders give a frame's samples only with the next frame.
-    static bool DecoderSkipsFirstFrame(const AVCodecContext* enc);
-    void EncodeSilentFrame();
-    void EncodeLastSamples();
-
-    Transcoder& run_;
-    TOutputStreamState& ost_;
-};
-
-// The subtitle encoding stage of one output stream.
-class SubtitleEncodeStage {
-public:
-    SubtitleEncodeStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
-
-    // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
-    void Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts, int64_t duration);
-
-private:
-    Transcoder& run_;
-    TOutputStreamState& ost_;
-};
-
-// The stream-copy stage of one output stream: packets pass undecoded.
-class StreamCopyStage {
-public:
-    StreamCopyStage(Transcoder& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
-
-    // Once per input packet, whether or not the packet is also decoded.
-    void Copy(TInputStreamState& ist, const AVPacket* packet);
-
-private:
-    Transcoder& run_;
-    TOutputStreamState& ost_;
 };
 
 } // namespace clipwright

@@ -37,22 +37,6 @@ int64_t FrameDurationOf(AVFormatContext* file, AVStream* stream) {
     return 0;
 }
 
-// With as many channels as the source, the output keeps the source's layout (quad stays quad,
-// not the count's default 4.0) when the encoder takes it.
-void KeepSourceLayout(AVCodecContext* enc, const AVCodecContext* dec, const AVCodec* codec) {
-    const AVChannelLayout& source = dec->ch_layout;
-    if (source.order != AV_CHANNEL_ORDER_NATIVE ||
-        source.nb_channels != enc->ch_layout.nb_channels ||
-        av().av_channel_layout_compare(&source, &enc->ch_layout) == 0)
-        return;
-    bool taken = codec == nullptr || codec->ch_layouts == nullptr;
-    for (const AVChannelLayout* layout = taken ? nullptr : codec->ch_layouts;
-         layout != nullptr && layout->nb_channels != 0; ++layout)
-        taken = taken || av().av_channel_layout_compare(layout, &source) == 0;
-    if (taken)
-        av().av_channel_layout_copy(&enc->ch_layout, &source);
-}
-
 // Without a map, an output stream takes an input stream of its type; a cover picture is no
 // video to take (it is one still, with no place in time).
 bool Feeds(const TInputStreamState& input, AVMediaType type) {
@@ -62,14 +46,16 @@ bool Feeds(const TInputStreamState& input, AVMediaType type) {
 
 } // namespace
 
-Transcoder::Transcoder(TCustomFFmpeg& job) : job_(job), hooks_(job) {}
+Transcoder::Transcoder(TCustomFFmpeg& job) : job_(job), context_(job), hooks_(job) {}
 
 Transcoder::~Transcoder() = default;
 
 void Transcoder::CloseStatistics() {
-    for (TOutputStreamState& ost : outputs_)
-        ost.PassLog.File.reset();
-    vstats_.reset();
+    for (TOutputStreamState& ost : outputs_) {
+        if (VideoEncodeStage* video = ost.Video())
+            video->CloseStatistics();
+    }
+    context_.CloseVideoStats();
 }
 
 void Transcoder::BuildInputTables() {
@@ -195,6 +181,7 @@ void Transcoder::ChooseSources() {
 }
 
 void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist) {
+    ost.Stage.emplace<StreamCopyStage>(context_, ost);
     AVCodecContext* enc = ost.Setup->encoder.get();
     const AVStream* source = ist.Stream;
     const AVOutputFormat* format = job_.OutputFiles()[ost.FileIndex].context->oformat;
@@ -253,111 +240,22 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
 }
 
 void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    AVCodecContext* dec = ist.Decoder->get();
-    const OptionState& o = Options();
-    switch (enc->codec_type) {
+    const AVCodecContext& dec = *ist.Decoder->get();
+    switch (ost.Setup->encoder->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-        KeepSourceLayout(enc, dec, ost.Setup->codec);
-        ost.Audio.SampleFifo.reset(av().av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW));
-        if (!ost.Audio.SampleFifo)
-            throw FFMpegException("av_fifo_init fail");
-        ost.Audio.Resample = enc->sample_rate != dec->sample_rate || o.audio_sync_method >= 2;
+        ost.Stage.emplace<AudioEncodeStage>(context_, ost).Setup(dec);
         break;
-    case AVMEDIA_TYPE_VIDEO: {
-        // A stream whose pictures were never seen has no geometry to scale from.
-        if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width <= 0 || dec->height <= 0)
-            throw FFMpegException("Cannot get resampling context");
-        ost.Video.LastFrame = allocFrame();
-        ost.Video.SourceWidth = dec->width;
-        ost.Video.SourceHeight = dec->height;
-        ost.Video.SourceFormat = dec->pix_fmt;
-        ost.Video.Crop =
-            (o.frame_topband + o.frame_bottomband + o.frame_leftband + o.frame_rightband) != 0;
-        ost.Video.Pad =
-            (o.frame_padtop + o.frame_padbottom + o.frame_padleft + o.frame_padright) != 0;
-        const int crop_width = dec->width - (o.frame_leftband + o.frame_rightband);
-        const int crop_height = dec->height - (o.frame_topband + o.frame_bottomband);
-        ost.Video.Resample = enc->width != crop_width + o.frame_padleft + o.frame_padright ||
-                             enc->height != crop_height + o.frame_padtop + o.frame_padbottom ||
-                             enc->pix_fmt != dec->pix_fmt;
-        if (ost.Video.Crop) {
-            ost.Video.CropTop = o.frame_topband;
-            ost.Video.CropLeft = o.frame_leftband;
-        }
-        auto temp_picture = [&](const char* failure) {
-            ost.Video.TempPicture = allocFrame();
-            ost.Video.TempPicture->format = enc->pix_fmt;
-            ost.Video.TempPicture->width = enc->width;
-            ost.Video.TempPicture->height = enc->height;
-            if (av().av_frame_get_buffer(ost.Video.TempPicture.get(), 0) < 0)
-                throw FFMpegException(failure);
-        };
-        if (ost.Video.Pad) {
-            ost.Video.PadTop = o.frame_padtop;
-            ost.Video.PadBottom = o.frame_padbottom;
-            ost.Video.PadLeft = o.frame_padleft;
-            ost.Video.PadRight = o.frame_padright;
-            if (!ost.Video.Resample)
-                temp_picture("avpicture_alloc fail");
-        }
-        if (ost.Video.Resample) {
-            temp_picture("Cannot allocate temp picture, check pix fmt");
-            int64_t flags = o.sws_flags;
-            av().av_opt_get_int(job_.ScalerHolder(), "sws_flags", 0, &flags);
-            ost.Video.ScaleContext.reset(av().sws_getContext(
-                crop_width, crop_height, dec->pix_fmt,
-                enc->width - (o.frame_padleft + o.frame_padright),
-                enc->height - (o.frame_padtop + o.frame_padbottom), enc->pix_fmt,
-                static_cast<int>(flags), nullptr, nullptr, nullptr));
-            if (!ost.Video.ScaleContext)
-                throw FFMpegException("Cannot get resampling context");
-            ost.Video.ResampleHeight = crop_height;
-        }
+    case AVMEDIA_TYPE_VIDEO:
+        ost.Stage.emplace<VideoEncodeStage>(context_, ost).Setup(dec);
         break;
-    }
     case AVMEDIA_TYPE_SUBTITLE:
-        // This generation's subtitle encoders want a clock and a canvas: the source's.
-        enc->time_base = ist.Stream->time_base;
-        if (enc->width == 0) {
-            enc->width = dec->width > 0 ? dec->width : o.frame_width;
-            enc->height = dec->height > 0 ? dec->height : o.frame_height;
-        }
+        ost.Stage.emplace<SubtitleEncodeStage>(context_, ost).Setup(ist, dec);
         break;
     default:
         throw FFMpegException("invalid codec_type of output stream");
     }
     ost.EncodingNeeded = true;
     ist.DecodingNeeded = true;
-}
-
-void Transcoder::OpenPassLog(TOutputStreamState& ost, int index) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    if (!(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
-        return;
-    const std::string& prefix = Options().pass_logfilename_prefix;
-    std::string name =
-        FormatText("%s-%d.log", prefix.empty() ? "ffmpeg2pass" : prefix.c_str(), index);
-    if (name.size() > 1023)
-        name.resize(1023);
-    if (enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.PassLog.File.reset(std::fopen(name.c_str(), "w"));
-        if (!ost.PassLog.File)
-            throw FFMpegException("creat file fail: " + name);
-        return;
-    }
-    const FilePtr file(std::fopen(name.c_str(), "r"));
-    if (!file)
-        throw FFMpegException("creat open fail: " + name);
-    std::fseek(file.get(), 0, SEEK_END);
-    const long size = std::ftell(file.get());
-    std::fseek(file.get(), 0, SEEK_SET);
-    char* buffer = static_cast<char*>(av().av_malloc(static_cast<size_t>(size < 0 ? 0 : size) + 1));
-    if (buffer == nullptr)
-        throw FFMpegException("Could not allocate log buffer");
-    const size_t read = std::fread(buffer, 1, static_cast<size_t>(size < 0 ? 0 : size), file.get());
-    buffer[read] = '\0';
-    enc->stats_in = buffer;
 }
 
 void Transcoder::SetStreamParameters() {
@@ -375,8 +273,14 @@ void Transcoder::SetStreamParameters() {
             SetCopyParameters(ost, ist);
         else
             SetEncodeParameters(ost, ist);
-        if (ost.EncodingNeeded)
-            OpenPassLog(ost, static_cast<int>(n));
+        if (VideoEncodeStage* video = ost.Video()) {
+            video->OpenPassLog(static_cast<int>(n));
+        } else if (ost.EncodingNeeded) {
+            // A pass reaches another encoder only through the codecs' generic "flags": its
+            // file is made or read as for video, but it has no statistics to write.
+            OpenPassLogFile(*ost.Setup->encoder, Options().pass_logfilename_prefix,
+                            static_cast<int>(n));
+        }
         // The description of the output shows the final parameters.
         if (av().avcodec_parameters_from_context(out->codecpar, ost.Setup->encoder.get()) < 0)
             throw FFMpegException("av_mallocz fail");
@@ -406,7 +310,7 @@ void Transcoder::OpenEncoders() {
                                        : av().avcodec_find_encoder(enc->codec_id);
             if (codec == nullptr && enc->codec_id == AV_CODEC_ID_AMR_NB &&
                 enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-                OpenAmrNb(ost);
+                std::get<AudioEncodeStage>(ost.Stage).OpenAmrNb();
                 continue;
             }
             if (codec == nullptr)
@@ -442,22 +346,6 @@ void Transcoder::OpenEncoders() {
             throw FFMpegException("av_mallocz fail");
         ost.Stream->time_base = enc->time_base;
     }
-}
-
-void Transcoder::OpenAmrNb(TOutputStreamState& ost) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    if (enc->sample_rate != kAmrNbSampleRate || enc->ch_layout.nb_channels != 1)
-        throw FFMpegException(
-            FormatText("Error while opening codec for output stream #%d.%d - maybe incorrect "
-                       "parameters such as bit_rate, rate, width or height",
-                       ost.FileIndex, ost.StreamIndex));
-    ost.Audio.Amr = std::make_unique<AmrNbEncoder>(enc->bit_rate);
-    enc->frame_size = kAmrNbFrameSamples;
-    enc->time_base = AVRational{1, kAmrNbSampleRate};
-    enc->bit_rate = AmrNbEncoder::BitRateOfMode(ost.Audio.Amr->Mode());
-    if (av().avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
-        throw FFMpegException("av_mallocz fail");
-    ost.Stream->time_base = enc->time_base;
 }
 
 void Transcoder::OpenDecoders() {
@@ -554,11 +442,11 @@ void Transcoder::Run() {
     last_report_ = counters_.TimerStart;
 
     read_packet_ = allocPacket();
-    out_packet_ = allocPacket();
+    context_.OutPacket = allocPacket();
     parsed_packet_ = allocPacket();
     decoded_ = allocFrame();
-    crop_view_ = allocFrame();
-    inner_view_ = allocFrame();
+    context_.CropView = allocFrame();
+    context_.InnerView = allocFrame();
     deinterlaced_ = allocFrame();
     MainLoop();
 }

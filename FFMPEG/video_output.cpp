@@ -3,7 +3,9 @@
 #include "FFMPEG/transcode.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
@@ -81,31 +83,138 @@ void CopyInto(AVFrame* target, AVFrame* inner, const AVFrame* source, AVPixelFor
 
 } // namespace
 
+void VideoEncodeStage::Setup(const AVCodecContext& dec) {
+    const AVCodecContext* enc = ost_.Setup->encoder.get();
+    const OptionState& o = run_.Options();
+    // A stream whose pictures were never seen has no geometry to scale from.
+    if (dec.pix_fmt == AV_PIX_FMT_NONE || dec.width <= 0 || dec.height <= 0)
+        throw FFMpegException("Cannot get resampling context");
+    state_.LastFrame = allocFrame();
+    state_.SourceWidth = dec.width;
+    state_.SourceHeight = dec.height;
+    state_.SourceFormat = dec.pix_fmt;
+    state_.Crop =
+        (o.frame_topband + o.frame_bottomband + o.frame_leftband + o.frame_rightband) != 0;
+    state_.Pad = (o.frame_padtop + o.frame_padbottom + o.frame_padleft + o.frame_padright) != 0;
+    const int crop_width = dec.width - (o.frame_leftband + o.frame_rightband);
+    const int crop_height = dec.height - (o.frame_topband + o.frame_bottomband);
+    state_.Resample = enc->width != crop_width + o.frame_padleft + o.frame_padright ||
+                      enc->height != crop_height + o.frame_padtop + o.frame_padbottom ||
+                      enc->pix_fmt != dec.pix_fmt;
+    if (state_.Crop) {
+        state_.CropTop = o.frame_topband;
+        state_.CropLeft = o.frame_leftband;
+    }
+    if (state_.Pad) {
+        state_.PadTop = o.frame_padtop;
+        state_.PadBottom = o.frame_padbottom;
+        state_.PadLeft = o.frame_padleft;
+        state_.PadRight = o.frame_padright;
+        if (!state_.Resample)
+            AllocTempPicture("avpicture_alloc fail");
+    }
+    if (state_.Resample) {
+        AllocTempPicture("Cannot allocate temp picture, check pix fmt");
+        int64_t flags = o.sws_flags;
+        av().av_opt_get_int(run_.Job().ScalerHolder(), "sws_flags", 0, &flags);
+        state_.ScaleContext.reset(av().sws_getContext(
+            crop_width, crop_height, dec.pix_fmt, enc->width - (o.frame_padleft + o.frame_padright),
+            enc->height - (o.frame_padtop + o.frame_padbottom), enc->pix_fmt,
+            static_cast<int>(flags), nullptr, nullptr, nullptr));
+        if (!state_.ScaleContext)
+            throw FFMpegException("Cannot get resampling context");
+        state_.ResampleHeight = crop_height;
+    }
+}
+
+void VideoEncodeStage::AllocTempPicture(const char* failure) {
+    const AVCodecContext* enc = ost_.Setup->encoder.get();
+    state_.TempPicture = allocFrame();
+    state_.TempPicture->format = enc->pix_fmt;
+    state_.TempPicture->width = enc->width;
+    state_.TempPicture->height = enc->height;
+    if (av().av_frame_get_buffer(state_.TempPicture.get(), 0) < 0)
+        throw FFMpegException(failure);
+}
+
+FilePtr OpenPassLogFile(AVCodecContext& enc, const std::string& prefix, int index) {
+    if (!(enc.flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+        return nullptr;
+    std::string name =
+        FormatText("%s-%d.log", prefix.empty() ? "ffmpeg2pass" : prefix.c_str(), index);
+    if (name.size() > 1023)
+        name.resize(1023);
+    if (enc.flags & AV_CODEC_FLAG_PASS1) {
+        FilePtr written(std::fopen(name.c_str(), "w"));
+        if (!written)
+            throw FFMpegException("creat file fail: " + name);
+        return written;
+    }
+    const FilePtr file(std::fopen(name.c_str(), "r"));
+    if (!file)
+        throw FFMpegException("creat open fail: " + name);
+    std::fseek(file.get(), 0, SEEK_END);
+    const long size = std::ftell(file.get());
+    std::fseek(file.get(), 0, SEEK_SET);
+    char* buffer = static_cast<char*>(av().av_malloc(static_cast<size_t>(size < 0 ? 0 : size) + 1));
+    if (buffer == nullptr)
+        throw FFMpegException("Could not allocate log buffer");
+    const size_t read = std::fread(buffer, 1, static_cast<size_t>(size < 0 ? 0 : size), file.get());
+    buffer[read] = '\0';
+    enc.stats_in = buffer;
+    return nullptr;
+}
+
+void VideoEncodeStage::OpenPassLog(int index) {
+    pass_log_ =
+        OpenPassLogFile(*ost_.Setup->encoder, run_.Options().pass_logfilename_prefix, index);
+}
+
+void VideoEncodeStage::Encoded(const AVPacket& packet) {
+    size_t stats_size = 0;
+    if (const uint8_t* stats =
+            av().av_packet_get_side_data(&packet, AV_PKT_DATA_QUALITY_STATS, &stats_size);
+        stats != nullptr && stats_size >= 6) {
+        feedback_.LastQuality = static_cast<float>(stats[0] | stats[1] << 8 | stats[2] << 16 |
+                                                   static_cast<uint32_t>(stats[3]) << 24);
+        feedback_.LastPictType =
+            av().av_get_picture_type_char(static_cast<AVPictureType>(stats[4]));
+        const int errors = stats[5];
+        for (int p = 0; p < 3 && p < errors && stats_size >= 8 + 8 * (p + 1u); ++p) {
+            uint64_t error = 0;
+            for (int b = 7; b >= 0; --b)
+                error = error << 8 | stats[8 + 8 * p + b];
+            feedback_.LastError[p] = error;
+        }
+    }
+    const AVCodecContext* enc = ost_.Setup->encoder.get();
+    if (pass_log_ && enc->stats_out != nullptr)
+        std::fputs(enc->stats_out, pass_log_.get());
+}
+
 AVFrame* VideoEncodeStage::ConformPicture(const AVFrame* picture) {
     // The converter and the picture are made again only when the geometry changes.
-    ost_.Video.ConformContext.reset(av().sws_getCachedContext(
-        ost_.Video.ConformContext.release(), picture->width, picture->height,
-        static_cast<AVPixelFormat>(picture->format), ost_.Video.SourceWidth,
-        ost_.Video.SourceHeight, static_cast<AVPixelFormat>(ost_.Video.SourceFormat), SWS_BICUBIC,
-        nullptr, nullptr, nullptr));
-    if (!ost_.Video.ConformContext)
+    state_.ConformContext.reset(av().sws_getCachedContext(
+        state_.ConformContext.release(), picture->width, picture->height,
+        static_cast<AVPixelFormat>(picture->format), state_.SourceWidth, state_.SourceHeight,
+        static_cast<AVPixelFormat>(state_.SourceFormat), SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!state_.ConformContext)
         return nullptr;
-    if (!ost_.Video.ConformPicture) {
-        ost_.Video.ConformPicture = allocFrame();
-        ost_.Video.ConformPicture->format = ost_.Video.SourceFormat;
-        ost_.Video.ConformPicture->width = ost_.Video.SourceWidth;
-        ost_.Video.ConformPicture->height = ost_.Video.SourceHeight;
-        if (av().av_frame_get_buffer(ost_.Video.ConformPicture.get(), 0) < 0) {
-            ost_.Video.ConformPicture.reset();
+    if (!state_.ConformPicture) {
+        state_.ConformPicture = allocFrame();
+        state_.ConformPicture->format = state_.SourceFormat;
+        state_.ConformPicture->width = state_.SourceWidth;
+        state_.ConformPicture->height = state_.SourceHeight;
+        if (av().av_frame_get_buffer(state_.ConformPicture.get(), 0) < 0) {
+            state_.ConformPicture.reset();
             return nullptr;
         }
     }
-    if (av().av_frame_make_writable(ost_.Video.ConformPicture.get()) < 0)
+    if (av().av_frame_make_writable(state_.ConformPicture.get()) < 0)
         return nullptr;
-    av().sws_scale(ost_.Video.ConformContext.get(), picture->data, picture->linesize, 0,
-                   picture->height, ost_.Video.ConformPicture->data,
-                   ost_.Video.ConformPicture->linesize);
-    AVFrame* conformed = ost_.Video.ConformPicture.get();
+    av().sws_scale(state_.ConformContext.get(), picture->data, picture->linesize, 0,
+                   picture->height, state_.ConformPicture->data, state_.ConformPicture->linesize);
+    AVFrame* conformed = state_.ConformPicture.get();
     conformed->pts = picture->pts;
     conformed->interlaced_frame = picture->interlaced_frame;
     conformed->top_field_first = picture->top_field_first;
@@ -128,8 +237,8 @@ int VideoEncodeStage::Slots(int& fill) {
     // A leap of more than ten minutes either way is damage in the input, not a gap to fill
     // with copies or to drop up to: the output goes on in step from here.
     if (std::fabs(vdelta) > kLeapSeconds / tb) {
-        run_.job_.Log(kErrorLevel,
-                      FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
+        run_.Job().Log(kErrorLevel,
+                       FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
         ost_.SyncSkew += vdelta;
         vdelta = 0;
     }
@@ -144,15 +253,15 @@ int VideoEncodeStage::Slots(int& fill) {
     // picture also covers the slots before it (a late video start). A picture whose slot is
     // already taken is dropped.
     const int64_t gap = std::llround(vdelta);
-    const bool has_previous = ost_.Video.LastFrame && ost_.Video.LastFrame->buf[0] != nullptr;
+    const bool has_previous = state_.LastFrame && state_.LastFrame->buf[0] != nullptr;
     if (gap < 0 && has_previous)
         return DropPicture();
     if (gap <= 0)
         return 1;
     const int copies = static_cast<int>(std::min<int64_t>(gap, INT32_MAX - 1));
-    run_.counters_.FramesDuplicated += copies;
-    if (run_.job_.Verbosity() > kDebugLevel)
-        run_.job_.Log(kInfoLevel, FormatText("*** %d dup!", copies));
+    run_.Counters.FramesDuplicated += copies;
+    if (run_.Job().Verbosity() > kDebugLevel)
+        run_.Job().Log(kInfoLevel, FormatText("*** %d dup!", copies));
     if (has_previous) {
         fill = copies;
         return 1;
@@ -161,9 +270,9 @@ int VideoEncodeStage::Slots(int& fill) {
 }
 
 int VideoEncodeStage::DropPicture() {
-    ++run_.counters_.FramesDropped;
-    if (run_.job_.Verbosity() > kDebugLevel)
-        run_.job_.Log(kInfoLevel, "*** drop!");
+    ++run_.Counters.FramesDropped;
+    if (run_.Job().Verbosity() > kDebugLevel)
+        run_.Job().Log(kInfoLevel, "*** drop!");
     return 0;
 }
 
@@ -193,11 +302,16 @@ void VideoEncodeStage::Output(AVFrame* picture) {
     EncodeCopies(LimitCopies(copies));
 }
 
+void VideoEncodeStage::Flush(const TInputStreamState& ist) {
+    FillToEnd(ist);
+    run_.Encode(ost_, nullptr);
+}
+
 void VideoEncodeStage::FillToEnd(const TInputStreamState& ist) {
     const OptionState& o = run_.Options();
     AVCodecContext* enc = ost_.Setup->encoder.get();
     const double tb = av_q2d(enc->time_base);
-    if (!ost_.Video.LastFrame || ost_.Video.LastFrame->buf[0] == nullptr ||
+    if (!state_.LastFrame || state_.LastFrame->buf[0] == nullptr ||
         ist.ShownEnd == AV_NOPTS_VALUE ||
         !(o.video_sync_method == 1 || (o.video_sync_method < 0 && tb > 0.001)))
         return;
@@ -207,7 +321,7 @@ void VideoEncodeStage::FillToEnd(const TInputStreamState& ist) {
     if (missing < 0.5 || missing > kLeapSeconds / tb)
         return;
     const int copies = LimitCopies(static_cast<int>(std::llround(missing)));
-    run_.counters_.FramesDuplicated += std::max(copies, 0);
+    run_.Counters.FramesDuplicated += std::max(copies, 0);
     EncodeCopies(copies);
 }
 
@@ -215,41 +329,41 @@ bool VideoEncodeStage::KeepOutputPicture(AVFrame* picture) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     const OptionState& o = run_.Options();
     // The previous picture is let go first, so the buffers below are ours to write again.
-    av().av_frame_unref(ost_.Video.LastFrame.get());
+    av().av_frame_unref(state_.LastFrame.get());
     const int source_quality = picture->quality;
-    if (picture->width != ost_.Video.SourceWidth || picture->height != ost_.Video.SourceHeight ||
-        picture->format != ost_.Video.SourceFormat) {
+    if (picture->width != state_.SourceWidth || picture->height != state_.SourceHeight ||
+        picture->format != state_.SourceFormat) {
         picture = ConformPicture(picture);
         if (picture == nullptr) {
-            run_.job_.Log(kErrorLevel, "error converting picture");
+            run_.Job().Log(kErrorLevel, "error converting picture");
             return false;
         }
     }
-    const auto source_format = static_cast<AVPixelFormat>(ost_.Video.SourceFormat);
-    AVFrame* kept = ost_.Video.LastFrame.get();
-    if (!ost_.Video.Resample && !ost_.Video.Pad) {
+    const auto source_format = static_cast<AVPixelFormat>(state_.SourceFormat);
+    AVFrame* kept = state_.LastFrame.get();
+    if (!state_.Resample && !state_.Pad) {
         // The picture itself, or a crop of it sharing its buffers: no copy, and the encoder
         // holds a reference instead of copying a picture that owns no buffer.
         if (av().av_frame_ref(kept, picture) < 0)
             throw FFMpegException("Video encoding failed");
-        if (ost_.Video.Crop &&
-            !CropView(kept, picture, source_format, ost_.Video.CropTop, ost_.Video.CropLeft)) {
+        if (state_.Crop &&
+            !CropView(kept, picture, source_format, state_.CropTop, state_.CropLeft)) {
             av().av_frame_unref(kept);
-            run_.job_.Log(kErrorLevel, "error cropping picture");
+            run_.Job().Log(kErrorLevel, "error cropping picture");
             return false;
         }
     } else {
         AVFrame* view = picture;
-        if (ost_.Video.Crop) {
-            view = run_.crop_view_.get();
-            if (!CropView(view, picture, source_format, ost_.Video.CropTop, ost_.Video.CropLeft)) {
-                run_.job_.Log(kErrorLevel, "error cropping picture");
+        if (state_.Crop) {
+            view = run_.CropView.get();
+            if (!CropView(view, picture, source_format, state_.CropTop, state_.CropLeft)) {
+                run_.Job().Log(kErrorLevel, "error cropping picture");
                 return false;
             }
         }
         if (!ScaleAndPad(view))
             return false;
-        if (av().av_frame_ref(kept, ost_.Video.TempPicture.get()) < 0)
+        if (av().av_frame_ref(kept, state_.TempPicture.get()) < 0)
             throw FFMpegException("Video encoding failed");
     }
     kept->width = enc->width;
@@ -271,57 +385,55 @@ int VideoEncodeStage::SameQuality(int source_quality) {
         return source_quality;
     // This library generation's decoders do not report a picture's quality; the fixed scale
     // of "sameq" stands in, and the log says so once.
-    if (!run_.same_quality_logged_) {
-        run_.same_quality_logged_ = true;
-        run_.job_.Log(kErrorLevel,
-                      "sameq: the decoder gives no picture quality; encoding at the best fixed "
-                      "quality instead");
+    if (!run_.SameQualityLogged) {
+        run_.SameQualityLogged = true;
+        run_.Job().Log(kErrorLevel,
+                       "sameq: the decoder gives no picture quality; encoding at the best fixed "
+                       "quality instead");
     }
     return static_cast<int>(std::lrint(ost_.Setup->quality));
 }
 
 bool VideoEncodeStage::ScaleAndPad(AVFrame* view) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
-    AVFrame* final_picture = ost_.Video.TempPicture.get();
+    AVFrame* final_picture = state_.TempPicture.get();
     if (av().av_frame_make_writable(final_picture) < 0)
         throw FFMpegException("Video encoding failed");
-    if (ost_.Video.Resample) {
+    if (state_.Resample) {
         AVFrame* target = final_picture;
-        if (ost_.Video.Pad) {
-            if (!CropView(run_.inner_view_.get(), target, enc->pix_fmt, ost_.Video.PadTop,
-                          ost_.Video.PadLeft)) {
-                run_.job_.Log(kErrorLevel, "error padding picture");
+        if (state_.Pad) {
+            if (!CropView(run_.InnerView.get(), target, enc->pix_fmt, state_.PadTop,
+                          state_.PadLeft)) {
+                run_.Job().Log(kErrorLevel, "error padding picture");
                 return false;
             }
-            target = run_.inner_view_.get();
+            target = run_.InnerView.get();
         }
-        av().sws_scale(ost_.Video.ScaleContext.get(), view->data, view->linesize, 0,
-                       ost_.Video.ResampleHeight, target->data, target->linesize);
+        av().sws_scale(state_.ScaleContext.get(), view->data, view->linesize, 0,
+                       state_.ResampleHeight, target->data, target->linesize);
     } else {
-        CopyInto(final_picture, run_.inner_view_.get(), view, enc->pix_fmt,
-                 enc->width - ost_.Video.PadLeft - ost_.Video.PadRight,
-                 enc->height - ost_.Video.PadTop - ost_.Video.PadBottom, ost_.Video.PadTop,
-                 ost_.Video.PadLeft);
+        CopyInto(final_picture, run_.InnerView.get(), view, enc->pix_fmt,
+                 enc->width - state_.PadLeft - state_.PadRight,
+                 enc->height - state_.PadTop - state_.PadBottom, state_.PadTop, state_.PadLeft);
     }
-    if (ost_.Video.Pad)
-        PaintPadBands(final_picture, enc->pix_fmt, enc->width, enc->height, ost_.Video.PadTop,
-                      ost_.Video.PadBottom, ost_.Video.PadLeft, ost_.Video.PadRight,
-                      run_.Options().padcolor);
+    if (state_.Pad)
+        PaintPadBands(final_picture, enc->pix_fmt, enc->width, enc->height, state_.PadTop,
+                      state_.PadBottom, state_.PadLeft, state_.PadRight, run_.Options().padcolor);
     return true;
 }
 
 void VideoEncodeStage::EncodeCopies(int copies) {
-    AVFrame* frame = ost_.Video.LastFrame.get();
-    for (int i = 0; i < copies && !run_.job_.StopRequested && !(i > 0 && run_.PastSizeLimit());
+    AVFrame* frame = state_.LastFrame.get();
+    for (int i = 0; i < copies && !run_.Job().StopRequested && !(i > 0 && run_.PastSizeLimit());
          ++i) {
-        run_.job_.WaitWhilePaused();
+        run_.Job().WaitWhilePaused();
         frame->pts = ost_.SyncPosition;
         frame->pkt_duration = 1;
         const int64_t bytes = run_.Encode(ost_, frame);
         ++ost_.SyncPosition;
         ++ost_.FrameNumber;
         if (bytes > 0)
-            run_.WriteVideoStats(ost_, static_cast<int>(bytes));
+            run_.WriteVideoStats(ost_, feedback_, static_cast<int>(bytes));
     }
 }
 

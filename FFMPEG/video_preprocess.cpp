@@ -88,7 +88,7 @@ void Transcoder::DispatchPicture(TInputStreamState& ist, AVFrame* picture) {
     AVFrame* working = hooks_.Apply(picture, ist.Pts);
     for (TOutputStreamState& ost : outputs_) {
         if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            VideoEncodeStage(*this, ost).Output(working);
+            ost.Video()->Output(working);
     }
 }
 

@@ -1,0 +1,265 @@
+// The stages of a run, one per output stream: video, audio or subtitle encoding, or stream
+// copy. Each owns what its stream needs (frames, scalers, resamplers, the sample fifo, the
+// two-pass statistics file), sets itself up once with the run and is then fed by the loop. What
+// the stages share (the job, the counters, scratch frames and buffers, the writing of packets)
+// they reach through the run's StageContext. Everything here lives on the job's thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "FFMPEG/amrnb_encoder.h"
+#include "FFMPEG/av_handles.h"
+#include "FFMPEG/custom_ffmpeg.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct AVSubtitle;
+
+namespace clipwright {
+
+struct TInputStreamState;
+struct TOutputStreamState;
+
+// The job-level counters of one run.
+struct RunCounters {
+    int64_t VideoBytes = 0;
+    int64_t AudioBytes = 0;
+    int64_t HeaderBytes = 0;
+    int32_t FramesDuplicated = 0;
+    int32_t FramesDropped = 0;
+    int64_t TimerStart = 0;
+    int32_t QpHistogram[52] = {};
+};
+
+// What the encoder said about the last picture it coded, for the report and the "vstats" file.
+struct VideoFeedback {
+    float LastQuality = -1.0f; // lambda of the last coded frame
+    char LastPictType = '?';
+    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
+};
+
+// What the run lends its stages: the job (its options, log, stop and pause), the counters, the
+// frames, packets and buffers reused for every frame of every stream, and the writing of
+// packets. Owned by the Transcoder; the buffers are allocated once, or grown on the first larger
+// block, never per frame.
+class StageContext {
+public:
+    explicit StageContext(TCustomFFmpeg& job) : job_(job) {}
+    StageContext(const StageContext&) = delete;
+    StageContext& operator=(const StageContext&) = delete;
+
+    TCustomFFmpeg& Job() const { return job_; }
+    // The job's settings, read-only to the run.
+    const OptionState& Options() const { return std::as_const(job_).Options(); }
+
+    // Sends one frame (or the flush) to the stream's encoder and writes what comes out. Returns
+    // the bytes written.
+    int64_t Encode(TOutputStreamState& ost, AVFrame* frame);
+    void WritePacket(TOutputStreamState& ost, AVPacket* packet);
+    // One line of the "vstats" file for a picture of `frame_size` bytes just encoded; the file
+    // is opened at the first line.
+    void WriteVideoStats(const TOutputStreamState& ost, const VideoFeedback& feedback,
+                         int frame_size);
+    // The first output file has grown past "fs".
+    bool PastSizeLimit() const;
+    // Flushes and closes the "vstats" file.
+    void CloseVideoStats() { vstats_.reset(); }
+
+    RunCounters Counters;
+    // Reused for every packet and frame of the run.
+    PacketPtr OutPacket;
+    FramePtr CropView;
+    FramePtr InnerView;
+    std::vector<uint8_t> WorkBuffer;  // resampled audio
+    std::vector<uint8_t> FifoFrame;   // one encoder frame read from a sample fifo
+    std::vector<uint8_t> Silence;     // silence inserted before a late block
+    std::vector<uint8_t> SilentFrame; // one encoder frame of silence, all zero
+    std::vector<uint8_t> GapSilence;  // decoded silence filling a timestamp gap, all zero
+    std::vector<uint8_t> SubtitleBuffer;
+    bool SameQualityLogged = false;
+
+private:
+    TCustomFFmpeg& job_;
+    FilePtr vstats_;
+};
+
+// The video encoding stage of one output stream: the picture's way from the decoder to the
+// encoder (conform, crop, scale, pad), the output rate kept in step with the input clock, the
+// encoder's feedback and, for two-pass encoding, the statistics file.
+class VideoEncodeStage {
+public:
+    VideoEncodeStage(StageContext& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // From the decoder's picture geometry: what is cropped, padded and scaled, with the frames
+    // and scaler for it. Throws FFMpegException.
+    void Setup(const AVCodecContext& dec);
+    // Two-pass: pass 1 opens statistics file `index` to write, pass 2 reads it into the
+    // encoder. Nothing for a single pass. Throws FFMpegException.
+    void OpenPassLog(int index);
+
+    // One decoded (and preprocessed) picture: dropped, or encoded once or more.
+    void Output(AVFrame* picture);
+    // At the end of input: the last picture again until the source's last picture ends, then
+    // the encoder drained.
+    void Flush(const TInputStreamState& ist);
+    // For each packet the encoder gives: its figures and, in pass 1, its statistics line.
+    void Encoded(const AVPacket& packet);
+
+    const VideoFeedback& Feedback() const { return feedback_; }
+    // Flushes and closes the pass-1 statistics file.
+    void CloseStatistics() { pass_log_.reset(); }
+
+private:
+    struct State {
+        bool Resample = false;
+        FramePtr TempPicture;
+        SwsPtr ScaleContext;
+        int32_t ResampleHeight = 0;
+        // The source picture as set up. A decoder that changes size or format mid-stream has
+        // its pictures converted back to it, so crop, scaler and encoder never read past a
+        // picture.
+        int32_t SourceWidth = 0, SourceHeight = 0;
+        int32_t SourceFormat = -1; // AVPixelFormat
+        SwsPtr ConformContext;
+        FramePtr ConformPicture;
+        bool Crop = false;
+        int32_t CropTop = 0, CropLeft = 0;
+        bool Pad = false;
+        int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+        // The last picture as encoded; kept to fill the slots until the next picture starts.
+        FramePtr LastFrame;
+    };
+
+    // Allocates the picture the scaler or the padding writes, in the encoder's geometry.
+    void AllocTempPicture(const char* failure);
+    // At the end of input: the last picture again until the source's last picture ends.
+    void FillToEnd(const TInputStreamState& ist);
+    // How many output frames this picture takes (0: dropped) and, in `fill`, how many copies
+    // of the previous picture go before it; counts duplicates and drops.
+    int Slots(int& fill);
+    int DropPicture();
+    // `copies` cut to "vframes" and to "t".
+    int LimitCopies(int copies) const;
+    // The picture as the encoder takes it (cropped, scaled, padded) becomes State::LastFrame.
+    bool KeepOutputPicture(AVFrame* picture);
+    bool ScaleAndPad(AVFrame* view);
+    int SameQuality(int source_quality);
+    // Encodes State::LastFrame `copies` times at the next output positions.
+    void EncodeCopies(int copies);
+    AVFrame* ConformPicture(const AVFrame* picture);
+
+    StageContext& run_;
+    TOutputStreamState& ost_;
+    State state_;
+    VideoFeedback feedback_;
+    FilePtr pass_log_; // the two-pass statistics file while pass 1 is encoded
+};
+
+// The audio encoding stage of one output stream: resampling, the "async" clock keeping, the
+// sample fifo that cuts encoder frames, and the engine's own AMR-NB encoder where used.
+class AudioEncodeStage {
+public:
+    AudioEncodeStage(StageContext& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // The source's channel layout where the encoder takes it, the sample fifo, and whether the
+    // samples are resampled. Throws FFMpegException.
+    void Setup(const AVCodecContext& dec);
+    // The engine's own AMR-NB encoder, for a stream the libraries have no encoder for. Throws
+    // FFMpegException.
+    void OpenAmrNb();
+
+    // One block of decoded samples (interleaved 16-bit, `size` bytes) from `ist`.
+    void Output(TInputStreamState& ist, const uint8_t* samples, int size);
+    // Encodes what the resampler and the sample fifo still hold as a last frame, short or
+    // padded with silence, then drains the encoder.
+    void Flush();
+    // The recording time ended the run, not the input's end: no filter delay to push out.
+    void CutByRecordingTime() { state_.CutByRecordingTime = true; }
+
+private:
+    struct State {
+        bool Resample = false;
+        SwrPtr Resampler;
+        bool CutByRecordingTime = false; // "t" ended it, not the input's end
+        FifoPtr SampleFifo;              // interleaved signed 16-bit samples, as bytes
+        SwrPtr ToEncoder;                // 16-bit to the encoder's sample format
+        FramePtr Frame;                  // reused for every block sent to the encoder
+        int64_t NextPts = INT64_MIN;     // encoder time base; rises by the samples sent
+        // "async" 0: the furthest the input clock ran ahead of the samples sent, in samples.
+        int64_t ClockLead = 0;
+        std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
+        int FrameCapacity = 0;
+    };
+
+    // Sends interleaved 16-bit samples in frames of the encoder's size.
+    void EncodeSamples(const uint8_t* samples, int count);
+    // Encodes every whole encoder frame (`frame_bytes` of 16-bit samples) the fifo holds.
+    void EncodeWholeFrames(size_t frame_bytes);
+    void OpenResampler(const AVCodecContext& enc, const AVCodecContext& dec);
+    // Samples waiting in the stream's fifo.
+    int64_t FifoSamples() const;
+    // "async" above 0: drops or pads the block (moving `input`, `bytes`) or stretches the
+    // resampler where the input clock and the samples sent part; false when nothing is left.
+    bool CorrectDrift(TInputStreamState& ist, double sync_ipts, const uint8_t*& input, int& bytes);
+    // Silence for a leap of the audio's own timestamps past the samples sent.
+    void FillTimestampGap(TInputStreamState& ist, double sync_ipts);
+    // Resamples, cuts at "t", frames and encodes one block of decoded samples.
+    void Send(TInputStreamState& ist, const uint8_t* input, int bytes);
+    void DrainResampler();
+    // Codecs whose decoders give a frame's samples only with the next frame.
+    static bool DecoderSkipsFirstFrame(const AVCodecContext* enc);
+    void EncodeSilentFrame();
+    void EncodeLastSamples();
+
+    StageContext& run_;
+    TOutputStreamState& ost_;
+    State state_;
+};
+
+// The subtitle encoding stage of one output stream.
+class SubtitleEncodeStage {
+public:
+    SubtitleEncodeStage(StageContext& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // The encoder's clock and canvas, from the source.
+    void Setup(const TInputStreamState& ist, const AVCodecContext& dec);
+    // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
+    void Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts, int64_t duration);
+
+private:
+    StageContext& run_;
+    TOutputStreamState& ost_;
+};
+
+// The stream-copy stage of one output stream: packets pass undecoded.
+class StreamCopyStage {
+public:
+    StreamCopyStage(StageContext& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
+
+    // Once per input packet, whether or not the packet is also decoded.
+    void Copy(TInputStreamState& ist, const AVPacket* packet);
+
+private:
+    StageContext& run_;
+    TOutputStreamState& ost_;
+};
+
+// Two-pass statistics file `index` ("PREFIX-index.log") of an encoder given a pass: pass 1
+// opens it to write and returns it, pass 2 reads it into the encoder's `stats_in` (freed with
+// the run's codecs). Nothing without a pass. Throws FFMpegException.
+FilePtr OpenPassLogFile(AVCodecContext& enc, const std::string& prefix, int index);
+
+// The stage serving one output stream, none before set-up. Held in place (no allocation); a
+// stage keeps a reference to its stream's record, so it is made only once the stream table is
+// complete and never moves after.
+using OutputStage = std::variant<std::monostate, VideoEncodeStage, AudioEncodeStage,
+                                 SubtitleEncodeStage, StreamCopyStage>;
+
+} // namespace clipwright
