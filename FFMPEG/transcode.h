@@ -164,7 +164,7 @@ private:
 
     void ReportProgress(bool final_report);
     // The parts of the report: the first output's size, the video figures (false before the
-    // first picture: nothing to report) and the line or callback that carries them.
+    // first picture: nothing to report) and the line or report that carries them.
     struct ProgressFigures {
         int32_t frame_number = -1;
         int32_t fps = -1;
