@@ -377,11 +377,7 @@ void Transcoder::MainLoop() {
             }
         }
         av().av_packet_unref(packet);
-        const int64_t now = av().av_gettime();
-        if (now - last_report_ > job_.ProgressInterval) {
-            last_report_ = now;
-            ReportProgress(false);
-        }
+        progress_.Tick(av().av_gettime(), outputs_);
     }
 
     for (TInputStreamState& ist : inputs_) {
@@ -389,7 +385,7 @@ void Transcoder::MainLoop() {
             ProcessPacket(ist, nullptr);
     }
     WriteTrailers();
-    ReportProgress(true);
+    progress_.Final(outputs_);
     CloseCodecs();
     // Only a run that read its inputs to the end owes every stream something: "vframes", "t"
     // or "fs" may end it before a stream's first packet.

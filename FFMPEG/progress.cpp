@@ -61,7 +61,7 @@ void AppendPsnr(std::string& line, const AVCodecContext& enc, const uint64_t (&l
 
 } // namespace
 
-int64_t Transcoder::OutputSize() const {
+int64_t ProgressReport::OutputSize() const {
     AVIOContext* pb = job_.OutputFiles()[0].context->pb;
     int64_t size = pb != nullptr ? av().avio_size(pb) : 0;
     if (size < 0 && pb != nullptr)
@@ -69,8 +69,8 @@ int64_t Transcoder::OutputSize() const {
     return size < 0 ? 0 : size;
 }
 
-bool Transcoder::AppendVideoProgress(std::string& line, const TOutputStreamState& ost, float q,
-                                     bool final_report, ProgressFigures& figures) {
+bool ProgressReport::AppendVideoFigures(std::string& line, const TOutputStreamState& ost, float q,
+                                        bool final_report, Figures& figures) {
     const AVCodecContext* enc = ost.Setup->encoder.get();
     const double elapsed = (av().av_gettime() - counters_.TimerStart) / 1000000.0;
     figures.frame_number = ost.FrameNumber;
@@ -95,8 +95,8 @@ bool Transcoder::AppendVideoProgress(std::string& line, const TOutputStreamState
     return true;
 }
 
-void Transcoder::DeliverProgress(std::string& line, int64_t size, double time,
-                                 const ProgressFigures& figures, bool final_report) {
+void ProgressReport::Deliver(std::string& line, int64_t size, double time, const Figures& figures,
+                             bool final_report) {
     TJobEvents* const events = job_.Events();
     const bool wants_progress = events != nullptr && events->WantsProgress();
     if (wants_progress || job_.Verbosity() > kErrorLevel || final_report) {
@@ -125,15 +125,22 @@ void Transcoder::DeliverProgress(std::string& line, int64_t size, double time,
     }
 }
 
-void Transcoder::ReportProgress(bool final_report) {
+void ProgressReport::Tick(int64_t now, const std::vector<TOutputStreamState>& outputs) {
+    if (now - last_report_ <= job_.ProgressInterval)
+        return;
+    last_report_ = now;
+    Report(outputs, false);
+}
+
+void ProgressReport::Report(const std::vector<TOutputStreamState>& outputs, bool final_report) {
     if (job_.OutputFiles().empty())
         return;
     const int64_t size = OutputSize();
-    ProgressFigures figures;
+    Figures figures;
     double time = 1e10;
     bool video_seen = false;
     std::string line;
-    for (TOutputStreamState& ost : outputs_) {
+    for (const TOutputStreamState& ost : outputs) {
         const AVCodecContext* enc = ost.Setup->encoder.get();
         const bool video = enc != nullptr && enc->codec_type == AVMEDIA_TYPE_VIDEO;
         const VideoEncodeStage* stage = ost.Video();
@@ -143,7 +150,7 @@ void Transcoder::ReportProgress(bool final_report) {
         if (video && video_seen) {
             Append(line, FormatText("q=%2.1f ", q));
         } else if (video) {
-            if (!AppendVideoProgress(line, ost, q, final_report, figures))
+            if (!AppendVideoFigures(line, ost, q, final_report, figures))
                 return;
             video_seen = true;
         }
@@ -153,7 +160,7 @@ void Transcoder::ReportProgress(bool final_report) {
     }
     if (time == 1e10 || time < 0.01)
         time = 0.01; // no output position yet
-    DeliverProgress(line, size, time, figures, final_report);
+    Deliver(line, size, time, figures, final_report);
 }
 
 void StageContext::WriteVideoStats(const TOutputStreamState& ost, const VideoFeedback& feedback,

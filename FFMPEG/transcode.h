@@ -98,6 +98,41 @@ struct TOutputStreamState {
 // receives the kbit/s.
 std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate);
 
+// The run's progress, on the job's thread: at most every interval, and once at the end, the
+// first output's size, the least output position, the video figures and the counters go to the
+// job's receiver as a report (or, to a receiver that takes none, into its log as a status line);
+// the end adds the summary of bytes per kind.
+class ProgressReport {
+public:
+    ProgressReport(TCustomFFmpeg& job, RunCounters& counters) : job_(job), counters_(counters) {}
+
+    // The run's clock starts: the first report is due one interval later.
+    void Start(int64_t now) { last_report_ = now; }
+    // A report when the job's interval has passed since the last one.
+    void Tick(int64_t now, const std::vector<TOutputStreamState>& outputs);
+    void Final(const std::vector<TOutputStreamState>& outputs) { Report(outputs, true); }
+
+private:
+    struct Figures {
+        int32_t frame_number = -1;
+        int32_t fps = -1;
+        float quality = -1.0f;
+    };
+    void Report(const std::vector<TOutputStreamState>& outputs, bool final_report);
+    // The first output's size, the video figures (false before the first picture: nothing to
+    // report) and the line or report that carries them.
+    int64_t OutputSize() const;
+    bool AppendVideoFigures(std::string& line, const TOutputStreamState& ost, float q,
+                            bool final_report, Figures& figures);
+    void Deliver(std::string& line, int64_t size, double time, const Figures& figures,
+                 bool final_report);
+    const OptionState& Options() const { return std::as_const(job_).Options(); }
+
+    TCustomFFmpeg& job_;
+    RunCounters& counters_; // the run's; the "qp_hist" histogram is counted here
+    int64_t last_report_ = 0;
+};
+
 // The run of one job, on the job's thread.
 class Transcoder {
 public:
@@ -162,20 +197,6 @@ private:
     // Fails the run when an audio or video output stream received nothing.
     void CheckEveryStreamWritten() const;
 
-    void ReportProgress(bool final_report);
-    // The parts of the report: the first output's size, the video figures (false before the
-    // first picture: nothing to report) and the line or report that carries them.
-    struct ProgressFigures {
-        int32_t frame_number = -1;
-        int32_t fps = -1;
-        float quality = -1.0f;
-    };
-    int64_t OutputSize() const;
-    bool AppendVideoProgress(std::string& line, const TOutputStreamState& ost, float q,
-                             bool final_report, ProgressFigures& figures);
-    void DeliverProgress(std::string& line, int64_t size, double time,
-                         const ProgressFigures& figures, bool final_report);
-
     TCustomFFmpeg& job_;
     // What the stages share; declared before the stream tables, whose stages refer to it.
     StageContext context_;
@@ -184,7 +205,7 @@ private:
     std::vector<TInputStreamState> inputs_;
     // Complete before any stage is made, and never resized after: stages refer to their record.
     std::vector<TOutputStreamState> outputs_;
-    int64_t last_report_ = 0;
+    ProgressReport progress_;
     // Reused for every packet and frame of the run.
     PacketPtr read_packet_;
     PacketPtr parsed_packet_; // a view of one frame the parser cut from a packet

@@ -46,7 +46,8 @@ bool Feeds(const TInputStreamState& input, AVMediaType type) {
 
 } // namespace
 
-Transcoder::Transcoder(TCustomFFmpeg& job) : job_(job), context_(job), hooks_(job) {}
+Transcoder::Transcoder(TCustomFFmpeg& job)
+    : job_(job), context_(job), progress_(job, context_.Counters), hooks_(job) {}
 
 Transcoder::~Transcoder() = default;
 
@@ -439,7 +440,7 @@ void Transcoder::Run() {
     CopyMetadata();
     WriteHeaders();
     counters_.TimerStart = av().av_gettime();
-    last_report_ = counters_.TimerStart;
+    progress_.Start(counters_.TimerStart);
 
     read_packet_ = allocPacket();
     context_.OutPacket = allocPacket();
