@@ -137,6 +137,7 @@
     X(av_image_get_buffer_size)                                                                    \
     X(av_image_fill_arrays)                                                                        \
     X(av_image_copy)                                                                               \
+    X(av_image_copy_plane)                                                                         \
     X(av_fifo_alloc2)                                                                              \
     X(av_fifo_freep2)                                                                              \
     X(av_fifo_can_read)                                                                            \

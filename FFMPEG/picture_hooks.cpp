@@ -1,6 +1,5 @@
 #include "FFMPEG/picture_hooks.h"
 
-#include <cstring>
 #include <exception>
 #include <string>
 #include <utility>
@@ -26,12 +25,6 @@ bool EnsurePicture(FramePtr& frame, int format, int width, int height) {
     frame->width = width;
     frame->height = height;
     return av().av_frame_get_buffer(frame.get(), 0) >= 0;
-}
-
-void CopyRows(uint8_t* to, ptrdiff_t to_stride, const uint8_t* from, ptrdiff_t from_stride,
-              int rows, size_t bytes) {
-    for (int row = 0; row < rows; ++row)
-        std::memcpy(to + row * to_stride, from + row * from_stride, bytes);
 }
 
 } // namespace
@@ -154,8 +147,8 @@ void PictureHooks::RunCustomHook(AVFrame* working, int64_t pts) {
         return;
     }
     THookBitmap& bitmap = *bitmap_;
-    const auto stride = static_cast<size_t>(bitmap.Stride);
-    CopyRows(bitmap.ScanLine(0), bitmap.Stride, rgb->data[0], rgb->linesize[0], height, stride);
+    av().av_image_copy_plane(bitmap.ScanLine(0), bitmap.Stride, rgb->data[0], rgb->linesize[0],
+                             bitmap.Stride, height);
     bool update = true;
     bool stop_hook = false;
     try {
@@ -167,7 +160,8 @@ void PictureHooks::RunCustomHook(AVFrame* working, int64_t pts) {
     }
     bool stopped = stop_hook;
     if (update) {
-        CopyRows(rgb->data[0], rgb->linesize[0], bitmap.ScanLine(0), bitmap.Stride, height, stride);
+        av().av_image_copy_plane(rgb->data[0], rgb->linesize[0], bitmap.ScanLine(0), bitmap.Stride,
+                                 bitmap.Stride, height);
         stopped = !FromRgb(rgb, working) || stopped;
     }
     if (stopped)
