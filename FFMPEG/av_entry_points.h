@@ -20,6 +20,7 @@
     X(avcodec_find_decoder_by_name)                                                                \
     X(avcodec_get_name)                                                                            \
     X(avcodec_get_type)                                                                            \
+    X(avcodec_descriptor_get)                                                                      \
     X(av_codec_iterate)                                                                            \
     X(av_codec_is_encoder)                                                                         \
     X(av_codec_is_decoder)                                                                         \
@@ -90,6 +91,7 @@
     X(av_strerror)                                                                                 \
     X(av_malloc)                                                                                   \
     X(av_mallocz)                                                                                  \
+    X(av_realloc_array)                                                                            \
     X(av_free)                                                                                     \
     X(av_freep)                                                                                    \
     X(av_strdup)                                                                                   \

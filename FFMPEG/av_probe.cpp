@@ -227,6 +227,21 @@ void TAVProbe::GetVideoStreamInfo(int32_t stream_index, TAVVideoInfo& info) cons
     const AVRational rate = av().av_guess_frame_rate(FormatContext_.get(), stream_ptr, nullptr);
     info.FrameRateNum = rate.num;
     info.FrameRateDen = rate.den;
+    info.Profile = codec.profile;
+    info.Level = codec.level;
+}
+
+void TAVProbe::GetAudioInfo(TAVAudioInfo& info) const {
+    info = TAVAudioInfo{};
+    if (!FormatContext_ || FirstAudioStream_ < 0)
+        return;
+    const AVCodecParameters& codec = *FormatContext_->streams[FirstAudioStream_]->codecpar;
+    const AVCodec* decoder = av().avcodec_find_decoder(codec.codec_id);
+    info.CodecName = decoder != nullptr ? decoder->name : av().avcodec_get_name(codec.codec_id);
+    info.Profile = codec.profile;
+    info.Channels = codec.ch_layout.nb_channels;
+    info.SampleRate = codec.sample_rate;
+    info.BitRate = ClampToInt32(codec.bit_rate);
 }
 
 std::string PixelFormatName(int32_t pixel_format) {

@@ -49,6 +49,17 @@ struct TAVVideoInfo {
     int32_t PixelFormat = -1;
     int32_t FrameRateNum = -1;
     int32_t FrameRateDen = -1;
+    int32_t Profile = -99; // the codec's profile and level numbers; -99 when unknown
+    int32_t Level = -99;
+};
+
+// Properties of one audio stream; a request that fails leaves these defaults.
+struct TAVAudioInfo {
+    std::string CodecName; // the stream's decoder
+    int32_t Profile = -99; // -99 when unknown
+    int32_t Channels = -1;
+    int32_t SampleRate = -1;
+    int32_t BitRate = -1; // bit/s; 0 when unknown
 };
 
 class TAVProbe {
@@ -68,6 +79,8 @@ public:
     // A negative index means the first video stream. Failures only log.
     void GetVideoStreamInfo(int32_t stream_index, TAVVideoInfo& info) const;
     void GetVideoInfo(TAVVideoInfo& info) const { GetVideoStreamInfo(-1, info); }
+    // The first audio stream; defaults when there is none.
+    void GetAudioInfo(TAVAudioInfo& info) const;
 
     // Throws std::runtime_error naming the first library that is not bound.
     static void CheckLibraries();

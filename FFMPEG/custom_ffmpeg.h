@@ -164,6 +164,10 @@ private:
     };
     bool ChooseOutputStreams(const AVOutputFormat& format, StreamKinds& kinds);
     bool CreateOutputStreams(OutputFile& output, const StreamKinds& kinds);
+    // "map_all": a copy of every input stream the container holds (a text subtitle it cannot
+    // hold as it is in the container's own text form), with the files' tags and chapters;
+    // what it cannot hold is left out with a log line. False when nothing is left.
+    bool CreateKeptStreams(OutputFile& output);
     void SetOutputMetadata(AVFormatContext& context) const;
     bool OpenOutputByteStream(OutputFile& output, const std::string& file_name);
     OutputStreamSetup& AddOutputStream(OutputFile& output, int media_type);

@@ -1,5 +1,7 @@
 #include "FFMPEG/engine.h"
 
+#include <cstdlib>
+
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -158,6 +160,9 @@ bool TCustomFFmpegEngine::LoadAVLib(const std::string& folder, bool versioned) {
     }
     InstallLogRouting();
     SetLibraryLogLevel(EngineLevelOf(log_level_.load()));
+    // The AV1 encoder prints its settings straight to the terminal unless told to keep to
+    // errors; the user's own setting wins. Set here, on the loading thread, before any job.
+    setenv("SVT_LOG", "1", 0);
     return true;
 }
 

@@ -42,6 +42,7 @@ struct OptionState {
     const AVOutputFormat* forced_output_format = nullptr; // "f"
     int32_t pgmyuv_compat = 0;
     std::vector<TStreamMap> stream_maps;      // "map"
+    int32_t map_all = 0;                      // "map_all": every input stream, copied
     std::vector<TMetaDataMap> meta_data_maps; // "map_meta_data"
     int32_t frame_width = 0;                  // "s"
     int32_t frame_height = 0;                 // "s"

@@ -100,6 +100,7 @@ std::span<const OptionTable::Row> OptionTable::Files() {
         Ignored("y"),
         Call("map", &TCustomFFmpeg::OptMap),
         Call("map_meta_data", &TCustomFFmpeg::OptMapMetaData),
+        Flag("map_all", &OptionState::map_all),
         Call("t", &TCustomFFmpeg::OptRecordingTime),
         {"fs", Kind::Handled,
          [](TCustomFFmpeg&, OptionState& o, S, S v) { o.limit_filesize = ParseInteger64(v); }},

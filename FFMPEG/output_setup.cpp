@@ -197,7 +197,9 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     output.context->url = av().av_strdup(file_name.c_str());
 
     StreamKinds kinds;
-    if (!ChooseOutputStreams(*format, kinds) || !CreateOutputStreams(output, kinds))
+    if (options_.map_all != 0
+            ? !CreateKeptStreams(output)
+            : !ChooseOutputStreams(*format, kinds) || !CreateOutputStreams(output, kinds))
         return false;
     SetOutputMetadata(*output.context);
     if (!OpenOutputByteStream(output, file_name))

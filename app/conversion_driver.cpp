@@ -137,12 +137,15 @@ bool ConversionDriver::StartRow(int row) {
     percent_[row] = 0;
     if (limit_ == 1)
         view_.SetProgressBar(0);
+    const FileListModel::Row& source = rows_.At(row);
     const ConversionPlan plan = PlanConversion(
-        {rows_.At(row).file.trimmed().toStdString(), rows_.At(row).video_size.toStdString(),
-         rows_.At(row).display_aspect},
+        {source.file.trimmed().toStdString(), source.video_size.toStdString(),
+         source.display_aspect, source.facts},
         view_.Choices(),
         // The folder as checked: without the blanks around it, which name no folder here.
         view_.OutputFolder().trimmed().toStdString(), view_.Overwrite());
+    for (const std::string& note : plan.notes)
+        rows_.AppendLog(row, QString::fromStdString(note), false);
     if (!plan.Planned()) {
         if (plan.refusal == ConversionPlan::Refusal::NoProfile)
             view_.Inform(QString::fromStdString(plan.reason));

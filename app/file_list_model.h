@@ -10,6 +10,8 @@
 
 #include <vector>
 
+#include "app/profiles/source_facts.h"
+
 namespace clipwright {
 
 class FileListModel : public QAbstractTableModel {
@@ -26,6 +28,7 @@ public:
         QString frames;
         bool checked = true;
         double display_aspect = 0; // the probe's, 0 when the stream states none
+        SourceFacts facts;         // what the probe found, for profiles that fit the source
         QString reason;            // why the row failed
         QStringList log;           // the engine's lines for the row's job, oldest first
         QString last_error;        // the last error line among them

@@ -138,6 +138,7 @@ void TForm1::AddFileRow(const QString& file) {
     }
     TAVFileInfo info;
     probe.GetFileInfo(info);
+    row.facts = DescribeSource(probe);
     row.video_size = " ";
     row.frame_rate = " ";
     if (probe.VideoStreamCount() != 0) {

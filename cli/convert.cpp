@@ -14,6 +14,7 @@
 #include "app/profiles/conversion_plan.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/program_folders.h"
+#include "app/profiles/source_facts.h"
 #include "cli/batch_wait.h"
 #include "cli/library_folder.h"
 #include "cli/usage.h"
@@ -149,13 +150,15 @@ int ApplySelections(const ConvertRequest& request, ProfileLists& lists) {
 
 // The file as the file list would show it: the size text and the display aspect.
 PlanSource Probed(TFFmpegEngine& engine, const std::string& file) {
-    PlanSource source{file};
+    PlanSource source;
+    source.file = file;
     try {
-        if (engine.AVProbe().LoadFile(file, "") && engine.AVProbe().VideoStreamCount() > 0) {
-            TAVVideoInfo video;
-            engine.AVProbe().GetVideoInfo(video);
-            source.video_size_text = VideoSizeText(video.Width, video.Height);
-            source.display_aspect = video.DisplayAspectRatio;
+        if (engine.AVProbe().LoadFile(file, "")) {
+            source.facts = DescribeSource(engine.AVProbe());
+            if (source.facts.has_video) {
+                source.video_size_text = VideoSizeText(source.facts.width, source.facts.height);
+                source.display_aspect = source.facts.display_aspect;
+            }
         }
         engine.AVProbe().CloseFile();
     } catch (const std::exception&) {
@@ -246,6 +249,8 @@ int RunConvert(int argc, char* argv[]) {
             break;
         const ConversionPlan plan =
             PlanConversion(Probed(engine, file), choices, request.folder, request.overwrite);
+        for (const std::string& note : plan.notes)
+            std::fprintf(stderr, "%s: %s\n", file.c_str(), note.c_str());
         const auto [outcome, reason] =
             plan.Planned() ? runner.Run(plan) : std::pair{ConversionOutcome::Fail, plan.reason};
         std::printf("%s -> %s: %s%s%s\n", file.c_str(), plan.output_file.c_str(),

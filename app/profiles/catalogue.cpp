@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/profiles/builders.h"
+#include "app/profiles/today_profiles.h"
 
 namespace clipwright {
 
@@ -314,6 +315,24 @@ const std::vector<ProfileEntry>& Catalogue() {
     return catalogue;
 }
 
+// The classic profiles after the group: its channel list has "Original" first, theirs only
+// "Stereo" and "Mono", and the classic fillers select or keep by index.
+void ClassicChannels(ProfileLists& l) {
+    const Items classic = {"Stereo", "Mono"};
+    if (l.ComboAudioChannels.Items != classic)
+        l.ComboAudioChannels.Replace(classic, l.ComboAudioChannels.Text() == "Mono" ? 1 : 0);
+}
+
+// Every profile, the classic ones first.
+const std::vector<ProfileEntry>& AllProfiles() {
+    static const std::vector<ProfileEntry> all = [] {
+        std::vector<ProfileEntry> list = Catalogue();
+        list.insert(list.end(), TodayProfiles().begin(), TodayProfiles().end());
+        return list;
+    }();
+    return all;
+}
+
 } // namespace
 
 const char* const kProfileSeparator = "              -----------------------------------------";
@@ -333,13 +352,16 @@ const std::vector<std::string>& ProfileListEntries() {
                 list.push_back(kProfileSeparator);
             list.push_back(catalogue[i].Caption);
         }
+        list.push_back(kProfileSeparator);
+        for (const ProfileEntry& entry : TodayProfiles())
+            list.push_back(entry.Caption);
         return list;
     }();
     return entries;
 }
 
 const ProfileEntry* FindProfile(const std::string& caption) {
-    for (const ProfileEntry& entry : Catalogue()) {
+    for (const ProfileEntry& entry : AllProfiles()) {
         if (caption == entry.Caption)
             return &entry;
     }
@@ -350,6 +372,7 @@ bool FillProfileCombos(ProfileLists& lists, const std::string& caption, std::str
     const ProfileEntry* entry = FindProfile(caption);
     if (entry == nullptr)
         return false;
+    ClassicChannels(lists);
     entry->Fill(lists);
     output_type = entry->OutputType;
     return true;

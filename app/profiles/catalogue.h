@@ -7,6 +7,7 @@
 
 #include "FFMPEG/options.h"
 #include "app/profiles/profile_lists.h"
+#include "app/profiles/source_facts.h"
 
 namespace clipwright {
 
@@ -14,18 +15,25 @@ namespace clipwright {
 using ProfileBuilder = void (*)(const ProfileLists& lists, const std::string& output_type,
                                 TOutputOptions& options);
 
+// Fits a built output to its source (size, bit depth, streams copied as they are), after the
+// volume and aspect are set; notes say what it decided. A text back refuses the source.
+using SourceAdapter = std::string (*)(const ProfileLists& lists, const SourceFacts& source,
+                                      TOutputOptions& options, std::vector<std::string>& notes);
+
 struct ProfileEntry {
     const char* Caption;
     const char* OutputType; // "MP4", "AVI", ...: also the file extension, lower-cased
     void (*Fill)(ProfileLists& lists);
     ProfileBuilder Build;
+    SourceAdapter Adapt = nullptr; // none: the output does not depend on the source
 };
 
 // The separator entry of the profile list, and the rule that recognises one.
 extern const char* const kProfileSeparator;
 bool IsProfileSeparator(const std::string& text);
 
-// The 33 entries of the profile list in display order, separators included.
+// The entries of the profile list in display order, separators included: the 33 classic ones,
+// then a separator and today's group.
 const std::vector<std::string>& ProfileListEntries();
 
 // The first catalogue entry whose caption is exactly `caption`; none for a separator or an

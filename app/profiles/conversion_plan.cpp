@@ -43,6 +43,15 @@ ConversionPlan PlanConversion(const PlanSource& source, const ConversionChoices&
         original && std::isfinite(source.display_aspect) && source.display_aspect > 0
             ? AspectRatioText(source.display_aspect)
             : DisplayAspectValue(choices.lists.ComboAspectRatio.ItemIndex, source.video_size_text);
+    if (profile->Adapt != nullptr) {
+        SourceFacts facts = source.facts;
+        const int aspect_index = choices.lists.ComboAspectRatio.ItemIndex;
+        if (aspect_index == 1 || aspect_index == 2)
+            facts.display_aspect = aspect_index == 1 ? 4.0 / 3.0 : 16.0 / 9.0;
+        plan.reason = profile->Adapt(choices.lists, facts, plan.output, plan.notes);
+        if (!plan.reason.empty())
+            plan.refusal = ConversionPlan::Refusal::Unsuitable;
+    }
     return plan;
 }
 

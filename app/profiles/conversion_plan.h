@@ -4,9 +4,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "FFMPEG/options.h"
 #include "app/profiles/profile_lists.h"
+#include "app/profiles/source_facts.h"
 
 namespace clipwright {
 
@@ -26,16 +28,18 @@ struct PlanSource {
     std::string file;
     std::string video_size_text = " ";
     double display_aspect = 0;
+    SourceFacts facts = {}; // what profiles that fit their output to the source read
 };
 
 struct ConversionPlan {
-    enum class Refusal { None, ReplacesInput, NoProfile };
+    enum class Refusal { None, ReplacesInput, NoProfile, Unsuitable };
 
     TInputOptions input;
     TOutputOptions output;
     std::string output_file;
     Refusal refusal = Refusal::None;
-    std::string reason; // why there is no job; empty when planned
+    std::string reason;             // why there is no job; empty when planned
+    std::vector<std::string> notes; // what the profile decided for this source, for the log
 
     bool Planned() const { return refusal == Refusal::None; }
 };

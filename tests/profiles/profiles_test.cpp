@@ -36,13 +36,14 @@ TOutputOptions Built(const ProfileLists& lists, const std::string& caption) {
     return options;
 }
 
-TEST(ProfileListTest, ThirtyThreeEntriesWithFourSeparators) {
+TEST(ProfileListTest, ThirtyThreeEntriesWithFourSeparatorsThenTodaysGroup) {
     const Items& entries = ProfileListEntries();
-    ASSERT_EQ(entries.size(), 33u);
+    ASSERT_EQ(entries.size(), 43u);
     EXPECT_EQ(entries[0], "Zune Mpeg4 Video (*.mp4)");
     EXPECT_EQ(entries[14], "iPod Video For TV (*.mp4)");
     EXPECT_EQ(entries[32], "iRiver PMP100 (*.avi)");
-    for (size_t i : {2u, 7u, 15u, 25u}) {
+    EXPECT_EQ(entries[34], "MP4 - H.264 + AAC, plays everywhere (*.mp4)");
+    for (size_t i : {2u, 7u, 15u, 25u, 33u}) {
         EXPECT_EQ(entries[i], kProfileSeparator);
         EXPECT_TRUE(IsProfileSeparator(entries[i]));
         EXPECT_EQ(FindProfile(entries[i]), nullptr);
@@ -53,7 +54,7 @@ TEST(ProfileListTest, ThirtyThreeEntriesWithFourSeparators) {
     int profiles = 0;
     for (const std::string& entry : entries)
         profiles += FindProfile(entry) != nullptr ? 1 : 0;
-    EXPECT_EQ(profiles, 29);
+    EXPECT_EQ(profiles, 38);
     EXPECT_EQ(FindProfile("iPod (*.MP4)"), nullptr) << "captions match exactly";
 }
 
