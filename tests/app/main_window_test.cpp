@@ -145,6 +145,20 @@ TEST_F(MainWindowTest, FilesOpenedAtLaunchAreListed) {
     EXPECT_EQ(Cell(w, 1, 1), "640x480");
 }
 
+// The classic entries first, then the other formats read, all in the drop filter, then "*".
+TEST_F(MainWindowTest, OpenDialogOffersEveryFormatReadAndAllFiles) {
+    const QStringList filters = OpenDialogNameFilters();
+    EXPECT_EQ(filters[1], "3GPP Files (*.3gp)");
+    EXPECT_EQ(filters[23], "Windows Media Files (*.wma *.wmv *.asf *.asx)");
+    EXPECT_TRUE(filters.contains("Matroska and WebM Files (*.mkv *.mka *.mk3d *.webm)"));
+    EXPECT_EQ(filters.last(), "All Files (*)");
+    EXPECT_TRUE(OpenDialogFilter().startsWith("All Supported Files|*.avi;*.mpeg;*.mpg;*.mpa;"));
+    for (const QString& filter : filters.mid(1, filters.size() - 2))
+        for (const QString& pattern : filter.section('(', -1).chopped(1).split(' '))
+            EXPECT_TRUE(pattern == "*.cue" || SupportedExtensions().contains(pattern.mid(2)))
+                << pattern.toStdString();
+}
+
 TEST_F(MainWindowTest, ProfilesSeparatorAndAudioOnlyLists) {
     TestWindow w;
     auto* video_codec = w.findChild<QComboBox*>("ComboVideoCodec");
