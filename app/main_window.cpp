@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -30,6 +29,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "app/folder_scan.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/list_texts.h"
@@ -160,32 +160,67 @@ void TForm1::AddFileRow(const QString& file) {
     probe.CloseFile();
 }
 
-void TForm1::AddFiles(const QStringList& files) {
+bool TForm1::HoldsMedia(const QString& file) {
+    TAVProbe& probe = engine_.AVProbe();
+    if (!probe.LoadFile(file.toStdString(), ""))
+        return false;
+    // A subtitle file or a lone cover picture converts to nothing.
+    const bool media = probe.VideoStreamCount() > 0 || probe.AudioStreamCount() > 0;
+    probe.CloseFile();
+    return media;
+}
+
+void TForm1::AddFiles(const QStringList& paths) {
+    const QStringList extensions = SupportedExtensions();
     try {
-        for (const QString& file : files) {
-            AddFileRow(file);
-            ListView1->scrollTo(rows_.index(rows_.Count() - 1, FileListModel::Name));
-            QCoreApplication::processEvents();
+        for (const QString& path : paths) {
+            const QStringList files =
+                QFileInfo(path).isDir()
+                    ? MediaFilesUnder(path, extensions,
+                                      [this](const QString& file) { return HoldsMedia(file); })
+                    : QStringList{path};
+            for (const QString& file : files) {
+                AddFileRow(file);
+                ListView1->scrollTo(rows_.index(rows_.Count() - 1, FileListModel::Name));
+                QCoreApplication::processEvents();
+            }
         }
     } catch (const std::exception&) {
         // The rows added so far stay; the rest is dropped without a message.
     }
 }
 
-void TForm1::ButtonAddFileClick() {
-    if (driver_->Converting())
+void TForm1::AddChosen(const std::function<QStringList()>& choose) {
+    if (driver_->Converting() || driver_->AddingFiles)
         return;
     engine_.ClearTasks();
     rows_.ClearProgress();
     driver_->AddingFiles = true;
-    pending_files_ = QFileDialog::getOpenFileNames(this, QString(), QString(),
-                                                   OpenDialogNameFilters().join(";;"));
+    pending_files_ = choose();
     try {
         if (!pending_files_.isEmpty())
             WorkerThread1.Start();
     } catch (...) {
     }
     driver_->AddingFiles = false;
+}
+
+void TForm1::ButtonAddFileClick() {
+    AddChosen([this] {
+        return QFileDialog::getOpenFileNames(this, QString(), QString(),
+                                             OpenDialogNameFilters().join(";;"));
+    });
+}
+
+void TForm1::AddFolderClick() {
+    AddChosen([this] {
+        const QString folder = QFileDialog::getExistingDirectory(this, "Add Folder");
+        return folder.isEmpty() ? QStringList() : QStringList{folder};
+    });
+}
+
+void TForm1::AddFolder(const QString& folder) {
+    AddChosen([&folder] { return QStringList{folder}; });
 }
 
 void TForm1::DeleteSelectedItem1Click() {
@@ -336,33 +371,25 @@ void TForm1::OpenFiles(const QStringList& arguments) {
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && !driver_->Converting())
+    if (event->mimeData()->hasUrls() && !driver_->Converting() && !driver_->AddingFiles)
         event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
+    if (driver_->AddingFiles)
+        return;
     const QStringList extensions = SupportedExtensions();
-    QStringList files;
+    QStringList paths;
     for (const QUrl& url : event->mimeData()->urls()) {
-        const QString path = url.toLocalFile();
-        if (QFileInfo(path).isDir()) {
-            QDirIterator walk(path, QDir::Files, QDirIterator::Subdirectories);
-            QStringList found;
-            while (walk.hasNext()) {
-                const QString file = walk.next();
-                if (extensions.contains(QFileInfo(file).suffix().toLower()))
-                    found << file;
-            }
-            found.sort();
-            files << found;
-        } else if (extensions.contains(QFileInfo(path).suffix().toLower())) {
-            files << path;
-        }
+        const QFileInfo path(url.toLocalFile());
+        // A folder is walked as its files are added.
+        if (path.isDir() || extensions.contains(path.suffix().toLower()))
+            paths << path.filePath();
     }
-    if (files.isEmpty())
+    if (paths.isEmpty())
         return;
     driver_->AddingFiles = true;
-    pending_files_ = files;
+    pending_files_ = paths;
     WorkerThread1.Start();
     driver_->AddingFiles = false;
     event->acceptProposedAction();

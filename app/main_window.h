@@ -21,6 +21,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -60,13 +61,18 @@ public:
     // Simultaneous conversions, log details, the window's place and its columns.
     void LoadWindowSettings(QSettings& settings);
 
-    // The add path of the open dialog, drops and tests: each file probed, a row each.
-    void AddFiles(const QStringList& files);
+    // The add path of the open dialog, drops and tests: each file probed, a row each; a folder
+    // adds the media files under it (MediaFilesUnder).
+    void AddFiles(const QStringList& paths);
     // Files handed over at launch (the command line, a file manager's "Open with"): paths,
     // relative to the current folder or absolute, or file:// URLs; listed through AddFiles.
     void OpenFiles(const QStringList& arguments);
     void ComboOutputFormatChange();
     void ButtonAddFileClick();
+    // Asks for a folder and adds it as AddFolder does.
+    void AddFolderClick();
+    // Adds the media files under `folder` and its subfolders the way Add Files adds its files.
+    void AddFolder(const QString& folder);
     // Removes the selected rows (several with Ctrl or Shift); nothing while a batch runs.
     void DeleteSelectedItem1Click();
     // Opens the output folder in the file manager.
@@ -124,6 +130,11 @@ private:
     void PushListsToCombos();
     void PullCombosToLists();
     void AddFileRow(const QString& file);
+    // Lists what `choose` returns through the adding worker; nothing while converting or
+    // adding already.
+    void AddChosen(const std::function<QStringList()>& choose);
+    // Whether the probe reads `file` with sound or moving pictures in it.
+    bool HoldsMedia(const QString& file);
     void ShowRowDetails();
     // Column widths that hold their usual texts in the window's font.
     void FitColumns();

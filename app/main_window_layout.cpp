@@ -220,6 +220,7 @@ QLayout* TForm1::BuildButtons(QWidget* central) {
 void TForm1::BuildMenus() {
     QMenu* file = menuBar()->addMenu("File");
     file->addAction("Add Files", this, [this] { ButtonAddFileClick(); });
+    file->addAction("Add Folder", this, [this] { AddFolderClick(); });
     file->addSeparator();
     file->addAction("Convert", this, [this] { driver_->ButtonConvertClick(); });
     file->addAction("Open Output Folder", this, [this] { OpenOutputFolder(); });
@@ -251,6 +252,8 @@ void TForm1::BuildMenus() {
 
     PopupListView1 = new QMenu(this);
     PopupListView1->setObjectName("PopupListView1");
+    PopupListView1->addAction("Add Folder", this, [this] { AddFolderClick(); });
+    PopupListView1->addSeparator();
     PopupListView1->addAction("Check All Items", this, [this] { CheckAllItems(true); });
     PopupListView1->addAction("Uncheck All Items", this, [this] { CheckAllItems(false); });
     PopupListView1->addSeparator();

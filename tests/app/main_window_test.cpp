@@ -8,6 +8,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <fstream>
@@ -143,6 +144,55 @@ TEST_F(MainWindowTest, FilesOpenedAtLaunchAreListed) {
     EXPECT_EQ(w.FileList().At(0).file, mp3);
     EXPECT_EQ(w.FileList().At(1).file, mp4);
     EXPECT_EQ(Cell(w, 1, 1), "640x480");
+}
+
+// A folder named at launch or added lists its media files, subfolders included, by path.
+TEST_F(MainWindowTest, FoldersListTheirMediaFilesSortedByPath) {
+    TestWindow w;
+    const QTemporaryDir dir;
+    const fs::path root = dir.path().toStdString();
+    for (const char* folder : {"b/c", ".hidden"})
+        fs::create_directories(root / folder);
+    const std::pair<std::string, const char*> copies[] = {
+        {Media().mp3_audio_only, "b/c/tone.mp3"},    {Media().mp4_h264_aac, "b/clip.mp4"},
+        {Media().mkv_audio_first, "a.mkv"},          {Media().random_avi, "b/c/random.avi"},
+        {Media().avi_mpeg4_mp2, "b/renamed.clip"},   {Media().mp3_audio_only, ".hidden.mp3"},
+        {Media().mp3_audio_only, ".hidden/tone.mp3"}};
+    for (const auto& [from, to] : copies)
+        fs::copy_file(from, root / to);
+    std::ofstream(root / "b" / "README.txt") << "Read me first.\n";
+    std::ofstream(root / "b" / "words.srt") << "1\n00:00:01,000 --> 00:00:02,000\nHi\n";
+    std::string expected;
+    for (const char* f :
+         {"a.mkv", "b/c/random.avi", "b/c/tone.mp3", "b/clip.mp4", "b/renamed.clip"})
+        expected += (root / f).string() + "\n";
+    const auto listed = [&] {
+        std::string files;
+        for (int row = 0; row < w.FileList().Count(); ++row)
+            files += w.FileList().At(row).file.toStdString() + "\n";
+        return files;
+    };
+    w.OpenFiles({dir.path()});
+    EXPECT_EQ(listed(), expected);
+    EXPECT_EQ(Cell(w, 1, 5), "Error") << "a media name that does not open still gets its row";
+    EXPECT_EQ(Cell(w, 4, 1), "320x240") << "an odd name found by its content";
+    w.ClearAllItems1Click();
+    w.AddFolder(dir.path() + "/");
+    EXPECT_EQ(listed(), expected);
+}
+
+// The classic entries first, then the other formats read, all in the drop filter, then "*".
+TEST_F(MainWindowTest, OpenDialogOffersEveryFormatReadAndAllFiles) {
+    const QStringList filters = OpenDialogNameFilters();
+    EXPECT_EQ(filters[1], "3GPP Files (*.3gp)");
+    EXPECT_EQ(filters[23], "Windows Media Files (*.wma *.wmv *.asf *.asx)");
+    EXPECT_TRUE(filters.contains("Matroska and WebM Files (*.mkv *.mka *.mk3d *.webm)"));
+    EXPECT_EQ(filters.last(), "All Files (*)");
+    EXPECT_TRUE(OpenDialogFilter().startsWith("All Supported Files|*.avi;*.mpeg;*.mpg;*.mpa;"));
+    for (const QString& filter : filters.mid(1, filters.size() - 2))
+        for (const QString& pattern : filter.section('(', -1).chopped(1).split(' '))
+            EXPECT_TRUE(pattern == "*.cue" || SupportedExtensions().contains(pattern.mid(2)))
+                << pattern.toStdString();
 }
 
 TEST_F(MainWindowTest, ProfilesSeparatorAndAudioOnlyLists) {
