@@ -3,6 +3,7 @@
 #include "FFMPEG/custom_ffmpeg.h"
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/container_check.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/text_format.h"
 
@@ -14,6 +15,17 @@ namespace {
 // yes, and the header decides.
 bool Holds(const AVOutputFormat* format, AVCodecID codec) {
     return av().avformat_query_codec(format, codec, FF_COMPLIANCE_UNOFFICIAL) != 0;
+}
+
+// The text form a container holds subtitles in: its own default, else the first it takes of the
+// common ones (MP4 names none but takes timed text). None when it holds no text.
+AVCodecID TextSubtitleCodec(const AVOutputFormat* format) {
+    for (const AVCodecID codec : {format->subtitle_codec, AV_CODEC_ID_MOV_TEXT, AV_CODEC_ID_WEBVTT,
+                                  AV_CODEC_ID_ASS, AV_CODEC_ID_SUBRIP}) {
+        if (codec != AV_CODEC_ID_NONE && Holds(format, codec))
+            return codec;
+    }
+    return AV_CODEC_ID_NONE;
 }
 
 bool IsTextSubtitle(AVCodecID codec) {
@@ -83,11 +95,11 @@ bool TCustomFFmpeg::CreateKeptStreams(OutputFile& output) {
                     Log(kInfoLevel, name + " left out: only video, sound and subtitles are kept");
                     continue;
                 }
-                const bool as_text = type == AVMEDIA_TYPE_SUBTITLE && !Holds(format, codec) &&
-                                     IsTextSubtitle(codec) &&
-                                     format->subtitle_codec != AV_CODEC_ID_NONE &&
-                                     Holds(format, format->subtitle_codec);
-                if (!as_text && !Holds(format, codec)) {
+                const bool takes = ContainerTakes(*format, *stream.codecpar);
+                const AVCodecID text_codec = TextSubtitleCodec(format);
+                const bool as_text = type == AVMEDIA_TYPE_SUBTITLE && !takes &&
+                                     IsTextSubtitle(codec) && text_codec != AV_CODEC_ID_NONE;
+                if (!as_text && !takes) {
                     Log(kInfoLevel, FormatText("%s left out: %s cannot hold it", name.c_str(),
                                                format->long_name));
                     continue;
@@ -99,10 +111,10 @@ bool TCustomFFmpeg::CreateKeptStreams(OutputFile& output) {
                     options_.audio_stream_copy = 1;
                     NewAudioStream(output);
                 } else if (as_text) {
-                    options_.subtitle_codec_name = av().avcodec_get_name(format->subtitle_codec);
+                    options_.subtitle_codec_name = av().avcodec_get_name(text_codec);
                     NewSubtitleStream(output);
                     Log(kInfoLevel, FormatText("%s kept as %s", name.c_str(),
-                                               av().avcodec_get_name(format->subtitle_codec)));
+                                               av().avcodec_get_name(text_codec)));
                 } else {
                     options_.subtitle_stream_copy = 1;
                     NewSubtitleStream(output);

@@ -10,9 +10,46 @@
 
 namespace clipwright {
 
+namespace {
+
+// The styles a text subtitle decoder of this generation gives its events when the source
+// states none: the header a text encoder such as MP4's timed text needs to open.
+constexpr char kDefaultTextHeader[] =
+    "[Script Info]\r\nScriptType: v4.00+\r\nPlayResX: 384\r\nPlayResY: 288\r\n"
+    "ScaledBorderAndShadow: yes\r\n\r\n[V4+ Styles]\r\n"
+    "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, "
+    "BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, "
+    "BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\r\n"
+    "Style: Default,Arial,16,&Hffffff,&Hffffff,&H0,&H0,0,0,0,0,100,100,0,0,1,1,0,2,10,10,10,0"
+    "\r\n\r\n[Events]\r\n"
+    "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n";
+
+// A text encoder's header: the source's own styles (ASS, SSA), else the default ones. The
+// context frees it.
+void SetTextHeader(AVCodecContext& enc, const AVCodecContext& dec) {
+    const AVCodecDescriptor* source = av().avcodec_descriptor_get(dec.codec_id);
+    if (enc.subtitle_header != nullptr || source == nullptr ||
+        !(source->props & AV_CODEC_PROP_TEXT_SUB))
+        return;
+    const bool own = (dec.codec_id == AV_CODEC_ID_ASS || dec.codec_id == AV_CODEC_ID_SSA) &&
+                     dec.extradata_size > 0;
+    const char* header = own ? reinterpret_cast<const char*>(dec.extradata) : kDefaultTextHeader;
+    const size_t size =
+        own ? static_cast<size_t>(dec.extradata_size) : sizeof kDefaultTextHeader - 1;
+    auto* copy = static_cast<uint8_t*>(av().av_mallocz(size + 1));
+    if (copy == nullptr)
+        throw FFMpegException("av_mallocz fail");
+    std::memcpy(copy, header, size);
+    enc.subtitle_header = copy;
+    enc.subtitle_header_size = static_cast<int>(size);
+}
+
+} // namespace
+
 void SubtitleEncodeStage::Setup(const TInputStreamState& ist, const AVCodecContext& dec) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     const OptionState& o = run_.Options();
+    SetTextHeader(*enc, dec);
     // This generation's subtitle encoders want a clock and a canvas: the source's.
     enc->time_base = ist.Stream->time_base;
     if (enc->width == 0) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/container_check.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/custom_ffmpeg.h"
@@ -207,17 +208,15 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
     if (av().avcodec_parameters_to_context(enc, source->codecpar) < 0)
         throw FFMpegException("av_mallocz fail");
     enc->codec_tag = user_tag;
-    if (user_tag == 0) {
-        // The source's tag only where the container reads it as the same codec or has no tag
-        // of its own for it: a tag of another container's table (a transport stream's stream
-        // type, 3GP's "s263") names another codec here, and the muxer refuses it.
-        const unsigned source_tag = source->codecpar->codec_tag;
-        const AVCodecTag* const* table = format->codec_tag;
-        if (table == nullptr ||
-            av().av_codec_get_id(table, source_tag) == source->codecpar->codec_id ||
-            av().av_codec_get_tag(table, source->codecpar->codec_id) == 0)
-            enc->codec_tag = source_tag;
-    }
+    if (user_tag == 0)
+        enc->codec_tag = CopiedCodecTag(*format, *source->codecpar);
+    // Asked before anything is written: a container's tables say yes to codecs its header
+    // refuses, and some take a stream no player of theirs decodes.
+    if (user_tag == 0 && !ContainerTakes(*format, *source->codecpar))
+        throw FFMpegException(
+            FormatText("%s cannot hold input stream #%d.%d (%s) as it is; convert it instead",
+                       format->long_name, ist.FileIndex, ist.StreamIndex,
+                       av().avcodec_get_name(source->codecpar->codec_id)));
     // A very fine stream time base (as MP4's) is replaced by the codec's own where coarser,
     // so containers that count frames (AVI) do not fill the gaps with empty frames.
     AVRational codec_base{0, 1};
