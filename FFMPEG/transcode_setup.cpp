@@ -345,6 +345,10 @@ void Transcoder::OpenEncoders() {
         if (av().avcodec_parameters_from_context(ost.Stream->codecpar, enc) < 0)
             throw FFMpegException("av_mallocz fail");
         ost.Stream->time_base = enc->time_base;
+        // Matroska and WebM state the display size from the stream's pixel shape, not the
+        // codec's.
+        if (enc->codec_type == AVMEDIA_TYPE_VIDEO)
+            ost.Stream->sample_aspect_ratio = ost.Stream->codecpar->sample_aspect_ratio;
     }
 }
 

@@ -148,22 +148,16 @@ int ApplySelections(const ConvertRequest& request, ProfileLists& lists) {
     return 0;
 }
 
-// The file as the file list would show it: the size text and the display aspect.
+// The file as the file list would show it: the probe's facts, its size text and aspect.
 PlanSource Probed(TFFmpegEngine& engine, const std::string& file) {
-    PlanSource source;
-    source.file = file;
+    SourceFacts facts;
     try {
-        if (engine.AVProbe().LoadFile(file, "")) {
-            source.facts = DescribeSource(engine.AVProbe());
-            if (source.facts.has_video) {
-                source.video_size_text = VideoSizeText(source.facts.width, source.facts.height);
-                source.display_aspect = source.facts.display_aspect;
-            }
-        }
+        if (engine.AVProbe().LoadFile(file, ""))
+            facts = DescribeSource(engine.AVProbe());
         engine.AVProbe().CloseFile();
     } catch (const std::exception&) {
     }
-    return source;
+    return PlanSourceOf(file, facts);
 }
 
 // The engine, one job at a time, and what the last one's end said.

@@ -7,9 +7,21 @@
 
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
+#include "app/profiles/list_texts.h"
 #include "app/profiles/output_naming.h"
 
 namespace clipwright {
+
+PlanSource PlanSourceOf(const std::string& file, const SourceFacts& facts) {
+    PlanSource source;
+    source.file = file;
+    source.facts = facts;
+    if (facts.has_video) {
+        source.video_size_text = VideoSizeText(facts.width, facts.height);
+        source.display_aspect = facts.display_aspect;
+    }
+    return source;
+}
 
 ConversionPlan PlanConversion(const PlanSource& source, const ConversionChoices& choices,
                               const std::string& folder, bool overwrite) {

@@ -31,6 +31,9 @@ struct PlanSource {
     SourceFacts facts = {}; // what profiles that fit their output to the source read
 };
 
+// A source as the probe described it: the size text and aspect from its facts.
+PlanSource PlanSourceOf(const std::string& file, const SourceFacts& facts);
+
 struct ConversionPlan {
     enum class Refusal { None, ReplacesInput, NoProfile, Unsuitable };
 

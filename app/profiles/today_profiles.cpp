@@ -269,8 +269,20 @@ bool AudioFits(const SourceFacts& s, const TOutputOptions& o) {
     return !(o.AudioSampleRate > 0 && s.audio_sample_rate != o.AudioSampleRate);
 }
 
+// "Original" channels and sampling are the first audio stream's, the one converted: the
+// engine's own default is the last stream's.
+void KeepSourceSound(const SourceFacts& s, TOutputOptions& o) {
+    if (!s.has_audio)
+        return;
+    if (o.AudioChannels <= 0 && s.audio_channels > 0)
+        o.AudioChannels = s.audio_channels;
+    if (o.AudioSampleRate <= 0 && s.audio_sample_rate > 0)
+        o.AudioSampleRate = s.audio_sample_rate;
+}
+
 // Size, bit depth and an even picture for every re-encoding video profile.
 void FitPicture(const ProfileLists& l, const SourceFacts& s, TOutputOptions& o, bool keep_depth) {
+    KeepSourceSound(s, o);
     if (!s.has_video)
         return;
     o.FrameSize = FitInBox(l.ComboVideoSize.Text(), s.width, s.height, s.display_aspect);
@@ -294,6 +306,7 @@ std::string AdaptCopyable(const ProfileLists& l, const SourceFacts& s, TOutputOp
                           std::vector<std::string>& notes, bool hevc) {
     if (std::string refusal = Missing(s, true); !refusal.empty())
         return refusal;
+    KeepSourceSound(s, o);
     const bool keep = l.ComboVideoCodec.Text() == kKeepVideoWhenFits;
     const std::string misfit = keep ? VideoMisfit(l, s, hevc) : "not asked";
     if (keep && misfit.empty()) {
@@ -335,8 +348,9 @@ std::string AdaptAv1(const ProfileLists& l, const SourceFacts& s, TOutputOptions
     FitPicture(l, s, o, true);
     return Missing(s, true);
 }
-std::string AdaptAudioOnly(const ProfileLists&, const SourceFacts& s, TOutputOptions&,
+std::string AdaptAudioOnly(const ProfileLists&, const SourceFacts& s, TOutputOptions& o,
                            std::vector<std::string>&) {
+    KeepSourceSound(s, o);
     return Missing(s, false);
 }
 // Copies take neither a volume nor an aspect.
