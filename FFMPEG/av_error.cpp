@@ -32,6 +32,8 @@ std::string OpenErrorText(const std::string& file_name, int code) {
         return FormatText("%s: no such file or directory", name);
     case AVERROR(ENOSPC):
         return FormatText("%s: no space left on device", name);
+    case AVERROR(EFBIG):
+        return FormatText("%s: the file grew larger than its file system allows", name);
     default:
         return FormatText("%s: Error while opening file", name);
     }

@@ -26,9 +26,10 @@ std::string Quote(const std::string& text) {
     return "'" + text + "'";
 }
 
-CliRun Cli(const std::string& arguments) {
+// `shell`: commands the shell runs before the program (limits it inherits).
+CliRun Cli(const std::string& arguments, const std::string& shell = "") {
     CliRun run;
-    const std::string command = std::string(CLI_PATH) + " " + arguments + " 2>/dev/null";
+    const std::string command = shell + std::string(CLI_PATH) + " " + arguments + " 2>/dev/null";
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[4096];
         size_t n = 0;
@@ -150,6 +151,37 @@ TEST(CliConvertTest, H264ChoicesAreBaselineAtTheirLevel) {
               Quote(folder.string()) + " " + Quote(source));
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(MediaInfo("Video;%Format_Profile%", file), "Constrained Baseline@L3");
+}
+
+// Today's profiles refuse a source without what they make, and a file system that fills up
+// fails the row: each with its reason, none with a file left behind.
+TEST(CliConvertTest, RefusalsAndFullDisksLeaveNoFile) {
+    const struct {
+        const char* profile;
+        const char* source;
+        const char* reason;
+        const char* shell = "";
+    } cases[] = {
+        {"MP4 - H.264 + AAC, plays everywhere (*.mp4)", "mp3_44k_stereo_id3v23.mp3",
+         "The source has no video; a video profile needs video."},
+        {"FLAC - Lossless Audio (*.flac)", "mxf_mpeg2_720x576_noaudio.mxf",
+         "The source has no sound; an audio profile needs sound."},
+        {"MP4 - Keep streams, no re-encoding (*.mp4)", "wav_pcm16_48k_mono.wav",
+         "Nothing to keep: MP4 (MPEG-4 Part 14) holds none of the streams of the source"},
+        {"MKV - Keep every stream, no re-encoding (*.mkv)", "flv_h264_aac_480x270.flv",
+         "av_interleaved_write_frame(): the file grew larger than its file system allows",
+         "trap '' XFSZ; ulimit -f 100; "},
+    };
+    for (const auto& c : cases) {
+        const fs::path folder = Folder(std::string("refused-") + c.source);
+        const CliRun run =
+            Cli("convert --profile " + Quote(c.profile) + " --output-folder " +
+                    Quote(folder.string()) + " " + Quote(testing::RealMediaPath(c.source)),
+                c.shell);
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_NE(run.out.find(std::string(": Fail: ") + c.reason), std::string::npos) << run.out;
+        EXPECT_TRUE(fs::is_empty(folder)) << c.profile;
+    }
 }
 
 TEST(CliConvertTest, CoverPictureOfAnMp3IsLeftOutOfAVideoProfile) {

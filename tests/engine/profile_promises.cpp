@@ -75,7 +75,8 @@ void CheckPicture(const ProfilePromise& promise, const std::string& source,
     const Picture out = PictureOf(output);
     double box_width = Number(promise.box);
     const std::string box = promise.box;
-    double box_height = box.find(" x ") == std::string::npos ? 0 : Number(box.substr(box.find(" x ") + 3));
+    double box_height =
+        box.find(" x ") == std::string::npos ? 0 : Number(box.substr(box.find(" x ") + 3));
     if (box_width <= 0) {
         box_width = src.width;
         box_height = src.height;

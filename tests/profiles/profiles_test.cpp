@@ -12,6 +12,7 @@
 #include "app/profiles/conversion_plan.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/output_naming.h"
+#include "app/profiles/today_profiles.h"
 #include "tests/support/comma_locale.h"
 
 namespace clipwright {
@@ -316,6 +317,92 @@ TEST(ConversionPlanTest, RecordsPathAndRefusals) {
     same.profile = "no such profile";
     EXPECT_EQ(PlanConversion({source}, same, "/out", false).reason, "Fail to add file to list!");
     std::filesystem::remove_all(folder);
+}
+
+// A box: inside it, turned to a portrait source, the display aspect kept, never enlarged.
+TEST(TodayProfilesTest, SizeBoxes) {
+    const struct {
+        const char* box;
+        int width, height;
+        double aspect;
+        const char* size; // empty: the source's own
+    } cases[] = {
+        {"1920 x 1080 (Full HD)", 2880, 2160, 4.0 / 3, "1440x1080"},
+        {"1920 x 1080 (Full HD)", 1280, 720, 16.0 / 9, ""},
+        {"1280 x 720 (HD)", 3840, 2160, 16.0 / 9, "1280x720"},
+        {"1280 x 720 (HD)", 1080, 1920, 9.0 / 16, "720x1280"},
+        {"854 x 480", 1920, 1080, 0, "854x480"},
+        {"640 x 360", 720, 576, 16.0 / 9, "640x360"},     // anamorphic: square pixels
+        {"1920 x 1080 (Full HD)", 720, 480, 4.0 / 3, ""}, // fits: the stream keeps its shape
+        {"Original", 853, 481, 0, "852x480"},             // 4:2:0 needs even sides
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FitInBox(c.box, c.width, c.height, c.aspect), c.size) << c.box << " " << c.width;
+}
+
+// What the plan makes of a source: kept where it fits, re-encoded where not, refused without
+// what the profile makes.
+TEST(TodayProfilesTest, PlanFromTheSourcesFacts) {
+    ConversionChoices choices;
+    choices.profile = "MP4 - H.264 + AAC, plays everywhere (*.mp4)";
+    FillProfileCombos(choices.lists, choices.profile, choices.output_type);
+    EXPECT_EQ(choices.lists.ComboVideoCodec.Text(), kKeepVideoWhenFits);
+    choices.volume_level = VolumeLevel(5);
+    SourceFacts phone{.probed = true,
+                      .has_video = true,
+                      .width = 1920,
+                      .height = 1080,
+                      .display_aspect = 16.0 / 9,
+                      .pixel_format = "yuv420p",
+                      .video_codec = "h264",
+                      .video_profile = 100,
+                      .video_level = 40,
+                      .frame_rate_num = 30,
+                      .frame_rate_den = 1,
+                      .has_audio = true,
+                      .audio_codec = "aac",
+                      .audio_profile = 1,
+                      .audio_channels = 2,
+                      .audio_sample_rate = 48000,
+                      .audio_bit_rate = 128000};
+    ConversionPlan plan =
+        PlanConversion(PlanSourceOf("/in/phone.mp4", phone), choices, "/out", true);
+    EXPECT_EQ(plan.output.VideoCodec, "copy");
+    EXPECT_EQ(plan.output.AudioCodec, "copy");
+    EXPECT_EQ(plan.output.AudioVolume, 256) << "a copied sound takes no volume";
+    EXPECT_EQ(plan.notes.size(), 2u);
+
+    SourceFacts big = phone;
+    big.width = 3840;
+    big.height = 2160;
+    big.video_level = 51;
+    big.audio_bit_rate = 320000;
+    plan = PlanConversion(PlanSourceOf("/in/big.mkv", big), choices, "/out", true);
+    EXPECT_EQ(plan.output.VideoCodec, "libx264");
+    EXPECT_EQ(plan.output.FrameSize, "1920x1080");
+    EXPECT_EQ(plan.output.AudioCodec, "aac") << "320 kbps is over the chosen rate";
+    EXPECT_NE(plan.output.ExtraOptions.find("pix_fmt=yuv420p\n"), std::string::npos);
+
+    SourceFacts sound = phone;
+    sound.has_video = false;
+    plan = PlanConversion(PlanSourceOf("/in/song.m4a", sound), choices, "/out", true);
+    EXPECT_EQ(plan.reason, "The source has no video; a video profile needs video.");
+    choices.profile = "Opus Audio (*.opus)";
+    FillProfileCombos(choices.lists, choices.profile, choices.output_type);
+    EXPECT_EQ(choices.lists.ComboAudioChannels.Text(), "Original");
+    plan = PlanConversion(PlanSourceOf("/in/song.m4a", sound), choices, "/out", true);
+    EXPECT_TRUE(plan.Planned()) << plan.reason;
+    EXPECT_EQ(plan.output.AudioSampleRate, 48000);
+    EXPECT_EQ(plan.output.AudioChannels, 2) << "the first audio stream's channels";
+    SourceFacts silent = phone;
+    silent.has_audio = false;
+    EXPECT_EQ(PlanConversion(PlanSourceOf("/in/clip.mp4", silent), choices, "/out", true).reason,
+              "The source has no sound; an audio profile needs sound.");
+
+    // The classic lists come back after the group: their fillers select by index.
+    FillProfileCombos(choices.lists, "MOV - QuickTime Video (*.mov)", choices.output_type);
+    EXPECT_EQ(choices.lists.ComboAudioChannels.Items, (Items{"Stereo", "Mono"}));
+    EXPECT_EQ(choices.lists.ComboAudioChannels.Text(), "Stereo");
 }
 
 TEST(ConversionPlanTest, OutcomeOfAJobsEnd) {
