@@ -2,10 +2,13 @@
 //   window_screenshot FOLDER MEDIA_FOLDER
 // writes FOLDER/window-3gp.png (the 3GP profile's lists), FOLDER/window-batch.png (two rows
 // converting side by side) and FOLDER/window-failed.png (a failed row with its reason), from
-// files of the project's media folder, and FOLDER/window-smallest.png (the smallest size). Settings
-// go to a folder of its own, not the user's.
+// files of the project's media folder, FOLDER/window-today.png (today's group in the open
+// profile list, the H.264 profile's lists behind it) and FOLDER/window-smallest.png (the smallest
+// size). Settings go to a folder of its own, not the user's.
 #include <QApplication>
 #include <QDir>
+#include <QAbstractItemView>
+#include <QScreen>
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -64,6 +67,16 @@ int main(int argc, char* argv[]) {
                      media.filePath("dv_ntsc_dvvideo_pcm_720x480_camcorder.dv"),
                      media.filePath("flv_h264_aac_480x270.flv")});
     Save(window, out + "/window-3gp.png");
+
+    // The open list is a window of its own: the screen's picture holds both.
+    window.ComboOutputFormat->setCurrentIndex(34); // MP4 - H.264 + AAC, plays everywhere
+    window.ComboOutputFormat->showPopup();
+    window.ComboOutputFormat->view()->scrollToBottom();
+    QApplication::processEvents();
+    WaitUntil([] { return false; }, 500);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(out + "/window-today.png");
+    std::printf("%s\n", (out + "/window-today.png").toLocal8Bit().constData());
+    window.ComboOutputFormat->hidePopup();
 
     window.ClearAllItems1Click();
     window.ComboOutputFormat->setCurrentIndex(18); // AVI
