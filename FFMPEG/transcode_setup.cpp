@@ -346,9 +346,19 @@ void Transcoder::OpenEncoders() {
             throw FFMpegException("av_mallocz fail");
         ost.Stream->time_base = enc->time_base;
         // Matroska and WebM state the display size from the stream's pixel shape, not the
-        // codec's.
-        if (enc->codec_type == AVMEDIA_TYPE_VIDEO)
+        // codec's, and a picture's default length from the stream's rate: without it, no
+        // copied picture of theirs has one.
+        if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
             ost.Stream->sample_aspect_ratio = ost.Stream->codecpar->sample_aspect_ratio;
+            const TInputStreamState& ist = inputs_[ost.SourceIndex];
+            const AVRational rate =
+                ost.Setup->stream_copy
+                    ? av().av_guess_frame_rate(job_.InputFiles()[ist.FileIndex].context.get(),
+                                               ist.Stream, nullptr)
+                    : enc->framerate;
+            if (rate.num > 0 && rate.den > 0)
+                ost.Stream->avg_frame_rate = rate;
+        }
     }
 }
 
