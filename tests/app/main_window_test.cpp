@@ -208,6 +208,25 @@ TEST_F(MainWindowTest, ProfilesSeparatorAndAudioOnlyLists) {
     w.ComboOutputFormat->setCurrentIndex(7); // a separator
     EXPECT_EQ(w.ComboOutputFormat->currentIndex(), 4);
     EXPECT_EQ(w.findChild<QComboBox*>("ComboAudioBitrate")->currentText(), "192 Kbps");
+
+    // Today's group after the last separator: its lists, then the classic channels again, and
+    // a phone-like file converted by keeping its streams, which the row's log says.
+    w.ComboOutputFormat->setCurrentIndex(34);
+    EXPECT_EQ(video_codec->currentText(), "Keep the source's video when it fits");
+    EXPECT_EQ(w.findChild<QComboBox*>("ComboVideoSize")->currentText(), "1920 x 1080 (Full HD)");
+    auto* channels = w.findChild<QComboBox*>("ComboAudioChannels");
+    EXPECT_EQ(channels->currentText(), "Original");
+    w.ComboOutputFormat->setCurrentIndex(18); // AVI
+    EXPECT_EQ(channels->count(), 2);
+    EXPECT_EQ(channels->currentText(), "Stereo");
+    w.ComboOutputFormat->setCurrentIndex(34);
+    w.UseOutputFolder("window_today");
+    w.ClearAllItems1Click();
+    w.AddFiles({QString::fromStdString(testing::RealMediaPath("mp4_h264_aac_560x320.mp4"))});
+    w.Driver().ButtonConvertClick();
+    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
+    EXPECT_EQ(Cell(w, 0, 5), "Done");
+    EXPECT_TRUE(w.FileList().At(0).log.join('\n').contains("Video kept as it is"));
 }
 
 TEST_F(MainWindowTest, SettingsAreCreatedRestoredAndApplied) {
