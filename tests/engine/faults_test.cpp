@@ -113,6 +113,15 @@ TEST(FaultsTest, ARunThatFailsRemovesWhatItWroteAndAStoppedOneKeepsIt) {
     EXPECT_TRUE(run.exception);
     EXPECT_EQ(run.message, "Output stream #0.0 got no sound from the input");
     EXPECT_FALSE(fs::exists(failed));
+    // A copy into a container whose muxer takes the codec only as a tag no player decodes is
+    // refused before anything is written.
+    const std::string copied = FaultPath("realvideo.avi");
+    run = testing::RunJob({testing::RealMediaPath("rm_rv10_ac3_352x288.rm")}, "", copied,
+                          "vcodec=copy\nacodec=copy");
+    ASSERT_TRUE(run.built) << run.build_error;
+    EXPECT_EQ(run.message, "AVI (Audio Video Interleaved) cannot hold input stream #0.0 (rv10) as "
+                           "it is; convert it instead");
+    EXPECT_FALSE(fs::exists(copied));
 
     // Stopped after the first pictures: finished, playable and kept.
     const std::string stopped = FaultPath("stopped_kept.avi");
