@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/codec_lock.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
@@ -37,6 +38,20 @@ AVChannelLayout DecodedLayout(const AVChannelLayout& given, int channels) {
     return DefaultLayout(channels);
 }
 
+// A throwaway context of `codec` with `enc`'s rate and layout, opened with its complaints
+// demoted to the debug level.
+bool EncoderTakesLayout(const AVCodec* codec, const AVCodecContext& enc) {
+    CodecContextPtr trial(av().avcodec_alloc_context3(codec));
+    if (!trial || av().av_channel_layout_copy(&trial->ch_layout, &enc.ch_layout) < 0)
+        return false;
+    trial->sample_rate = enc.sample_rate;
+    trial->sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    trial->time_base = AVRational{1, enc.sample_rate};
+    trial->log_level_offset = AV_LOG_DEBUG - AV_LOG_ERROR;
+    std::lock_guard lock(CodecLock());
+    return av().avcodec_open2(trial.get(), codec, nullptr) >= 0;
+}
+
 // With as many channels as the source, the output keeps the source's layout (quad stays quad,
 // not the count's default 4.0) when the encoder takes it.
 void KeepSourceLayout(AVCodecContext* enc, const AVCodecContext* dec, const AVCodec* codec) {
@@ -49,8 +64,20 @@ void KeepSourceLayout(AVCodecContext* enc, const AVCodecContext* dec, const AVCo
     for (const AVChannelLayout* layout = taken ? nullptr : codec->ch_layouts;
          layout != nullptr && layout->nb_channels != 0; ++layout)
         taken = taken || av().av_channel_layout_compare(layout, &source) == 0;
-    if (taken)
-        av().av_channel_layout_copy(&enc->ch_layout, &source);
+    if (!taken)
+        return;
+    av().av_channel_layout_copy(&enc->ch_layout, &source);
+    // Opus lists the side pair but takes only the Vorbis orders, whose pair is at the back (an
+    // AC-3 source decodes as 5.1(side)): asked in a quiet trial, the pair goes to the back
+    // where the encoder will not take it at the side; the mixer moves side to back.
+    constexpr uint64_t kSide = AV_CH_SIDE_LEFT | AV_CH_SIDE_RIGHT;
+    constexpr uint64_t kBack = AV_CH_BACK_LEFT | AV_CH_BACK_RIGHT;
+    const uint64_t mask = source.u.mask;
+    if (codec != nullptr && (mask & kSide) == kSide && (mask & kBack) == 0 &&
+        !EncoderTakesLayout(codec, *enc)) {
+        av().av_channel_layout_uninit(&enc->ch_layout);
+        av().av_channel_layout_from_mask(&enc->ch_layout, (mask & ~kSide) | kBack);
+    }
 }
 
 } // namespace

@@ -147,6 +147,7 @@
     X(av_fifo_write)                                                                               \
     X(av_fifo_reset2)                                                                              \
     X(av_channel_layout_default)                                                                   \
+    X(av_channel_layout_from_mask)                                                                 \
     X(av_channel_layout_copy)                                                                      \
     X(av_channel_layout_compare)                                                                   \
     X(av_channel_layout_uninit)                                                                    \

@@ -210,6 +210,9 @@ const Row kRows[] = {
     {"wma_pro_44k_stereo_silence.wma", {TODAY_AUDIO}},
     {"wma_v2_44k_mono.wma", {TODAY_AUDIO, "t_mkv"}},
     {"wmv_msmpeg4v3_wmav2_640x360.wmv", {TODAY_VIDEO, TODAY_AUDIO, "t_mkv"}},
+    // Surround kept under "Original" channels (Opus takes 5.1 with its pair at the back).
+    {"quad_wav", {TODAY_AUDIO}},
+    {"l51side_wav", {TODAY_AUDIO}},
 };
 
 #undef VIDEO_PROFILES
