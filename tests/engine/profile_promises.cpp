@@ -98,6 +98,8 @@ void CheckRemux(const std::string& container, const Content& src, const Content&
     for (size_t i = 0; i < videos.size(); ++i) {
         EXPECT_EQ(out.video[i].codec, videos[i]->codec);
         EXPECT_EQ(out.video[i].Count(), videos[i]->Count()) << "pictures of video " << i;
+        EXPECT_TRUE(out.video[i].last_duration_known || !videos[i]->last_duration_known)
+            << "the last picture's length, which the source states, is kept";
     }
     const std::vector<const AudioContent*> audios = Kept(container, src.audio);
     ASSERT_EQ(out.audio.size(), audios.size()) << "audio streams kept";
