@@ -64,6 +64,8 @@
     X(av_guess_codec)                                                                              \
     X(avformat_alloc_output_context2)                                                              \
     X(avformat_new_stream)                                                                         \
+    X(av_stream_get_side_data)                                                                     \
+    X(av_stream_new_side_data)                                                                     \
     X(avformat_query_codec)                                                                        \
     X(av_filename_number_test)                                                                     \
     X(av_codec_get_id)                                                                             \

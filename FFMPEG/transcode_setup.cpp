@@ -38,6 +38,21 @@ int64_t FrameDurationOf(AVFormatContext* file, AVStream* stream) {
     return 0;
 }
 
+// A phone's portrait video is stored turned, with the turn in its display matrix: the pictures
+// pass through unturned, so the output keeps the matrix.
+void KeepDisplayMatrix(const AVStream& from, AVStream& to) {
+    if (from.codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+        return;
+    size_t size = 0;
+    const uint8_t* matrix = av().av_stream_get_side_data(&from, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (matrix == nullptr || size == 0)
+        return;
+    uint8_t* kept = av().av_stream_new_side_data(&to, AV_PKT_DATA_DISPLAYMATRIX, size);
+    if (kept == nullptr)
+        throw FFMpegException("av_mallocz fail");
+    std::memcpy(kept, matrix, size);
+}
+
 // Without a map, an output stream takes an input stream of its type; a cover picture is no
 // video to take (it is one still, with no place in time).
 bool Feeds(const TInputStreamState& input, AVMediaType type) {
@@ -269,6 +284,7 @@ void Transcoder::SetStreamParameters() {
                 av().av_dict_set(&out->metadata, "language", language->value, 0);
         }
         out->disposition = ist.Stream->disposition;
+        KeepDisplayMatrix(*ist.Stream, *out);
         if (ost.Setup->stream_copy)
             SetCopyParameters(ost, ist);
         else

@@ -210,6 +210,8 @@ const Row kRows[] = {
     {"wma_pro_44k_stereo_silence.wma", {TODAY_AUDIO}},
     {"wma_v2_44k_mono.wma", {TODAY_AUDIO, "t_mkv"}},
     {"wmv_msmpeg4v3_wmav2_640x360.wmv", {TODAY_VIDEO, TODAY_AUDIO, "t_mkv"}},
+    // A portrait video keeps its turn where the container states one (WebM has no place for it).
+    {"rotated_mp4", {"t_h264", "t_hevc", "t_mkv", "t_mp4"}},
     // Surround kept under "Original" channels (Opus takes 5.1 with its pair at the back).
     {"quad_wav", {TODAY_AUDIO}},
     {"l51side_wav", {TODAY_AUDIO}},

@@ -55,6 +55,8 @@ std::function<void(const std::string&)> Write(MediaSpec wanted) {
 std::vector<Recipe> Recipes() {
     VideoSpec bframes = MarkedVideo("libx264", {25, 1}, 3.0);
     bframes.b_frames = 2;
+    VideoSpec rotated = MarkedVideo("libx264", {30, 1}, 2.0);
+    rotated.rotation = 90;
     VideoSpec held = MarkedVideo("mpeg4", {25, 1}, 4.08);
     held.last_hold = 0.96; // 102 pictures, the last from 4.04 s to 5.00 s
     VideoSpec odd = MarkedVideo("mjpeg", {1000000, 66667}, 3.0);
@@ -96,6 +98,8 @@ std::vector<Recipe> Recipes() {
          Write({.video = odder, .audio = MarkedAudio("mp2", 44100, 3.0)})},
         {"held_last_mp4", "held_last.mp4", "the last picture held 0.96 s",
          Write({.video = held, .audio = MarkedAudio("aac", 48000, 5.0)})},
+        {"rotated_mp4", "rotated.mp4", "a portrait video, turned 90 degrees for display",
+         Write({.video = rotated, .audio = MarkedAudio("aac", 48000, 2.0)})},
         {"elementary_m1v", "no_timestamps.m1v", "MPEG-1 elementary video, no timestamps",
          Write({.format = "mpeg1video", .video = MarkedVideo("mpeg1video", {25, 1}, 3.0)})},
         {"short_vob", "short.vob", "a 0.4 s DVD-style MPEG-PS",

@@ -22,6 +22,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
@@ -120,6 +121,13 @@ void OpenVideo(AVFormatContext* output, const VideoSpec& wanted, Track& track) {
         track.frame_tick = track.stream->time_base;
     }
     track.stream->sample_aspect_ratio = c->sample_aspect_ratio;
+    if (wanted.rotation != 0) {
+        auto* matrix = reinterpret_cast<int32_t*>(
+            av_stream_new_side_data(track.stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+        if (matrix == nullptr)
+            Fail("display matrix");
+        av_display_rotation_set(matrix, -wanted.rotation); // counterclockwise in the library
+    }
     Check(avcodec_parameters_from_context(track.stream->codecpar, c), "video parameters");
     track.frame.reset(av_frame_alloc());
     track.frame->format = c->pix_fmt;

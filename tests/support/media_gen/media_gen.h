@@ -41,6 +41,7 @@ struct VideoSpec {
     double start = 0;     // seconds added to every video timestamp: a late video start
     int b_frames = -1;    // B-frames between references; -1: the encoder's own choice
     double last_hold = 0; // > 0: the last picture lasts that long (its packet's duration)
+    int rotation = 0;     // degrees to turn the picture for display, as phones store portrait
 };
 
 struct AudioSpec {
