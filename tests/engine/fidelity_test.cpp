@@ -169,7 +169,7 @@ const Row kRows[] = {
     {"elementary_m1v", {"mp4_h264", "avi_mp3", "copy_mkv"}},
     {"short_vob", {"mp4_h264", "avi_mp3", "mpeg1", "copy_mkv", "copy_mp4"}},
     {"msvideo1_mkv", {"bb_avi", "avi_mp3", "mp4_h264"}},
-    {"late_audio_vob", {"bb_avi", "avi_mp3", "mp4_h264", "copy_mkv"}},
+    {"late_audio_vob", {"bb_avi", "avi_mp3", "bb_3gp", "mp4_h264", "copy_mkv"}},
     {"subrip_mkv", {"mp4_h264", "sub_copy_mkv", "sub_ass_mkv"}},
     {"cover_mp3", {"mp4_h264", "avi_divx", "wmv", AUDIO_PROFILES}},
     {"end_burst_wav", {AUDIO_PROFILES, "mpeg1"}},
