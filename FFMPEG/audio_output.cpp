@@ -248,9 +248,36 @@ void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, in
             return;
     } else {
         ost_.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - FifoSamples();
+        if (ost_.PicturesStart >= 0 && state_.NextPts == INT64_MIN && FifoSamples() == 0)
+            SilenceBeforeStart();
         FillTimestampGap(ist, sync_ipts);
     }
     Send(ist, input, bytes);
+}
+
+void AudioEncodeStage::SilenceBeforeStart() {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
+    const int64_t from = std::llround(ost_.PicturesStart * enc->sample_rate);
+    const int64_t late = ost_.SyncPosition - from;
+    if (late <= 0 || static_cast<double>(late) > kLeapSeconds * enc->sample_rate)
+        return;
+    if (run_.GapSilence.empty())
+        run_.GapSilence.assign(kGapChunkBytes, 0);
+    const int sample_bytes = 2 * enc->ch_layout.nb_channels;
+    const int chunk = kGapChunkBytes / sample_bytes;
+    ost_.SyncPosition = from;
+    for (int64_t left = late; left > 0;) {
+        const int count = static_cast<int>(std::min<int64_t>(left, chunk));
+        if (enc->frame_size > 1) {
+            if (av().av_fifo_write(state_.SampleFifo.get(), run_.GapSilence.data(),
+                                   static_cast<size_t>(count) * sample_bytes) < 0)
+                throw FFMpegException("av_fifo_init fail");
+        } else {
+            EncodeSamples(run_.GapSilence.data(), count);
+            ost_.SyncPosition += count;
+        }
+        left -= count;
+    }
 }
 
 void AudioEncodeStage::FillTimestampGap(TInputStreamState& ist, double sync_ipts) {
@@ -425,7 +452,9 @@ void AudioEncodeStage::EncodeSamples(const uint8_t* samples, int count) {
         av().swr_convert(state_.ToEncoder.get(), frame->extended_data, count, in, count);
     }
     // Packets must rise steadily even when the sync position is re-read from the input clock.
-    frame->pts = state_.NextPts;
+    // Moved by the priming where the file plays the sound from its zero: the first packet,
+    // priming and all, then starts at that zero.
+    frame->pts = state_.NextPts + std::llround(ost_.PrimingShift * enc->sample_rate);
     state_.NextPts += count;
     run_.Encode(ost_, frame);
 }

@@ -208,6 +208,9 @@ private:
     // "async" above 0: drops or pads the block (moving `input`, `bytes`) or stretches the
     // resampler where the input clock and the samples sent part; false when nothing is left.
     bool CorrectDrift(TInputStreamState& ist, double sync_ipts, const uint8_t*& input, int& bytes);
+    // Where the file plays the sound from its zero (AVI): silence from the first picture to a
+    // later first sample, which would otherwise play early.
+    void SilenceBeforeStart();
     // Silence for a leap of the audio's own timestamps past the samples sent.
     void FillTimestampGap(TInputStreamState& ist, double sync_ipts);
     // Resamples, cuts at "t", frames and encodes one block of decoded samples.

@@ -80,7 +80,14 @@ struct TOutputStreamState {
     int64_t SyncPosition = 0; // in the encoder's time base
     double SyncSkew = 0;      // timestamp leaps of a damaged input left out, in frames
     int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
-    bool Finished = false;    // a copy that reached the recording time: no more packets
+    // AVI plays its sound from the file's zero, the audio encoder's priming first, and shows
+    // its pictures by their count: the priming moves every encoded picture and sample of the
+    // file this much later (seconds), in step and rounded once to the frames; and sound that
+    // starts after the pictures (seconds on the run's clock; negative: not such a file) gets
+    // silence from there.
+    double PrimingShift = 0;
+    double PicturesStart = -1;
+    bool Finished = false; // a copy that reached the recording time: no more packets
     int64_t PacketsWritten = 0;
     bool EncoderOpen = false;
     // The stage serving the stream, made when its parameters are set; it owns the stream's
@@ -166,6 +173,8 @@ private:
     void SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist);
     void ReportMapping();
     void OpenEncoders();
+    // Where the container plays the sound from the file's zero: PrimingShift, PicturesStart.
+    void PlaceSoundFromZero();
     void OpenDecoders();
     void CopyMetadata();
     void WriteHeaders();

@@ -2,6 +2,7 @@
 // (copied or to be encoded), the codecs opened, the mapping report and the headers.
 #include "FFMPEG/transcode.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -13,6 +14,7 @@
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/value_parse.h"
 #include "FFMPEG/engine_log.h"
+#include "FFMPEG/timestamps.h"
 
 namespace clipwright {
 
@@ -58,6 +60,11 @@ void KeepDisplayMatrix(const AVStream& from, AVStream& to) {
 bool Feeds(const TInputStreamState& input, AVMediaType type) {
     return input.Stream->codecpar->codec_type == type &&
            !(input.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
+// AVI keeps no time for its sound: it plays from the file's zero, whatever the packets say.
+bool PlaysSoundFromZero(const AVFormatContext& file) {
+    return file.oformat != nullptr && std::strcmp(file.oformat->name, "avi") == 0;
 }
 
 } // namespace
@@ -378,6 +385,43 @@ void Transcoder::OpenEncoders() {
     }
 }
 
+void Transcoder::PlaceSoundFromZero() {
+    for (size_t file = 0; file < job_.OutputFiles().size(); ++file) {
+        if (!PlaysSoundFromZero(*job_.OutputFiles()[file].context))
+            continue;
+        auto encoded = [&](const TOutputStreamState& ost, AVMediaType type) {
+            return ost.FileIndex == static_cast<int32_t>(file) && ost.EncodingNeeded &&
+                   ost.Setup->encoder->codec_type == type;
+        };
+        const TInputStreamState* pictures = nullptr;
+        double priming = 0;
+        for (const TOutputStreamState& ost : outputs_) {
+            const AVCodecContext* enc = ost.Setup->encoder.get();
+            if (pictures == nullptr && encoded(ost, AVMEDIA_TYPE_VIDEO))
+                pictures = &inputs_[ost.SourceIndex];
+            if (encoded(ost, AVMEDIA_TYPE_AUDIO) && enc->sample_rate > 0)
+                priming = std::max(priming, double(enc->initial_padding) / enc->sample_rate);
+        }
+        // Sound alone starts where it starts; the file's zero is its own.
+        if (pictures == nullptr)
+            continue;
+        // The demuxer's first picture time; the first picture covers the frames before it.
+        const int64_t first = pictures->Stream->start_time;
+        const double start =
+            first == AV_NOPTS_VALUE
+                ? 0.0
+                : Seconds(ToMicroseconds(first, pictures->Stream->time_base) +
+                          files_[pictures->FileIndex].TsOffset - Options().start_time);
+        for (TOutputStreamState& ost : outputs_) {
+            const bool sound = encoded(ost, AVMEDIA_TYPE_AUDIO);
+            if (sound || encoded(ost, AVMEDIA_TYPE_VIDEO))
+                ost.PrimingShift = priming;
+            if (sound)
+                ost.PicturesStart = std::max(start, 0.0);
+        }
+    }
+}
+
 void Transcoder::OpenDecoders() {
     for (TInputStreamState& ist : inputs_) {
         if (!ist.DecodingNeeded)
@@ -460,6 +504,7 @@ void Transcoder::Run() {
     }
     ReportMapping();
     OpenEncoders();
+    PlaceSoundFromZero();
     OpenDecoders();
     for (TInputStreamState& ist : inputs_) {
         ist.Pts = 0;

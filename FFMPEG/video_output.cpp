@@ -227,7 +227,7 @@ int VideoEncodeStage::Slots(int& fill) {
     fill = 0;
     const TInputStreamState& sync = *ost_.SyncInput;
     const int64_t clock = TsOr(sync.ShownPts, sync.Pts);
-    const double sync_ipts = Seconds(clock - o.start_time);
+    const double sync_ipts = Seconds(clock - o.start_time) + ost_.PrimingShift;
     const double tb = av_q2d(enc->time_base);
     if (!(o.video_sync_method > 0 || (o.video_sync_method != 0 && tb > 0.001))) {
         ost_.SyncPosition = std::llround(sync_ipts / tb);
@@ -252,8 +252,15 @@ int VideoEncodeStage::Slots(int& fill) {
     // picture took show the previous picture, which lasts until this one starts; the first
     // picture also covers the slots before it (a late video start). A picture whose slot is
     // already taken is dropped.
-    const int64_t gap = std::llround(vdelta);
+    int64_t gap = std::llround(vdelta);
     const bool has_previous = state_.LastFrame && state_.LastFrame->buf[0] != nullptr;
+    if (!has_previous && ost_.PrimingShift > 0) {
+        // The slots the priming moved the first picture by hold nothing: the file's zero is
+        // before them, and the container shows its first picture from there.
+        const int64_t moved = gap - std::llround(vdelta - ost_.PrimingShift / tb);
+        ost_.SyncPosition += std::max<int64_t>(moved, 0);
+        gap -= std::max<int64_t>(moved, 0);
+    }
     if (gap < 0 && has_previous)
         return DropPicture();
     if (gap <= 0)
@@ -316,7 +323,7 @@ void VideoEncodeStage::FillToEnd(const TInputStreamState& ist) {
         !(o.video_sync_method == 1 || (o.video_sync_method < 0 && tb > 0.001)))
         return;
     // The last picture lasts until the source's last picture ends, not just one frame.
-    const double end = Seconds(ist.ShownEnd - o.start_time) / tb;
+    const double end = (Seconds(ist.ShownEnd - o.start_time) + ost_.PrimingShift) / tb;
     const double missing = end - static_cast<double>(ost_.SyncPosition) - ost_.SyncSkew;
     if (missing < 0.5 || missing > kLeapSeconds / tb)
         return;

@@ -7,6 +7,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
 namespace clipwright::testing {
@@ -30,11 +31,15 @@ struct OutputFree {
         avformat_free_context(c);
     }
 };
+struct ScaleFree {
+    void operator()(SwsContext* c) const { sws_freeContext(c); }
+};
 
 using CodecContextOwner = std::unique_ptr<AVCodecContext, CodecContextFree>;
 using FrameOwner = std::unique_ptr<AVFrame, FrameFree>;
 using PacketOwner = std::unique_ptr<AVPacket, PacketFree>;
 using InputOwner = std::unique_ptr<AVFormatContext, InputClose>;
 using OutputOwner = std::unique_ptr<AVFormatContext, OutputFree>;
+using ScaleOwner = std::unique_ptr<SwsContext, ScaleFree>;
 
 } // namespace clipwright::testing

@@ -38,6 +38,9 @@ struct StreamState {
     AudioContent* audio = nullptr;
     std::vector<AudioChunk> chunks;
     std::vector<std::vector<float>> samples;
+    // Video in RGB or with a palette, converted to be measured.
+    ScaleOwner to_yuv;
+    FrameOwner yuv;
     double next_time = 0;
     SubtitleContent* subtitle = nullptr;
 };
@@ -70,6 +73,28 @@ double MeanLuma(const AVFrame* frame) {
         }
     }
     return count > 0 ? sum / static_cast<double>(count) : -1;
+}
+
+// Pictures in RGB or with a palette (MS Video 1, Apple's RPZA) measured as an encoder taking
+// 4:2:0 YUV sees them.
+double MeanConvertedLuma(StreamState& s, const AVFrame* frame) {
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    s.to_yuv.reset(sws_getCachedContext(s.to_yuv.release(), frame->width, frame->height, format,
+                                        frame->width, frame->height, AV_PIX_FMT_YUV420P, SWS_POINT,
+                                        nullptr, nullptr, nullptr));
+    if (!s.yuv || s.yuv->width != frame->width || s.yuv->height != frame->height) {
+        s.yuv.reset(av_frame_alloc());
+        s.yuv->format = AV_PIX_FMT_YUV420P;
+        s.yuv->width = frame->width;
+        s.yuv->height = frame->height;
+        if (av_frame_get_buffer(s.yuv.get(), 0) < 0)
+            s.yuv.reset();
+    }
+    if (!s.to_yuv || !s.yuv)
+        return -1;
+    sws_scale(s.to_yuv.get(), frame->data, frame->linesize, 0, frame->height, s.yuv->data,
+              s.yuv->linesize);
+    return MeanLuma(s.yuv.get());
 }
 
 float SampleAt(const AVFrame* frame, int channel, int index) {
@@ -108,7 +133,11 @@ void TakeVideo(StreamState& s, const AVFrame* frame) {
         picture.time = v.pictures.back().time + (v.frame_rate > 0 ? 1.0 / v.frame_rate : 0);
     if (frame->pts == AV_NOPTS_VALUE)
         ++s.without_pts;
-    picture.luma = MeanLuma(frame);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    const bool converted = desc != nullptr &&
+                           (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) &&
+                           !(desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM));
+    picture.luma = converted ? MeanConvertedLuma(s, frame) : MeanLuma(frame);
     v.pictures.push_back(picture);
     s.own_durations.push_back(frame->pkt_duration > 0 ? Seconds(frame->pkt_duration, base) : 0);
     if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags != 0)

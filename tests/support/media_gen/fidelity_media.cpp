@@ -65,6 +65,16 @@ std::vector<Recipe> Recipes() {
     odder.pixel_format = "yuvj420p";
     odder.width = 160;
     odder.height = 120;
+    VideoSpec rgb = MarkedVideo("msvideo1", {15, 1}, 3.0);
+    rgb.pixel_format = "rgb555le";
+    // Sound only from 0.24 s, a burst and a bright picture right there.
+    VideoSpec dvd{.codec = "mpeg2video",
+                  .width = 720,
+                  .height = 576,
+                  .frame_rate = {25, 1},
+                  .frames = 25,
+                  .bit_rate = 2000000,
+                  .markers = {{0.24, 0.2}}};
     return {
         {"sync_mp4", "sync.mp4", "H.264 + AAC with sync markers",
          Write({.video = MarkedVideo("libx264", {25, 1}, 3.0),
@@ -111,6 +121,17 @@ std::vector<Recipe> Recipes() {
                                    .frames = 10,
                                    .bit_rate = 2000000},
                 .audio = AudioSpec{.sample_rate = 48000, .seconds = 0.4}})},
+        {"msvideo1_mkv", "msvideo1_vorbis.mkv",
+         "MS Video 1 (RGB) + Vorbis at 22050 Hz: its first packet decodes to nothing",
+         Write({.video = rgb, .audio = MarkedAudio("libvorbis", 22050, 3.0)})},
+        {"late_audio_vob", "late_audio.vob", "a 1 s DVD-style MPEG-PS, sound from 0.24 s",
+         Write({.format = "dvd",
+                .video = dvd,
+                .audio = AudioSpec{.codec = "ac3",
+                                   .sample_rate = 48000,
+                                   .seconds = 0.76,
+                                   .bursts = {{0.24, 0.2}, {0.98, 0.02}},
+                                   .start = 0.24}})},
         {"subrip_mkv", "subrip.mkv", "three SubRip events",
          Write({.video = MarkedVideo("mpeg4", {25, 1}, 3.0),
                 .audio = MarkedAudio("mp2", 48000, 3.0),

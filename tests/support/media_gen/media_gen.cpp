@@ -55,6 +55,9 @@ struct Track {
     AVRational frame_tick{0, 1}; // when set: the stream's time base, one tick a frame
     const VideoSpec* video = nullptr;
     const AudioSpec* audio = nullptr;
+    // An encoder that takes RGB only gets the YUV picture converted.
+    FrameOwner yuv;
+    ScaleOwner to_rgb;
 };
 
 int64_t SecondsIn(double seconds, AVRational base) {
@@ -71,10 +74,11 @@ void WritePackets(AVFormatContext* output, Track& track, AVPacket* packet) {
         // The encoder counts frames; so does a stream of frame ticks.
         if (track.frame_tick.num == 0)
             av_packet_rescale_ts(packet, track.encoder->time_base, track.stream->time_base);
+        const double start = track.video != nullptr ? track.video->start : track.audio->start;
+        const int64_t shift = SecondsIn(start, track.stream->time_base);
+        packet->pts += packet->pts != AV_NOPTS_VALUE ? shift : 0;
+        packet->dts += packet->dts != AV_NOPTS_VALUE ? shift : 0;
         if (track.video != nullptr) {
-            const int64_t shift = SecondsIn(track.video->start, track.stream->time_base);
-            packet->pts += packet->pts != AV_NOPTS_VALUE ? shift : 0;
-            packet->dts += packet->dts != AV_NOPTS_VALUE ? shift : 0;
             // Every picture states its duration, so that a muxer storing durations only where
             // they differ from the others' keeps the long one.
             if (track.video->last_hold > 0)
@@ -134,6 +138,19 @@ void OpenVideo(AVFormatContext* output, const VideoSpec& wanted, Track& track) {
     track.frame->width = c->width;
     track.frame->height = c->height;
     Check(av_frame_get_buffer(track.frame.get(), 0), "video frame");
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(c->pix_fmt);
+    if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB)) {
+        track.yuv.reset(av_frame_alloc());
+        track.yuv->format = AV_PIX_FMT_YUV420P;
+        track.yuv->width = c->width;
+        track.yuv->height = c->height;
+        Check(av_frame_get_buffer(track.yuv.get(), 0), "video frame");
+        track.to_rgb.reset(sws_getContext(c->width, c->height, AV_PIX_FMT_YUV420P, c->width,
+                                          c->height, c->pix_fmt, SWS_POINT, nullptr, nullptr,
+                                          nullptr));
+        if (!track.to_rgb)
+            Fail("no conversion to " + wanted.pixel_format);
+    }
     track.end_pts = wanted.frames;
     track.video = &wanted; // the caller keeps it for the track's life
 }
@@ -223,7 +240,8 @@ void FillTone(AVFrame* frame, int64_t first_sample, const AudioSpec& wanted) {
     const bool planar = av_sample_fmt_is_planar(format);
     const int channels = frame->ch_layout.nb_channels;
     for (int i = 0; i < frame->nb_samples; ++i) {
-        const double time = static_cast<double>(first_sample + i) / frame->sample_rate;
+        const double time =
+            static_cast<double>(first_sample + i) / frame->sample_rate + wanted.start;
         const bool sounding = wanted.bursts.empty() || Within(wanted.bursts, time);
         for (int ch = 0; ch < channels; ++ch) {
             const double value = !sounding ? 0.0
@@ -262,7 +280,14 @@ void Advance(AVFormatContext* output, Track& track, AVPacket* packet) {
     }
     AVFrame* frame = track.frame.get();
     if (c->codec_type == AVMEDIA_TYPE_VIDEO) {
-        FillPicture(frame, track.next_pts, *track.video);
+        if (track.yuv) {
+            FillPicture(track.yuv.get(), track.next_pts, *track.video);
+            Check(av_frame_make_writable(frame), "writable");
+            sws_scale(track.to_rgb.get(), track.yuv->data, track.yuv->linesize, 0, frame->height,
+                      frame->data, frame->linesize);
+        } else {
+            FillPicture(frame, track.next_pts, *track.video);
+        }
         frame->pts = track.next_pts++;
     } else {
         frame->nb_samples =
@@ -281,7 +306,7 @@ void Advance(AVFormatContext* output, Track& track, AVPacket* packet) {
 
 double Seconds(const Track& track) {
     return static_cast<double>(track.next_pts) * av_q2d(track.encoder->time_base) +
-           (track.video != nullptr ? track.video->start : 0.0);
+           (track.video != nullptr ? track.video->start : track.audio->start);
 }
 
 AVStream* AddSubtitles(AVFormatContext* output) {

@@ -54,6 +54,7 @@ struct AudioSpec {
     std::vector<Span> bursts;
     std::string layout; // channel layout by name ("quad", "5.1(side)"); empty: the default
     bool tone_per_channel = false; // channel k sounds ChannelToneHz(k) instead of 440 Hz
+    double start = 0;              // seconds added to every audio timestamp: a late audio start
 };
 
 struct MediaSpec {
