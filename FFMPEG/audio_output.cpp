@@ -268,14 +268,7 @@ void AudioEncodeStage::SilenceBeforeStart() {
     ost_.SyncPosition = from;
     for (int64_t left = late; left > 0;) {
         const int count = static_cast<int>(std::min<int64_t>(left, chunk));
-        if (enc->frame_size > 1) {
-            if (av().av_fifo_write(state_.SampleFifo.get(), run_.GapSilence.data(),
-                                   static_cast<size_t>(count) * sample_bytes) < 0)
-                throw FFMpegException("av_fifo_init fail");
-        } else {
-            EncodeSamples(run_.GapSilence.data(), count);
-            ost_.SyncPosition += count;
-        }
+        QueueSamples(run_.GapSilence.data(), count);
         left -= count;
     }
 }
@@ -469,15 +462,19 @@ void AudioEncodeStage::DrainResampler() {
     uint8_t* out[1] = {run_.WorkBuffer.data()};
     const int drained =
         av().swr_convert(state_.Resampler.get(), out, static_cast<int>(held), nullptr, 0);
-    if (drained <= 0)
-        return;
+    if (drained > 0)
+        QueueSamples(run_.WorkBuffer.data(), drained);
+}
+
+void AudioEncodeStage::QueueSamples(const uint8_t* samples, int count) {
+    AVCodecContext* enc = ost_.Setup->encoder.get();
     if (enc->frame_size > 1) {
-        if (av().av_fifo_write(state_.SampleFifo.get(), run_.WorkBuffer.data(),
-                               static_cast<size_t>(drained) * sample_bytes) < 0)
+        const size_t bytes = static_cast<size_t>(count) * 2 * enc->ch_layout.nb_channels;
+        if (av().av_fifo_write(state_.SampleFifo.get(), samples, bytes) < 0)
             throw FFMpegException("av_fifo_init fail");
     } else {
-        EncodeSamples(run_.WorkBuffer.data(), drained);
-        ost_.SyncPosition += drained;
+        EncodeSamples(samples, count);
+        ost_.SyncPosition += count;
     }
 }
 

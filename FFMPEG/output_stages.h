@@ -216,6 +216,9 @@ private:
     // Resamples, cuts at "t", frames and encodes one block of decoded samples.
     void Send(TInputStreamState& ist, const uint8_t* input, int bytes);
     void DrainResampler();
+    // Interleaved 16-bit samples into the fifo of a framed encoder, else straight to the
+    // encoder.
+    void QueueSamples(const uint8_t* samples, int count);
     // Codecs whose decoders give a frame's samples only with the next frame.
     static bool DecoderSkipsFirstFrame(const AVCodecContext* enc);
     void EncodeSilentFrame();
