@@ -229,6 +229,8 @@ void TAVProbe::GetVideoStreamInfo(int32_t stream_index, TAVVideoInfo& info) cons
     info.FrameRateDen = rate.den;
     info.Profile = codec.profile;
     info.Level = codec.level;
+    info.Interlaced =
+        codec.field_order != AV_FIELD_UNKNOWN && codec.field_order != AV_FIELD_PROGRESSIVE;
 }
 
 void TAVProbe::GetAudioInfo(TAVAudioInfo& info) const {

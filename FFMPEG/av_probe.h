@@ -51,6 +51,7 @@ struct TAVVideoInfo {
     int32_t FrameRateDen = -1;
     int32_t Profile = -99; // the codec's profile and level numbers; -99 when unknown
     int32_t Level = -99;
+    bool Interlaced = false; // the stream states interlaced fields
 };
 
 // Properties of one audio stream; a request that fails leaves these defaults.

@@ -20,6 +20,7 @@ SourceFacts DescribeSource(const TAVProbe& probe) {
         facts.video_level = video.Level;
         facts.frame_rate_num = video.FrameRateNum;
         facts.frame_rate_den = video.FrameRateDen;
+        facts.interlaced = video.Interlaced;
     }
     if (probe.AudioStreamCount() > 0) {
         TAVAudioInfo audio;

@@ -21,6 +21,7 @@ struct SourceFacts {
     int video_level = -99;
     int frame_rate_num = 0;
     int frame_rate_den = 0;
+    bool interlaced = false;
 
     bool has_audio = false;
     std::string audio_codec;

@@ -288,6 +288,9 @@ void FitPicture(const ProfileLists& l, const SourceFacts& s, TOutputOptions& o, 
     o.FrameSize = FitInBox(l.ComboVideoSize.Text(), s.width, s.height, s.display_aspect);
     AppendLines(o, keep_depth && TenBits(s.pixel_format) ? "pix_fmt=yuv420p10le\n"
                                                          : "pix_fmt=yuv420p\n");
+    // Today's players and screens show whole pictures: fields would show as combs.
+    if (s.interlaced)
+        AppendLines(o, "deinterlace=1\n");
 }
 
 // A profile that makes video refuses a source without it, one that makes sound a source

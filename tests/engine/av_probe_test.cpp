@@ -130,6 +130,19 @@ TEST(TAVProbeTest, VideoStreamDetails) {
     probe.GetVideoStreamInfo(0, same);
     EXPECT_EQ(same.Width, info.Width);
     EXPECT_EQ(same.FrameRateDen, info.FrameRateDen);
+    EXPECT_GT(info.Profile, 0) << "what a plan needs to copy a stream that fits";
+    EXPECT_GT(info.Level, 0);
+    EXPECT_FALSE(info.Interlaced);
+    TAVAudioInfo audio;
+    probe.GetAudioInfo(audio);
+    EXPECT_EQ(audio.CodecName, "aac");
+    EXPECT_EQ(audio.Profile, 1) << "AAC-LC";
+    EXPECT_EQ(audio.Channels, 2);
+    EXPECT_EQ(audio.SampleRate, 44100);
+
+    ASSERT_TRUE(probe.LoadFile(testing::RealMediaPath("mts_avchd_h264_1080i_ac3.mts"), ""));
+    probe.GetVideoInfo(info);
+    EXPECT_TRUE(info.Interlaced) << "a camcorder's 1080i";
 }
 
 TEST(TAVProbeTest, DisplayAspectOfMpeg2WithSampleAspect16To15) {

@@ -382,6 +382,10 @@ TEST(TodayProfilesTest, PlanFromTheSourcesFacts) {
     EXPECT_EQ(plan.output.FrameSize, "1920x1080");
     EXPECT_EQ(plan.output.AudioCodec, "aac") << "320 kbps is over the chosen rate";
     EXPECT_NE(plan.output.ExtraOptions.find("pix_fmt=yuv420p\n"), std::string::npos);
+    EXPECT_EQ(plan.output.ExtraOptions.find("deinterlace"), std::string::npos);
+    big.interlaced = true;
+    plan = PlanConversion(PlanSourceOf("/in/big.mts", big), choices, "/out", true);
+    EXPECT_NE(plan.output.ExtraOptions.find("deinterlace=1\n"), std::string::npos);
 
     SourceFacts sound = phone;
     sound.has_video = false;
