@@ -51,15 +51,6 @@ const Items kSr8W = {"8000  Hz", "16000 Hz", "22050 Hz", "32000 Hz",
                      "44100 Hz", "48000 Hz", "54000 Hz", "96000 Hz"};
 const Items kSrAmr = {"8000  bps", "16000 bps"};
 
-// Indexes of a few entries the fillers select by text.
-int IndexOf(const Items& items, const std::string& text) {
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i] == text)
-            return static_cast<int>(i);
-    }
-    return -1;
-}
-
 void StereoOriginal(ProfileLists& l) {
     l.ComboAudioChannels.Select(0);
     l.ComboAspectRatio.Select(0);
@@ -120,10 +111,10 @@ void FillIPhone(ProfileLists& l, const std::string& size) {
     const bool extra = size == "640 x 480";
     l.ComboVideoCodec.Replace({"MPEG4", "H264"}, 0);
     l.ComboVideoSize.Replace({size}, 0);
-    l.ComboVideoBitrate.Replace(kVbApple, IndexOf(kVbApple, extra ? "1500 Kbps" : "1200 Kbps"));
+    l.ComboVideoBitrate.Replace(kVbApple, IndexOfItem(kVbApple, extra ? "1500 Kbps" : "1200 Kbps"));
     l.ComboVideoFramerate.Replace(kFr7, 0);
     l.ComboAudioCodec.Replace({"mpeg4aac"}, 0);
-    l.ComboAudioBitrate.Replace(kAb13, IndexOf(kAb13, extra ? "128 Kbps" : "80 Kbps"));
+    l.ComboAudioBitrate.Replace(kAb13, IndexOfItem(kAb13, extra ? "128 Kbps" : "80 Kbps"));
     l.ComboSamplingRate.Replace(kSr8, 4);
     StereoOriginal(l);
 }
@@ -137,10 +128,10 @@ void FillIPhoneExtra(ProfileLists& l) {
 void FillIPod(ProfileLists& l, bool extra) {
     l.ComboVideoCodec.Replace({"MPEG4", "H264"}, 0);
     l.ComboVideoSize.Replace({extra ? "640 x 480" : "320 x 240"}, 0);
-    l.ComboVideoBitrate.Replace(kVbApple, IndexOf(kVbApple, extra ? "1500 Kbps" : "512 Kbps"));
+    l.ComboVideoBitrate.Replace(kVbApple, IndexOfItem(kVbApple, extra ? "1500 Kbps" : "512 Kbps"));
     l.ComboVideoFramerate.Replace(kFr7, 0);
     l.ComboAudioCodec.Replace({"mpeg4aac"}, 0);
-    l.ComboAudioBitrate.Replace(kAb13, IndexOf(kAb13, "64 Kbps"));
+    l.ComboAudioBitrate.Replace(kAb13, IndexOfItem(kAb13, "64 Kbps"));
     l.ComboSamplingRate.Replace(kSr8, 4);
 }
 void FillIPodNormal(ProfileLists& l) {
@@ -153,10 +144,10 @@ void FillIPodExtra(ProfileLists& l) {
 void FillIPodTouch(ProfileLists& l, bool extra) {
     l.ComboVideoCodec.Replace({"MPEG4", "H264"}, 0);
     l.ComboVideoSize.Replace({extra ? "640 x 480" : "480 x 320"}, 0);
-    l.ComboVideoBitrate.Replace(kVbApple, IndexOf(kVbApple, extra ? "1500 Kbps" : "1200 Kbps"));
+    l.ComboVideoBitrate.Replace(kVbApple, IndexOfItem(kVbApple, extra ? "1500 Kbps" : "1200 Kbps"));
     l.ComboVideoFramerate.Replace(kFr7, 0);
     l.ComboAudioCodec.Replace({"mpeg4aac"}, 0);
-    l.ComboAudioBitrate.Replace(kAb13, IndexOf(kAb13, "80 Kbps"));
+    l.ComboAudioBitrate.Replace(kAb13, IndexOfItem(kAb13, "80 Kbps"));
     l.ComboSamplingRate.Replace(kSr8, 4);
 }
 void FillIPodTouchNormal(ProfileLists& l) {
@@ -168,11 +159,11 @@ void FillIPodTouchExtra(ProfileLists& l) {
 
 void FillMobile(ProfileLists& l) {
     l.ComboVideoCodec.Replace({"MPEG4", "H263", "H264"}, 0);
-    l.ComboVideoSize.Replace(kSzMobile, IndexOf(kSzMobile, "176 x 144 (QCIF)"));
-    l.ComboVideoBitrate.Replace(kVbMobile, IndexOf(kVbMobile, "128 Kbps"));
+    l.ComboVideoSize.Replace(kSzMobile, IndexOfItem(kSzMobile, "176 x 144 (QCIF)"));
+    l.ComboVideoBitrate.Replace(kVbMobile, IndexOfItem(kVbMobile, "128 Kbps"));
     l.ComboVideoFramerate.Replace(kFrMobile, 0);
     l.ComboAudioCodec.Replace({"amr_nb", "mpeg4aac"}, 0);
-    l.ComboAudioBitrate.Replace(kAbAmr, IndexOf(kAbAmr, "7400 bps"));
+    l.ComboAudioBitrate.Replace(kAbAmr, IndexOfItem(kAbAmr, "7400 bps"));
     l.ComboSamplingRate.Replace(kSrAmr, 0);
     l.ComboAudioChannels.Select(1);
 }
@@ -183,13 +174,13 @@ void FillAvi(ProfileLists& l, bool divx) {
     else
         l.ComboVideoCodec.Replace({"MPEG4", "H264"}, 0);
     l.ComboVideoSize.Replace(kSzFull, 0);
-    l.ComboVideoBitrate.Replace(kVbAvi, IndexOf(kVbAvi, "1200 Kbps"));
+    l.ComboVideoBitrate.Replace(kVbAvi, IndexOfItem(kVbAvi, "1200 Kbps"));
     l.ComboVideoFramerate.Replace(kFr7, 0);
     if (divx)
         l.ComboAudioCodec.Replace({"mp3"}, 0);
     else
         l.ComboAudioCodec.Replace({"pcm_s16le", "mp3", "mp2", "ac3"}, 0);
-    l.ComboAudioBitrate.Replace(kAb13, IndexOf(kAb13, "128 Kbps"));
+    l.ComboAudioBitrate.Replace(kAb13, IndexOfItem(kAb13, "128 Kbps"));
     l.ComboSamplingRate.Replace(kSr8, 5);
     StereoOriginal(l);
 }
@@ -205,7 +196,7 @@ void FillContainer(ProfileLists& l, Items codecs, int size, const Items& bit_rat
                    int sampling_rate) {
     l.ComboVideoCodec.Replace(std::move(codecs), 0);
     l.ComboVideoSize.Replace(kSzFull, size);
-    l.ComboVideoBitrate.Replace(bit_rates, IndexOf(bit_rates, bit_rate));
+    l.ComboVideoBitrate.Replace(bit_rates, IndexOfItem(bit_rates, bit_rate));
     l.ComboVideoFramerate.Replace(kFr7, frame_rate);
     l.ComboAudioCodec.Replace(std::move(audio), 0);
     l.ComboAudioBitrate.Replace(kAb13, audio_bit_rate);
@@ -220,23 +211,23 @@ void FillMp4(ProfileLists& l) {
     FillContainer(l, {"MPEG4", "H264", "XVid"}, 0, kVb13, "1200 Kbps", 0, {"mpeg4aac"}, 7, 4);
 }
 void FillMpeg1(ProfileLists& l) {
-    FillContainer(l, {"MPEG1VIDEO"}, IndexOf(kSzFull, "320 x 240 (VGA)"), kVb13, "1600 Kbps",
-                  IndexOf(kFr7, "25.0 fps"), {"mp2"}, 9, 4);
+    FillContainer(l, {"MPEG1VIDEO"}, IndexOfItem(kSzFull, "320 x 240 (VGA)"), kVb13, "1600 Kbps",
+                  IndexOfItem(kFr7, "25.0 fps"), {"mp2"}, 9, 4);
 }
 void FillMpeg2(ProfileLists& l) {
-    FillContainer(l, {"MPEG2VIDEO"}, IndexOf(kSzFull, "320 x 240 (VGA)"), kVb13, "2000 Kbps",
-                  IndexOf(kFr7, "25.0 fps"), {"mp2", "ac3"}, 9, 4);
+    FillContainer(l, {"MPEG2VIDEO"}, IndexOfItem(kSzFull, "320 x 240 (VGA)"), kVb13, "2000 Kbps",
+                  IndexOfItem(kFr7, "25.0 fps"), {"mp2", "ac3"}, 9, 4);
 }
 void FillWmv(ProfileLists& l) {
-    FillContainer(l, {"WMV2"}, IndexOf(kSzFull, "320 x 240 (VGA)"), kVb13, "1200 Kbps", 0,
+    FillContainer(l, {"WMV2"}, IndexOfItem(kSzFull, "320 x 240 (VGA)"), kVb13, "1200 Kbps", 0,
                   {"wmav2"}, 7, 5);
 }
 
 void FillPortable(ProfileLists& l, const std::string& size, const Items& bit_rates,
                   const std::string& bit_rate) {
     l.ComboVideoCodec.Replace({"MPEG4"}, 0);
-    l.ComboVideoSize.Replace(kSzPmp, IndexOf(kSzPmp, size));
-    l.ComboVideoBitrate.Replace(bit_rates, IndexOf(bit_rates, bit_rate));
+    l.ComboVideoSize.Replace(kSzPmp, IndexOfItem(kSzPmp, size));
+    l.ComboVideoBitrate.Replace(bit_rates, IndexOfItem(bit_rates, bit_rate));
     l.ComboVideoFramerate.Replace(kFr7, 0);
     l.ComboAudioCodec.Replace({"mp3", "mp2"}, 0);
     l.ComboAudioBitrate.Replace(kAb13, 7);
@@ -255,26 +246,26 @@ void FillZen(ProfileLists& l) {
 void FillBlackBerryMpeg4(ProfileLists& l) {
     l.ComboVideoCodec.Replace({"MPEG4"}, 0);
     l.ComboVideoSize.Replace({"176 x 144", "240 x 180", "320 x 240"}, 2);
-    l.ComboVideoBitrate.Replace(kVbBb, IndexOf(kVbBb, "300 Kbps"));
-    l.ComboVideoFramerate.Replace(kFrBb, IndexOf(kFrBb, "24 fps"));
+    l.ComboVideoBitrate.Replace(kVbBb, IndexOfItem(kVbBb, "300 Kbps"));
+    l.ComboVideoFramerate.Replace(kFrBb, IndexOfItem(kFrBb, "24 fps"));
     l.ComboAudioCodec.Replace({"mpeg4aac"}, 0);
-    l.ComboAudioBitrate.Replace(kAbBb, IndexOf(kAbBb, "80 Kbps"));
+    l.ComboAudioBitrate.Replace(kAbBb, IndexOfItem(kAbBb, "80 Kbps"));
     l.ComboSamplingRate.Replace(kSr8, 4);
 }
 void FillBlackBerryAvi(ProfileLists& l) {
     l.ComboVideoCodec.Replace({"H263"}, 0);
     l.ComboVideoSize.Replace({"176 x 144"}, 0);
-    l.ComboVideoBitrate.Replace(kVbBb, IndexOf(kVbBb, "300 Kbps"));
-    l.ComboVideoFramerate.Replace(kFrBb, IndexOf(kFrBb, "24 fps"));
+    l.ComboVideoBitrate.Replace(kVbBb, IndexOfItem(kVbBb, "300 Kbps"));
+    l.ComboVideoFramerate.Replace(kFrBb, IndexOfItem(kFrBb, "24 fps"));
     l.ComboAudioCodec.Replace({"mp3", "pcm_s16le"}, 0);
-    l.ComboAudioBitrate.Replace(kAbBb, IndexOf(kAbBb, "80 Kbps"));
+    l.ComboAudioBitrate.Replace(kAbBb, IndexOfItem(kAbBb, "80 Kbps"));
     l.ComboSamplingRate.Replace(kSr8, 4);
 }
 void FillBlackBerry3gp(ProfileLists& l) {
     l.ComboVideoCodec.Replace({"MPEG4", "H263"}, 0);
     l.ComboVideoSize.Replace({"176 x 144", "240 x 180", "320 x 240"}, 0);
-    l.ComboVideoBitrate.Replace(kVbBb3gp, IndexOf(kVbBb3gp, "120 Kbps"));
-    l.ComboVideoFramerate.Replace(kFrBb3gp, IndexOf(kFrBb3gp, "15 fps"));
+    l.ComboVideoBitrate.Replace(kVbBb3gp, IndexOfItem(kVbBb3gp, "120 Kbps"));
+    l.ComboVideoFramerate.Replace(kFrBb3gp, IndexOfItem(kFrBb3gp, "15 fps"));
     l.ComboAudioCodec.Replace({"amr_nb", "mpeg4aac"}, 0);
     l.ComboAudioBitrate.Replace(kAbAmr, 0);
     l.ComboSamplingRate.Replace({"8000  Hz", "16000 Hz"}, 0);

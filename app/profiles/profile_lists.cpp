@@ -17,6 +17,14 @@ void ProfileList::Select(int index) {
     ItemIndex = index >= 0 && index < static_cast<int>(Items.size()) ? index : -1;
 }
 
+int IndexOfItem(const std::vector<std::string>& items, const std::string& text) {
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i] == text)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
 ProfileLists::ProfileLists() {
     ComboAudioChannels.Replace({"Stereo", "Mono"}, 0);
     ComboAspectRatio.Replace({"Original", "4:3 (Standard", "16:9 (Wide Screen)"}, 0);

@@ -19,6 +19,9 @@ struct ProfileList {
     void Clear() { Replace({}, -1); }
 };
 
+// The index of `text` among `items`; -1 when it is none of them.
+int IndexOfItem(const std::vector<std::string>& items, const std::string& text);
+
 struct ProfileLists {
     ProfileLists();
 

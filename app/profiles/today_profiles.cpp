@@ -50,11 +50,6 @@ const VideoEncoder kVp9 = {
     "VP9", "libvpx-vp9", {28, 33, 38}, "deadline=good\ncpu-used=4\nrow-mt=1\ntile-columns=2\n"};
 const VideoEncoder kAv1 = {"AV1", "libsvtav1", {28, 35, 42}, "preset=8\n"};
 
-int Index(const Items& items, const std::string& text) {
-    const auto found = std::find(items.begin(), items.end(), text);
-    return found == items.end() ? -1 : static_cast<int>(found - items.begin());
-}
-
 // The leading number of a list text ("160 Kbps" → 160, "1920 x 1080" → 1920); 0 when none.
 int LeadingNumber(const std::string& text) {
     int value = 0;
@@ -75,7 +70,7 @@ void ClearVideoLists(ProfileLists& l) {
 void FillAudioLists(ProfileLists& l, const char* codec, bool opus) {
     l.ComboAudioCodec.Replace({codec}, 0);
     l.ComboAudioBitrate.Replace(opus ? kOpusRates : kAudioRates,
-                                Index(opus ? kOpusRates : kAudioRates, "128 Kbps"));
+                                IndexOfItem(opus ? kOpusRates : kAudioRates, "128 Kbps"));
     l.ComboSamplingRate.Replace(opus ? kOpusSampling : kSampling, 0);
     l.ComboAudioChannels.Replace(kChannels, 0);
     l.ComboAspectRatio.Select(0);
@@ -83,8 +78,8 @@ void FillAudioLists(ProfileLists& l, const char* codec, bool opus) {
 
 void FillVideoLists(ProfileLists& l, Items codecs, const std::string& size, const char* audio) {
     l.ComboVideoCodec.Replace(std::move(codecs), 0);
-    l.ComboVideoSize.Replace(kSizes, Index(kSizes, size));
-    l.ComboVideoBitrate.Replace(kQuality, Index(kQuality, "Balanced"));
+    l.ComboVideoSize.Replace(kSizes, IndexOfItem(kSizes, size));
+    l.ComboVideoBitrate.Replace(kQuality, IndexOfItem(kQuality, "Balanced"));
     l.ComboVideoFramerate.Replace(kFrameRates, 0);
     FillAudioLists(l, audio, std::string(audio) == "Opus");
 }
@@ -122,7 +117,7 @@ void FillOpus(ProfileLists& l) {
 void FillVorbis(ProfileLists& l) {
     ClearVideoLists(l);
     FillAudioLists(l, "Vorbis", false);
-    l.ComboAudioBitrate.Select(Index(kAudioRates, "160 Kbps"));
+    l.ComboAudioBitrate.Select(IndexOfItem(kAudioRates, "160 Kbps"));
 }
 
 std::string AudioEncoderOf(const std::string& text) {
@@ -171,7 +166,7 @@ void BuildVideo(const ProfileLists& l, const VideoEncoder& encoder, TOutputOptio
     o.VideoCodec = encoder.library;
     AppendLines(o, encoder.settings);
     const std::string quality = l.ComboVideoBitrate.Text();
-    const int level = Index(kQuality, quality);
+    const int level = IndexOfItem(kQuality, quality);
     if (level >= 0 && level < 3)
         AppendLines(o, "crf=" + std::to_string(encoder.quality[level]) + "\n");
     else
