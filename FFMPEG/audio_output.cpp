@@ -248,7 +248,7 @@ void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, in
             return;
     } else {
         ost_.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - FifoSamples();
-        if (ost_.PicturesStart >= 0 && state_.NextPts == INT64_MIN && FifoSamples() == 0)
+        if (ost_.PicturesStart && state_.NextPts == INT64_MIN && FifoSamples() == 0)
             SilenceBeforeStart();
         FillTimestampGap(ist, sync_ipts);
     }
@@ -257,7 +257,7 @@ void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, in
 
 void AudioEncodeStage::SilenceBeforeStart() {
     AVCodecContext* enc = ost_.Setup->encoder.get();
-    const int64_t from = std::llround(ost_.PicturesStart * enc->sample_rate);
+    const int64_t from = std::llround(*ost_.PicturesStart * enc->sample_rate);
     const int64_t late = ost_.SyncPosition - from;
     if (late <= 0 || static_cast<double>(late) > kLeapSeconds * enc->sample_rate)
         return;

@@ -153,7 +153,8 @@
     X(av_channel_layout_copy)                                                                      \
     X(av_channel_layout_compare)                                                                   \
     X(av_channel_layout_uninit)                                                                    \
-    X(av_channel_layout_describe)
+    X(av_channel_layout_describe)                                                                  \
+    X(av_display_rotation_get)
 
 #define CW_SWSCALE_VERSION_FN swscale_version
 #define CW_SWSCALE_ENTRY_POINTS(X)                                                                 \

@@ -98,8 +98,9 @@ public:
     VideoEncodeStage(StageContext& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
 
     // From the decoder's picture geometry: what is cropped, padded and scaled, with the frames
-    // and scaler for it. Throws FFMpegException.
-    void Setup(const AVCodecContext& dec);
+    // and scaler for it; `turn`: the clockwise degrees the pictures come turned by. Throws
+    // FFMpegException.
+    void Setup(const AVCodecContext& dec, int turn);
     // Two-pass: pass 1 opens statistics file `index` to write, pass 2 reads it into the
     // encoder. Nothing for a single pass. Throws FFMpegException.
     void OpenPassLog(int index);
@@ -141,6 +142,8 @@ private:
     void AllocTempPicture(const char* failure);
     // At the end of input: the last picture again until the source's last picture ends.
     void FillToEnd(const TInputStreamState& ist);
+    // At the end: what tells a player the last picture's length where nothing else does.
+    void MarkEnd(double end);
     // How many output frames this picture takes (0: dropped) and, in `fill`, how many copies
     // of the previous picture go before it; counts duplicates and drops.
     int Slots(int& fill);

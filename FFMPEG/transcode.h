@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,7 +60,10 @@ struct TInputStreamState {
     SwrPtr ToS16;
     int ToS16Format = -1;
     int ToS16Channels = 0;
-    // Deinterlacing filter, built at the first picture.
+    // Clockwise degrees (90, 180, 270) its pictures are turned by for an output that cannot
+    // state the turn for display; 0 none.
+    int Turn = 0;
+    // Deinterlacing and turning filter, built at the first picture.
     FilterGraphPtr Deinterlacer;
     AVFilterContext* DeinterlaceSource = nullptr;
     AVFilterContext* DeinterlaceSink = nullptr;
@@ -84,9 +88,9 @@ struct TOutputStreamState {
     // its pictures by their count: the priming moves every encoded picture and sample of the
     // file this much later (seconds), in step and rounded once to the frames; and sound that
     // starts after the pictures (seconds on the run's clock; negative: not such a file) gets
-    // silence from there.
+    // silence from there. Copied pictures instead count from their first decoded one.
     double PrimingShift = 0;
-    double PicturesStart = -1;
+    std::optional<double> PicturesStart;
     bool Finished = false; // a copy that reached the recording time: no more packets
     int64_t PacketsWritten = 0;
     bool EncoderOpen = false;
@@ -197,6 +201,8 @@ private:
     void DispatchVideo(TInputStreamState& ist, AVFrame* picture);
     void DispatchPicture(TInputStreamState& ist, AVFrame* picture);
     void OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture);
+    // Encoded pictures of a turned source are turned where the output cannot state the turn.
+    void TurnPictures();
     // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
     void DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
                           int64_t duration);

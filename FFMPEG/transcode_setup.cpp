@@ -3,6 +3,7 @@
 #include "FFMPEG/transcode.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 
@@ -60,6 +61,30 @@ void KeepDisplayMatrix(const AVStream& from, AVStream& to) {
 bool Feeds(const TInputStreamState& input, AVMediaType type) {
     return input.Stream->codecpar->codec_type == type &&
            !(input.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
+// Clockwise degrees to turn the stream's pictures by for display: 0, 90, 180 or 270.
+int DisplayTurn(const AVStream& stream) {
+    size_t size = 0;
+    const uint8_t* matrix = av().av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (matrix == nullptr || size < 9 * sizeof(int32_t))
+        return 0;
+    const double ccw = av().av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (std::isnan(ccw))
+        return 0;
+    const int turn = static_cast<int>(std::lround(-ccw / 90.0)) * 90;
+    return ((turn % 360) + 360) % 360;
+}
+
+// Muxers that write a display matrix; the others drop it and show a turned source sideways.
+bool StatesTurn(const AVFormatContext& file) {
+    if (file.oformat == nullptr)
+        return false;
+    for (const char* name : {"mov", "mp4", "3gp", "3g2", "ipod", "psp", "ismv", "f4v"}) {
+        if (std::strcmp(file.oformat->name, name) == 0)
+            return true;
+    }
+    return false;
 }
 
 // AVI keeps no time for its sound: it plays from the file's zero, whatever the packets say.
@@ -268,7 +293,7 @@ void Transcoder::SetEncodeParameters(TOutputStreamState& ost, TInputStreamState&
         ost.Stage.emplace<AudioEncodeStage>(context_, ost).Setup(dec);
         break;
     case AVMEDIA_TYPE_VIDEO:
-        ost.Stage.emplace<VideoEncodeStage>(context_, ost).Setup(dec);
+        ost.Stage.emplace<VideoEncodeStage>(context_, ost).Setup(dec, ist.Turn);
         break;
     case AVMEDIA_TYPE_SUBTITLE:
         ost.Stage.emplace<SubtitleEncodeStage>(context_, ost).Setup(ist, dec);
@@ -291,7 +316,8 @@ void Transcoder::SetStreamParameters() {
                 av().av_dict_set(&out->metadata, "language", language->value, 0);
         }
         out->disposition = ist.Stream->disposition;
-        KeepDisplayMatrix(*ist.Stream, *out);
+        if (ost.Setup->stream_copy || ist.Turn == 0)
+            KeepDisplayMatrix(*ist.Stream, *out);
         if (ost.Setup->stream_copy)
             SetCopyParameters(ost, ist);
         else
@@ -385,39 +411,86 @@ void Transcoder::OpenEncoders() {
     }
 }
 
+void Transcoder::TurnPictures() {
+    for (TInputStreamState& ist : inputs_) {
+        const int turn = DisplayTurn(*ist.Stream);
+        for (const TOutputStreamState& ost : outputs_) {
+            if (turn != 0 && &inputs_[ost.SourceIndex] == &ist && !ost.Setup->stream_copy &&
+                ost.Setup->encoder->codec_type == AVMEDIA_TYPE_VIDEO &&
+                !StatesTurn(*job_.OutputFiles()[ost.FileIndex].context))
+                ist.Turn = turn;
+        }
+    }
+    // Every encoder of a turned source takes turned pictures: a quarter turn swaps the sides
+    // and the pixel shape.
+    for (TOutputStreamState& ost : outputs_) {
+        AVCodecContext* enc = ost.Setup->encoder.get();
+        const int turn = inputs_[ost.SourceIndex].Turn;
+        if (ost.Setup->stream_copy || enc->codec_type != AVMEDIA_TYPE_VIDEO || turn % 180 == 0)
+            continue;
+        std::swap(enc->width, enc->height);
+        if (enc->sample_aspect_ratio.num > 0 && enc->sample_aspect_ratio.den > 0)
+            enc->sample_aspect_ratio = av_inv_q(enc->sample_aspect_ratio);
+    }
+}
+
 void Transcoder::PlaceSoundFromZero() {
     for (size_t file = 0; file < job_.OutputFiles().size(); ++file) {
         if (!PlaysSoundFromZero(*job_.OutputFiles()[file].context))
             continue;
-        auto encoded = [&](const TOutputStreamState& ost, AVMediaType type) {
-            return ost.FileIndex == static_cast<int32_t>(file) && ost.EncodingNeeded &&
+        auto of_file = [&](const TOutputStreamState& ost, AVMediaType type) {
+            return ost.FileIndex == static_cast<int32_t>(file) &&
                    ost.Setup->encoder->codec_type == type;
         };
-        const TInputStreamState* pictures = nullptr;
+        const TOutputStreamState* pictures = nullptr;
         double priming = 0;
+        bool copied_sound = false;
         for (const TOutputStreamState& ost : outputs_) {
             const AVCodecContext* enc = ost.Setup->encoder.get();
-            if (pictures == nullptr && encoded(ost, AVMEDIA_TYPE_VIDEO))
-                pictures = &inputs_[ost.SourceIndex];
-            if (encoded(ost, AVMEDIA_TYPE_AUDIO) && enc->sample_rate > 0)
+            if (pictures == nullptr && of_file(ost, AVMEDIA_TYPE_VIDEO))
+                pictures = &ost;
+            copied_sound |= of_file(ost, AVMEDIA_TYPE_AUDIO) && !ost.EncodingNeeded;
+            if (of_file(ost, AVMEDIA_TYPE_AUDIO) && ost.EncodingNeeded && enc->sample_rate > 0)
                 priming = std::max(priming, double(enc->initial_padding) / enc->sample_rate);
         }
         // Sound alone starts where it starts; the file's zero is its own.
         if (pictures == nullptr)
             continue;
+        const TInputStreamState& source = inputs_[pictures->SourceIndex];
         // The demuxer's first picture time; the first picture covers the frames before it.
-        const int64_t first = pictures->Stream->start_time;
-        const double start =
-            first == AV_NOPTS_VALUE
-                ? 0.0
-                : Seconds(ToMicroseconds(first, pictures->Stream->time_base) +
-                          files_[pictures->FileIndex].TsOffset - Options().start_time);
+        const int64_t first = source.Stream->start_time;
+        double start = first == AV_NOPTS_VALUE
+                           ? 0.0
+                           : Seconds(ToMicroseconds(first, source.Stream->time_base) +
+                                     files_[source.FileIndex].TsOffset - Options().start_time);
+        const bool copied = !pictures->EncodingNeeded;
+        if (copied) {
+            // Copied pictures are counted from their first decoded one, which a decoder that
+            // reorders shows that many pictures late; the priming cannot move them, so the
+            // sound's silence is that much shorter.
+            const AVCodecParameters* par = source.Stream->codecpar;
+            const AVRational rate = av().av_guess_frame_rate(
+                job_.InputFiles()[source.FileIndex].context.get(), source.Stream, nullptr);
+            if (par->video_delay > 0 && rate.num > 0 && rate.den > 0) {
+                const double delay = par->video_delay * av_q2d(av_inv_q(rate));
+                start -= delay;
+                if (copied_sound)
+                    job_.Log(kInfoLevel,
+                             FormatText("Copied sound plays %d ms before the pictures it "
+                                        "belongs to: the pictures are copied with a reordering "
+                                        "delay the container cannot state",
+                                        static_cast<int>(std::lround(delay * 1000))));
+            }
+            start += priming;
+        } else {
+            start = std::max(start, 0.0);
+        }
         for (TOutputStreamState& ost : outputs_) {
-            const bool sound = encoded(ost, AVMEDIA_TYPE_AUDIO);
-            if (sound || encoded(ost, AVMEDIA_TYPE_VIDEO))
+            const bool sound = of_file(ost, AVMEDIA_TYPE_AUDIO) && ost.EncodingNeeded;
+            if (!copied && (sound || of_file(ost, AVMEDIA_TYPE_VIDEO)) && ost.EncodingNeeded)
                 ost.PrimingShift = priming;
             if (sound)
-                ost.PicturesStart = std::max(start, 0.0);
+                ost.PicturesStart = start;
         }
     }
 }
@@ -497,6 +570,7 @@ void Transcoder::Run() {
     CheckMaps();
     BuildOutputTables();
     ChooseSources();
+    TurnPictures();
     SetStreamParameters();
     for (size_t i = 0; i < job_.OutputFiles().size(); ++i) {
         AVFormatContext* output = job_.OutputFiles()[i].context.get();

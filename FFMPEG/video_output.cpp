@@ -83,21 +83,25 @@ void CopyInto(AVFrame* target, AVFrame* inner, const AVFrame* source, AVPixelFor
 
 } // namespace
 
-void VideoEncodeStage::Setup(const AVCodecContext& dec) {
+void VideoEncodeStage::Setup(const AVCodecContext& dec, int turn) {
     const AVCodecContext* enc = ost_.Setup->encoder.get();
     const OptionState& o = run_.Options();
     // A stream whose pictures were never seen has no geometry to scale from.
     if (dec.pix_fmt == AV_PIX_FMT_NONE || dec.width <= 0 || dec.height <= 0)
         throw FFMpegException("Cannot get resampling context");
+    // Pictures turned by a quarter arrive with their sides swapped.
+    const bool sideways = turn % 180 != 0;
+    const int width = sideways ? dec.height : dec.width;
+    const int height = sideways ? dec.width : dec.height;
     state_.LastFrame = allocFrame();
-    state_.SourceWidth = dec.width;
-    state_.SourceHeight = dec.height;
+    state_.SourceWidth = width;
+    state_.SourceHeight = height;
     state_.SourceFormat = dec.pix_fmt;
     state_.Crop =
         (o.frame_topband + o.frame_bottomband + o.frame_leftband + o.frame_rightband) != 0;
     state_.Pad = (o.frame_padtop + o.frame_padbottom + o.frame_padleft + o.frame_padright) != 0;
-    const int crop_width = dec.width - (o.frame_leftband + o.frame_rightband);
-    const int crop_height = dec.height - (o.frame_topband + o.frame_bottomband);
+    const int crop_width = width - (o.frame_leftband + o.frame_rightband);
+    const int crop_height = height - (o.frame_topband + o.frame_bottomband);
     state_.Resample = enc->width != crop_width + o.frame_padleft + o.frame_padright ||
                       enc->height != crop_height + o.frame_padtop + o.frame_padbottom ||
                       enc->pix_fmt != dec.pix_fmt;
@@ -319,17 +323,31 @@ void VideoEncodeStage::FillToEnd(const TInputStreamState& ist) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     const double tb = av_q2d(enc->time_base);
     if (!state_.LastFrame || state_.LastFrame->buf[0] == nullptr ||
-        ist.ShownEnd == AV_NOPTS_VALUE ||
-        !(o.video_sync_method == 1 || (o.video_sync_method < 0 && tb > 0.001)))
+        ist.ShownEnd == AV_NOPTS_VALUE || o.video_sync_method == 2)
         return;
     // The last picture lasts until the source's last picture ends, not just one frame.
     const double end = (Seconds(ist.ShownEnd - o.start_time) + ost_.PrimingShift) / tb;
+    const bool own_times = !(o.video_sync_method == 1 || (o.video_sync_method < 0 && tb > 0.001));
     const double missing = end - static_cast<double>(ost_.SyncPosition) - ost_.SyncSkew;
-    if (missing < 0.5 || missing > kLeapSeconds / tb)
+    if (!own_times && missing >= 0.5 && missing <= kLeapSeconds / tb) {
+        const int copies = LimitCopies(static_cast<int>(std::llround(missing)));
+        run_.Counters.FramesDuplicated += std::max(copies, 0);
+        EncodeCopies(copies);
+    }
+    MarkEnd(end);
+}
+
+void VideoEncodeStage::MarkEnd(double end) {
+    // A container that stores no picture durations nor a rate (ASF) times a picture by the
+    // next one: a lone picture would last no time at all. A copy of it where it ends (one tick
+    // before, where pictures keep their own times) gives it its length.
+    const AVFormatContext* file = run_.Job().OutputFiles()[ost_.FileIndex].context.get();
+    if (ost_.FrameNumber != 1 || file->oformat == nullptr ||
+        std::strcmp(file->oformat->name, "asf") != 0 || LimitCopies(1) <= 0)
         return;
-    const int copies = LimitCopies(static_cast<int>(std::llround(missing)));
-    run_.Counters.FramesDuplicated += std::max(copies, 0);
-    EncodeCopies(copies);
+    ost_.SyncPosition = std::max<int64_t>(ost_.SyncPosition, std::llround(end) - 1);
+    ++run_.Counters.FramesDuplicated;
+    EncodeCopies(1);
 }
 
 bool VideoEncodeStage::KeepOutputPicture(AVFrame* picture) {

@@ -1,6 +1,8 @@
-// Once per decoded picture, before any output sees it: deinterlacing, then the hooks
-// (PictureHooks), then every video output the picture's stream feeds.
+// Once per decoded picture, before any output sees it: deinterlacing and turning, then the
+// hooks (PictureHooks), then every video output the picture's stream feeds.
 #include "FFMPEG/transcode.h"
+
+#include <string>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
@@ -10,6 +12,25 @@
 #include "FFMPEG/timestamps.h"
 
 namespace clipwright {
+
+namespace {
+
+// The filters for the pictures of `ist`, in the library's graph syntax.
+std::string PictureFilters(bool deinterlace, int turn) {
+    std::string chain;
+    // One picture out per picture in, every picture treated, field order from the input.
+    if (deinterlace)
+        chain = "bwdif=mode=send_frame:deint=all";
+    const char* turning = turn == 90    ? "transpose=clock"
+                          : turn == 180 ? "hflip,vflip"
+                          : turn == 270 ? "transpose=cclock"
+                                        : nullptr;
+    if (turning != nullptr)
+        chain += (chain.empty() ? "" : ",") + std::string(turning);
+    return chain;
+}
+
+} // namespace
 
 void Transcoder::OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture) {
     FilterGraphPtr graph(av().avfilter_graph_alloc());
@@ -31,9 +52,9 @@ void Transcoder::OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture
         outputs->filter_ctx = source;
         inputs->name = av().av_strdup("out");
         inputs->filter_ctx = sink;
-        // One picture out per picture in, every picture treated, field order from the input.
-        ok = av().avfilter_graph_parse_ptr(graph.get(), "bwdif=mode=send_frame:deint=all", &inputs,
-                                           &outputs, nullptr) >= 0 &&
+        const std::string chain = PictureFilters(Options().do_deinterlace != 0, ist.Turn);
+        ok = av().avfilter_graph_parse_ptr(graph.get(), chain.c_str(), &inputs, &outputs,
+                                           nullptr) >= 0 &&
              av().avfilter_graph_config(graph.get(), nullptr) >= 0;
     }
     av().avfilter_inout_free(&inputs);
@@ -49,7 +70,8 @@ void Transcoder::OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture
 }
 
 void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
-    const bool deinterlace = Options().do_deinterlace != 0 && !ist.DeinterlaceFailed;
+    const bool deinterlace =
+        (Options().do_deinterlace != 0 || ist.Turn != 0) && !ist.DeinterlaceFailed;
     if (!deinterlace) {
         if (picture != nullptr)
             DispatchPicture(ist, picture);

@@ -491,6 +491,8 @@ Content ReadContent(const std::string& file, const ContentOptions& options) {
             v.height = par->height;
             const AVRational rate = av_guess_frame_rate(raw, stream, nullptr);
             v.frame_rate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+            if (v.frame_rate > 0)
+                v.reorder_delay = stream->codecpar->video_delay / v.frame_rate;
             s.video = &v;
         } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
             AudioContent& a = content.audio.emplace_back();

@@ -21,6 +21,7 @@ struct VideoContent {
     int width = 0, height = 0;
     double frame_rate = 0;            // as the stream states it (guessed), pictures per second
     bool last_duration_known = false; // the file gave the last picture its own duration
+    double reorder_delay = 0;         // seconds a decoder holds pictures back to reorder them
     std::vector<Picture> pictures;    // in presentation order
     int decode_errors = 0;
 
