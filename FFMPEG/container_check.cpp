@@ -33,4 +33,11 @@ bool ContainerTakes(const AVOutputFormat& format, const AVCodecParameters& sourc
     return av().avformat_write_header(trial.get(), nullptr) >= 0;
 }
 
+std::string OutputFormatName(const std::string& file_name) {
+    if (!LibrariesLoaded())
+        return "";
+    const AVOutputFormat* format = av().av_guess_format(nullptr, file_name.c_str(), nullptr);
+    return format != nullptr ? format->name : "";
+}
+
 } // namespace clipwright

@@ -1,6 +1,9 @@
 // Whether a container takes a stream copied as it is, asked of the muxer itself before the
-// output is written: its codec tables say yes to some codecs its header then refuses.
+// output is written: its codec tables say yes to some codecs its header then refuses. And which
+// container a file name asks for.
 #pragma once
+
+#include <string>
 
 struct AVCodecParameters;
 struct AVOutputFormat;
@@ -15,5 +18,10 @@ unsigned CopiedCodecTag(const AVOutputFormat& format, const AVCodecParameters& s
 // A trial header of `format` with the stream alone, written to nowhere: false when the muxer
 // refuses the stream (its reason goes to the log).
 bool ContainerTakes(const AVOutputFormat& format, const AVCodecParameters& source);
+
+// The short name of the muxer the library picks for `file_name` by its extension ("ipod" for
+// clip.m4a), to write that container under another name; empty when it knows none or the
+// libraries are not loaded.
+std::string OutputFormatName(const std::string& file_name);
 
 } // namespace clipwright

@@ -97,7 +97,8 @@ void ConversionDriver::ButtonConvertClick() {
     next_row_ = 0;
     job_rows_.clear();
     running_.clear();
-    percent_.clear();
+    paces_.clear();
+    outputs_.clear();
     done_ = failed_ = 0;
     timer_ticks_ = 0;
     seconds_left_ = -1;
@@ -134,10 +135,10 @@ bool ConversionDriver::StartRow(int row) {
         engine_.ClearTasks();
         job_rows_.clear();
     }
-    percent_[row] = 0;
+    const FileListModel::Row& source = rows_.At(row);
+    paces_[row] = {0, 0, std::max<int64_t>(source.facts.duration_us / 1000, 0), false};
     if (limit_ == 1)
         view_.SetProgressBar(0);
-    const FileListModel::Row& source = rows_.At(row);
     const ConversionPlan plan = PlanConversion(
         {source.file.trimmed().toStdString(), source.video_size.toStdString(),
          source.display_aspect, source.facts},
@@ -152,6 +153,12 @@ bool ConversionDriver::StartRow(int row) {
         RowFailed(row, QString::fromStdString(plan.reason));
         return false;
     }
+    const auto output_file =
+        outputs_.try_emplace(row, plan.output_file, plan.input.FileName, view_.Overwrite()).first;
+    if (!output_file->second.Held()) {
+        RowFailed(row, QString::fromStdString(output_file->second.Error()));
+        return false;
+    }
     TInputOptions input = plan.input;
     const int32_t job = engine_.AddInputFile(plan.input.FileName, &input);
     if (job < 0) {
@@ -160,7 +167,7 @@ bool ConversionDriver::StartRow(int row) {
     }
     job_rows_[job] = row;
     TOutputOptions output = plan.output;
-    if (!engine_.SetOutputFile(job, plan.output_file, &output)) {
+    if (!engine_.SetOutputFile(job, plan.partial_file, &output)) {
         RowFailed(row, QString::fromStdString(engine_.LastErrMsg()));
         engine_.RemoveTask(job);
         // Its log lines are on their way; the index is free again once they have arrived.
@@ -175,7 +182,6 @@ bool ConversionDriver::StartRow(int row) {
         return false;
     }
     running_.insert(job);
-    row_started_ms_ = NowMs();
     try {
         engine_.StartConvert(1);
     } catch (const std::exception& error) {
@@ -192,7 +198,9 @@ bool ConversionDriver::StartRow(int row) {
 
 void ConversionDriver::RowFailed(int row, const QString& reason) {
     rows_.SetOutcome(row, OutcomeText(ConversionOutcome::Fail), reason);
-    percent_[row] = 100;
+    paces_[row].percent = 100;
+    paces_[row].ended = true;
+    outputs_.erase(row); // with its temporary file
     ++failed_;
     timer_ticks_ = 0;
     converting_ = false;
@@ -265,40 +273,52 @@ void ConversionDriver::EngineProgress(int32_t index, int32_t frame_number, int32
     view_.ShowRow(row);
     const int percent =
         std::min(total > 0 ? static_cast<int>(int64_t{current} * 100 / total) : 0, 100);
-    percent_[row] = percent;
+    RowPace& pace = paces_[row];
+    pace.percent = percent;
+    pace.total_ms = total > 0 ? total : pace.total_ms;
+    pace.done_ms = pace.total_ms > 0 ? std::min<int64_t>(current, pace.total_ms) : current;
     rows_.SetProgress(row, QString::number(percent) + "%");
     rows_.SetFrames(row, frame_number == -1 ? QString(" ") : QString::number(frame_number));
     if (!BatchRunning())
         return; // stopped: the rows still show how far they got
     view_.SetStatusText(1, "File Size : " + QString::number(size) + " Bytes");
-    if (limit_ == 1) {
+    if (limit_ == 1)
         view_.SetProgressBar(percent);
-        // The time left of the running row, from its pace so far.
-        const int64_t elapsed = NowMs() - row_started_ms_;
-        if (percent > 0 && percent < 100 && elapsed > 0) {
-            seconds_left_ = static_cast<int>(elapsed * (100 - percent) / percent / 1000);
-            view_.SetStatusText(2, LeftText(seconds_left_));
-        }
-        return;
-    }
-    ShowBatchProgress();
+    else
+        ShowBatchProgress();
+    ShowTimeLeft();
 }
 
 void ConversionDriver::ShowBatchProgress() {
     // The rows reached count by their progress, the checked rows ahead as not started.
     int64_t sum = 0;
-    for (const auto& [row, percent] : percent_)
-        sum += percent;
-    int rows = static_cast<int>(percent_.size());
+    for (const auto& [row, pace] : paces_)
+        sum += pace.percent;
+    int rows = static_cast<int>(paces_.size());
     for (int row = next_row_; row < rows_.Count(); ++row)
         rows += rows_.At(row).checked ? 1 : 0;
-    const int overall = rows > 0 ? static_cast<int>(sum / rows) : 0;
-    view_.SetProgressBar(overall);
-    const int64_t elapsed = NowMs() - batch_started_ms_;
-    if (sum > 0 && overall < 100 && elapsed > 0) {
-        seconds_left_ = static_cast<int>(elapsed * (int64_t{rows} * 100 - sum) / sum / 1000);
-        view_.SetStatusText(2, LeftText(seconds_left_));
+    view_.SetProgressBar(rows > 0 ? static_cast<int>(sum / rows) : 0);
+}
+
+void ConversionDriver::ShowTimeLeft() {
+    // The pace of the whole batch, so that it holds across rows of different lengths and with
+    // several rows at once: the time since Convert per media millisecond converted so far.
+    int64_t done = 0;
+    int64_t left = 0;
+    for (const auto& [row, pace] : paces_) {
+        done += pace.done_ms;
+        left += pace.ended ? 0 : std::max<int64_t>(pace.total_ms - pace.done_ms, 0);
     }
+    // Rows of unknown length ahead count as none: the estimate grows when they are reached.
+    for (int row = next_row_; row < rows_.Count(); ++row) {
+        if (rows_.At(row).checked)
+            left += std::max<int64_t>(rows_.At(row).facts.duration_us / 1000, 0);
+    }
+    const int64_t elapsed = NowMs() - batch_started_ms_;
+    if (done <= 0 || elapsed <= 0)
+        return;
+    seconds_left_ = static_cast<int>(elapsed * left / done / 1000);
+    view_.SetStatusText(2, LeftText(seconds_left_));
 }
 
 void ConversionDriver::EngineTerminate(int32_t index, bool finished, bool exception,
@@ -311,15 +331,31 @@ void ConversionDriver::EngineTerminate(int32_t index, bool finished, bool except
     timer_ticks_ = 0;
     if (row < 0)
         return;
-    const ConversionOutcome outcome = OutcomeOf(finished, exception, abort_requested_);
+    ConversionOutcome outcome = OutcomeOf(finished, exception, abort_requested_);
     QString reason = QString::fromStdString(message);
+    if (const auto output = outputs_.find(row); output != outputs_.end()) {
+        const std::string planned = output->second.FinalFile();
+        if (outcome == ConversionOutcome::Done && !output->second.Commit()) {
+            outcome = ConversionOutcome::Fail;
+            reason = QString::fromStdString(output->second.Error());
+        } else if (output->second.FinalFile() != planned) {
+            rows_.AppendLog(row, "Saved as " + QString::fromStdString(output->second.FinalFile()),
+                            false);
+        }
+        outputs_.erase(output); // an output not Done goes with its temporary file
+    }
     if (outcome == ConversionOutcome::Fail && reason.isEmpty())
         reason = rows_.At(row).last_error;
     rows_.SetOutcome(row, OutcomeText(outcome),
                      outcome == ConversionOutcome::Fail ? reason : QString());
-    percent_[row] = 100;
+    RowPace& pace = paces_[row];
+    pace.percent = 100;
+    pace.ended = true;
+    pace.done_ms = outcome == ConversionOutcome::Done ? pace.total_ms : pace.done_ms;
     done_ += outcome == ConversionOutcome::Done ? 1 : 0;
     failed_ += outcome == ConversionOutcome::Fail ? 1 : 0;
+    if (BatchRunning())
+        ShowTimeLeft();
     if (BatchRunning() && limit_ > 1) {
         ShowBatchProgress();
         // Side by side, a free place is taken at once; one at a time keeps the classic pause.

@@ -3,10 +3,11 @@
 // conversion at a time it is the classic driver: a row's job is built, run, and the next row
 // taken two ticks after it ended. With more, up to that many rows run at once, each its own
 // engine batch of one job, and a row is taken as soon as a place is free (after a refused row,
-// at the timer's second tick). Rows are read when they are reached, so a row not reached yet may be
-// checked or unchecked while the batch runs. It updates the file list's model; the window renders
-// the rest through DriverView. One thread (the GUI's): the engine's events reach it through
-// ReceiveEngineEvents.
+// at the timer's second tick). A row's output is written under a temporary name and takes its
+// final name only when the row is Done. Rows are read when they are reached, so a row not reached
+// yet may be checked or unchecked while the batch runs. It updates the file list's model; the
+// window renders the rest through DriverView. One thread (the GUI's): the engine's events reach it
+// through ReceiveEngineEvents.
 #pragma once
 
 #include <QObject>
@@ -21,6 +22,7 @@
 #include "FFMPEG/engine.h"
 #include "app/file_list_model.h"
 #include "app/profiles/conversion_plan.h"
+#include "app/profiles/finished_output.h"
 
 namespace clipwright {
 
@@ -69,8 +71,8 @@ public:
     void EngineTerminate(int32_t index, bool finished, bool exception, const std::string& message);
     void EngineLog(int32_t index, TLogLevel level, const std::string& message);
 
-    // Seconds left for the batch (for the running row with one at a time), estimated from its
-    // progress so far; -1 unknown.
+    // Seconds left for the batch: the conversion time per media second so far, times the media
+    // seconds of the checked rows not yet converted; -1 unknown.
     int SecondsLeft() const { return seconds_left_; }
 
 private:
@@ -86,6 +88,7 @@ private:
     // The controls back, the timer and the status texts reset.
     void EndBatch();
     void ShowBatchProgress();
+    void ShowTimeLeft();
     int RowOf(int32_t index) const;
 
     TFFmpegEngine& engine_;
@@ -98,12 +101,19 @@ private:
     int next_row_ = 0;                // the first row not reached yet
     std::map<int32_t, int> job_rows_; // engine job index → row, since the last ClearTasks
     std::set<int32_t> running_;       // the jobs started and not ended
-    std::map<int, int> percent_;      // row → percentage, for the rows reached this batch
+    struct RowPace {
+        int percent = 0;
+        int64_t done_ms = 0;  // media converted
+        int64_t total_ms = 0; // media to convert, 0 unknown
+        bool ended = false;
+    };
+    std::map<int, RowPace> paces_; // the rows reached this batch
+    // The temporary outputs of the rows started and not ended.
+    std::map<int, PartialOutput> outputs_;
     int done_ = 0;
     int failed_ = 0;
     int timer_ticks_ = 0;
     int64_t batch_started_ms_ = 0;
-    int64_t row_started_ms_ = 0;
     int seconds_left_ = -1;
 };
 

@@ -9,15 +9,21 @@
 
 namespace clipwright::cli {
 
-// Catches Ctrl-C while it lives; the default action comes back when it ends.
+// Catches Ctrl-C, and with `terminate` also SIGTERM, while it lives; the default actions come
+// back when it ends.
 class InterruptScope {
 public:
-    InterruptScope();
+    explicit InterruptScope(bool terminate = false);
     ~InterruptScope();
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;
 
     static bool Interrupted();
+    // The exit status after the signal caught: 128 + its number.
+    static int ExitStatus();
+
+private:
+    bool terminate_;
 };
 
 // Waits, holding `guard` on the lock that guards `ended`, until the batch end event sets it;

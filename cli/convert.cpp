@@ -12,6 +12,7 @@
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/conversion_plan.h"
+#include "app/profiles/finished_output.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/program_folders.h"
 #include "app/profiles/source_facts.h"
@@ -180,18 +181,28 @@ public:
     OneByOne(const OneByOne&) = delete;
     OneByOne& operator=(const OneByOne&) = delete;
 
-    // Runs the plan; its outcome and, for a failure, the reason.
-    std::pair<ConversionOutcome, std::string> Run(const ConversionPlan& plan) {
+    // Runs the plan: its outcome, for a failure the reason, and the name the output took.
+    struct Result {
+        ConversionOutcome outcome;
+        std::string reason;
+        std::string file;
+    };
+    Result Run(const ConversionPlan& plan, bool overwrite) {
+        // Written under its temporary name; removed unless Done (a SIGKILL leaves it for the
+        // next run of the same file to write over).
+        PartialOutput partial(plan.output_file, plan.input.FileName, overwrite);
+        if (!partial.Held())
+            return {ConversionOutcome::Fail, partial.Error(), plan.output_file};
         engine_.ClearTasks();
         TInputOptions input = plan.input;
         const int32_t job = engine_.AddInputFile(plan.input.FileName, &input);
         if (job < 0)
-            return {ConversionOutcome::Fail, engine_.LastErrMsg()};
+            return {ConversionOutcome::Fail, engine_.LastErrMsg(), plan.output_file};
         TOutputOptions output = plan.output;
-        if (!engine_.SetOutputFile(job, plan.output_file, &output)) {
+        if (!engine_.SetOutputFile(job, plan.partial_file, &output)) {
             std::string reason = engine_.LastErrMsg();
             engine_.RemoveTask(job);
-            return {ConversionOutcome::Fail, reason};
+            return {ConversionOutcome::Fail, reason, plan.output_file};
         }
         {
             std::lock_guard guard(lock_);
@@ -202,7 +213,9 @@ public:
         engine_.StartConvert(1);
         std::unique_lock guard(lock_);
         WaitForBatch(engine_, guard, batch_ended_, ended_);
-        return {outcome_, message_};
+        if (outcome_ == ConversionOutcome::Done && !partial.Commit())
+            return {ConversionOutcome::Fail, partial.Error(), plan.output_file};
+        return {outcome_, message_, partial.FinalFile()};
     }
 
 private:
@@ -236,7 +249,8 @@ int RunConvert(int argc, char* argv[]) {
     }
     engine.SetLogLevel(llError);
     OneByOne runner(engine);
-    const InterruptScope interrupt;
+    // SIGTERM too: the temporary file of the row being converted is removed before the end.
+    const InterruptScope interrupt(true);
     bool any_failed = false;
     for (const std::string& file : request.files) {
         if (InterruptScope::Interrupted())
@@ -245,15 +259,17 @@ int RunConvert(int argc, char* argv[]) {
             PlanConversion(Probed(engine, file), choices, request.folder, request.overwrite);
         for (const std::string& note : plan.notes)
             std::fprintf(stderr, "%s: %s\n", file.c_str(), note.c_str());
-        const auto [outcome, reason] =
-            plan.Planned() ? runner.Run(plan) : std::pair{ConversionOutcome::Fail, plan.reason};
-        std::printf("%s -> %s: %s%s%s\n", file.c_str(), plan.output_file.c_str(),
-                    OutcomeText(outcome), reason.empty() ? "" : ": ", reason.c_str());
+        const auto [outcome, reason, output] =
+            plan.Planned()
+                ? runner.Run(plan, request.overwrite)
+                : OneByOne::Result{ConversionOutcome::Fail, plan.reason, plan.output_file};
+        std::printf("%s -> %s: %s%s%s\n", file.c_str(), output.c_str(), OutcomeText(outcome),
+                    reason.empty() ? "" : ": ", reason.c_str());
         std::fflush(stdout);
         any_failed = any_failed || outcome == ConversionOutcome::Fail;
     }
     if (InterruptScope::Interrupted())
-        return 130;
+        return InterruptScope::ExitStatus();
     return any_failed ? 1 : 0;
 }
 

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "FFMPEG/container_check.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
+#include "app/profiles/finished_output.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/output_naming.h"
 
@@ -27,8 +29,10 @@ ConversionPlan PlanConversion(const PlanSource& source, const ConversionChoices&
                               const std::string& folder, bool overwrite) {
     ConversionPlan plan;
     plan.output_file = OutputFileName(source.file, folder, choices.output_type, overwrite);
+    plan.partial_file = PartialFileName(plan.output_file);
     std::error_code error;
-    if (std::filesystem::equivalent(source.file, plan.output_file, error)) {
+    if (std::filesystem::equivalent(source.file, plan.output_file, error) ||
+        std::filesystem::equivalent(source.file, plan.partial_file, error)) {
         // Writing the output would destroy the input.
         plan.refusal = ConversionPlan::Refusal::ReplacesInput;
         plan.reason = "the output would replace the input; choose another output folder";
@@ -38,6 +42,8 @@ ConversionPlan PlanConversion(const PlanSource& source, const ConversionChoices&
     plan.input.FileName = source.file;
     plan.input.StartTime = 0;
     InitOutputOptions(plan.output);
+    // The job writes the temporary name, whose ".part" names no container.
+    plan.output.FileFormat = OutputFormatName(plan.output_file);
     const ProfileEntry* profile = FindProfile(choices.profile);
     try {
         if (profile == nullptr)

@@ -39,7 +39,8 @@ struct ConversionPlan {
 
     TInputOptions input;
     TOutputOptions output;
-    std::string output_file;
+    std::string output_file;  // the final name
+    std::string partial_file; // what the job writes until it is Done (PartialFileName)
     Refusal refusal = Refusal::None;
     std::string reason;             // why there is no job; empty when planned
     std::vector<std::string> notes; // what the profile decided for this source, for the log
@@ -48,8 +49,9 @@ struct ConversionPlan {
 };
 
 // The plan for one file. The output's name follows OutputFileName (the source's name with the
-// type's extension in `folder`, numbered unless overwriting); a plan whose output would be the
-// source itself, or whose profile is unknown, is refused with the reason.
+// type's extension in `folder`, numbered unless overwriting); the job writes its temporary name,
+// in the container of the final name's extension. A plan whose output would be the source
+// itself, or whose profile is unknown, is refused with the reason.
 ConversionPlan PlanConversion(const PlanSource& source, const ConversionChoices& choices,
                               const std::string& folder, bool overwrite);
 

@@ -7,6 +7,9 @@ namespace clipwright {
 SourceFacts DescribeSource(const TAVProbe& probe) {
     SourceFacts facts;
     facts.probed = true;
+    TAVFileInfo file;
+    probe.GetFileInfo(file);
+    facts.duration_us = file.Duration;
     if (probe.VideoStreamCount() > 0) {
         TAVVideoInfo video;
         probe.GetVideoInfo(video);

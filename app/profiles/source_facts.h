@@ -3,6 +3,7 @@
 // (a size box, the bit depth, copying what already fits) read these.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace clipwright {
@@ -10,7 +11,8 @@ namespace clipwright {
 class TAVProbe;
 
 struct SourceFacts {
-    bool probed = false; // false: nothing is known of the source
+    bool probed = false;      // false: nothing is known of the source
+    int64_t duration_us = -1; // the container's; negative when unknown
     bool has_video = false;
     int width = 0;
     int height = 0;

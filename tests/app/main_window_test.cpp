@@ -293,6 +293,7 @@ TEST_F(MainWindowTest, ConvertsTheCheckedRowsThroughTheWindow) {
     EXPECT_EQ(Cell(w, 0, 5), "Done");
     EXPECT_EQ(Cell(w, 1, 5), "");
     EXPECT_EQ(Cell(w, 2, 5), "Done");
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 2) << "no temporary file left";
     EXPECT_TRUE(w.ComboOutputFormat->isEnabled());
     for (const char* name : {"mp4_h264_aac_560x320.avi", "flv_sorenson_mp3_320x240.avi"}) {
         const testing::FileReport report = testing::ReadBack((out / name).string());
@@ -309,6 +310,7 @@ TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
                 QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"))});
     w.Driver().ButtonConvertClick();
     ASSERT_TRUE(ProcessUntil([&] { return !Cell(w, 0, 5).isEmpty(); }));
+    EXPECT_FALSE(fs::exists(out / "flv_h264_aac_480x270.avi")) << "not before it is complete";
     EXPECT_FALSE(w.close()) << "no closing while converting";
     w.answer = false;
     w.Driver().ButtonStopConvertClick();
@@ -319,6 +321,7 @@ TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
     EXPECT_FALSE(w.ButtonStopConvert->isEnabled());
     EXPECT_EQ(w.ProgressBar1->value(), 0);
     ASSERT_TRUE(ProcessUntil([&] { return Cell(w, 0, 5) == "Abort"; }));
+    EXPECT_TRUE(fs::is_empty(out)) << "neither the stopped output nor its temporary file";
     EXPECT_EQ(Cell(w, 1, 5), "") << "no row after a stop";
     ProcessUntil([] { return false; }, 400); // the timer's ticks would have passed
     EXPECT_FALSE(w.Completed()) << "no completion message after a stop";
@@ -329,7 +332,8 @@ TEST_F(MainWindowTest, ProgressIsCappedAtAHundredAndShowsTimeLeft) {
     TestWindow w;
     const fs::path out = w.UseOutputFolder("window_cap");
     w.ComboOutputFormat->setCurrentIndex(18); // AVI
-    w.AddFiles({QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"))});
+    const QString flv = QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"));
+    w.AddFiles({flv, flv});
     w.Driver().ButtonConvertClick();
     ASSERT_TRUE(ProcessUntil([&] { return !Cell(w, 0, 5).isEmpty(); }));
     // A stream longer than its header said reports past its total.
@@ -343,6 +347,7 @@ TEST_F(MainWindowTest, ProgressIsCappedAtAHundredAndShowsTimeLeft) {
     auto* left = w.findChild<QLabel*>("StatusPanel2");
     ASSERT_NE(left, nullptr);
     EXPECT_TRUE(left->text().endsWith(" left")) << left->text().toStdString();
+    EXPECT_GE(w.Driver().SecondsLeft(), 33) << "the 33 s row ahead counts too";
     w.answer = true;
     w.Driver().ButtonStopConvertClick();
     EXPECT_EQ(left->text(), "") << "no time left after a stop";

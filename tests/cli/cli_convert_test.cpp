@@ -1,10 +1,14 @@
 // clipwright-cli convert: every profile with its defaults on a real file, checked with
 // mediainfo against what the profile and the players ask; the naming and refusal rules.
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -233,6 +237,42 @@ TEST(CliConvertTest, NamesSelectionsAndRefusals) {
     EXPECT_NE(run.out.find(": Fail: the output would replace the input"), std::string::npos)
         << run.out;
     EXPECT_EQ(fs::file_size(input), size);
+}
+
+// A run stopped midway leaves no file under the output's name: SIGTERM removes its temporary
+// file, SIGKILL leaves it for the next run of the same file, which writes over it.
+TEST(CliConvertTest, StoppedRunsLeaveNoOutputAndTheNextRunFinishes) {
+    const fs::path folder = Folder("stopped");
+    const std::string source = (folder.parent_path() / "long.avi").string();
+    testing::MediaSpec spec;
+    spec.video.emplace().frames = 450;
+    spec.audio.emplace().seconds = 30;
+    testing::WriteMedia(source, spec);
+    const fs::path partial = folder / ".long.avi.part";
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            std::freopen("/dev/null", "w", stdout);
+            execl(CLI_PATH, CLI_PATH, "convert", "--profile", "31", "--output-folder",
+                  folder.c_str(), source.c_str(), nullptr);
+            _exit(127);
+        }
+        // Killed once the job writes: the temporary file has grown.
+        std::error_code error;
+        for (int i = 0; i < 5000 && (fs::file_size(partial, error) == 0 || error); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status),
+                  signal == SIGTERM ? 143 : -SIGKILL);
+        EXPECT_EQ(fs::exists(partial), signal == SIGKILL);
+        EXPECT_FALSE(fs::exists(folder / "long.avi")) << signal;
+    }
+    const CliRun run =
+        Cli("convert --profile 31 --output-folder " + Quote(folder.string()) + " " + Quote(source));
+    EXPECT_EQ(run.out, source + " -> " + (folder / "long.avi").string() + ": Done\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/conversion_plan.h"
+#include "app/profiles/finished_output.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/output_naming.h"
 #include "app/profiles/today_profiles.h"
@@ -281,6 +282,21 @@ TEST(OutputNamingTest, NumberedUnlessOverwriting) {
     EXPECT_EQ(OutputFileName(input, folder.string(), "MP4", false),
               (folder / "clip-2.mp4").string());
     EXPECT_EQ(OutputFileName(input, folder.string(), "MP4", true), (folder / "clip.mp4").string());
+    // A name a running conversion writes is taken; a name another program takes meanwhile moves
+    // the finished output on; an unfinished one leaves nothing.
+    {
+        PartialOutput first((folder / "clip-2.mp4").string(), input, false);
+        ASSERT_TRUE(first.Held()) << first.Error();
+        EXPECT_FALSE(PartialOutput((folder / "clip-2.mp4").string(), input, true).Held());
+        EXPECT_EQ(OutputFileName(input, folder.string(), "MP4", false),
+                  (folder / "clip-3.mp4").string());
+        std::ofstream(folder / "clip-2.mp4") << "x";
+        ASSERT_TRUE(first.Commit()) << first.Error();
+        EXPECT_EQ(first.FinalFile(), (folder / "clip-3.mp4").string());
+        const PartialOutput stopped((folder / "clip-4.mp4").string(), input, false);
+    }
+    EXPECT_EQ(std::filesystem::file_size(folder / "clip-2.mp4"), 1u) << "the other's file stays";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 4);
     std::filesystem::remove_all(folder);
 }
 
