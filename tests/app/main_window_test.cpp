@@ -652,21 +652,17 @@ TEST_F(MainWindowTest, KeysReachTheCommands) {
     EXPECT_TRUE(w.informed.back().startsWith("No program was found to open"));
     EXPECT_TRUE(w.informed.back().contains("index.html"));
 
-    QStringList chain, laid_out;
+    QList<QWidget*> chain;
     for (QWidget* at = w.ComboOutputFormat->nextInFocusChain(); at != w.ComboOutputFormat;
          at = at->nextInFocusChain())
         if (qobject_cast<QGroupBox*>(at->parentWidget()) && (at->focusPolicy() & Qt::TabFocus))
-            chain << at->objectName();
-    QList<QWidget*> settings;
-    for (const QString& name : chain)
-        settings << w.findChild<QWidget*>(name);
-    std::sort(settings.begin(), settings.end(), [](QWidget* a, QWidget* b) {
+            chain << at;
+    QList<QWidget*> laid_out = chain;
+    std::sort(laid_out.begin(), laid_out.end(), [](QWidget* a, QWidget* b) {
         return std::pair(a->parentWidget()->x(), a->y()) <
                std::pair(b->parentWidget()->x(), b->y());
     });
-    for (const QWidget* widget : settings)
-        laid_out << widget->objectName();
-    EXPECT_EQ(chain.join(' ').toStdString(), laid_out.join(' ').toStdString());
+    EXPECT_TRUE(chain == laid_out) << "Tab takes each group top down, the groups left to right";
 }
 
 // With the option on, the list comes back at the next start as it was left, a row that was
@@ -681,10 +677,11 @@ TEST_F(MainWindowTest, TheListIsKeptBetweenSessionsWhenAsked) {
         first.FileList().SetChecked(0, false);
         first.FileList().SetOutcome(2, "Fail", "a reason");
         first.FileList().SetProgress(3, "42%");
-        EXPECT_TRUE(ProcessUntil([] { return ReadKeptList(KeptListPath()).size() == 4; }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(400)); // later changes written too
-        QApplication::processEvents();
-    } // as if the program died: no close
+        ProcessUntil([] { return false; }, 400); // the changes, written together
+        const std::vector<KeptRow> kept = ReadKeptList(KeptListPath());
+        ASSERT_EQ(kept.size(), 4u);
+        EXPECT_EQ(kept[3].outcome, kInterrupted);
+    } // no close, as if the program died
     TestWindow second;
     ASSERT_EQ(second.FileList().Count(), 4);
     EXPECT_FALSE(second.FileList().At(0).checked);
