@@ -100,7 +100,7 @@ void ClearSettings() {
 // Shown and active, so that its shortcuts take keys.
 bool Activate(QWidget& w) {
     w.show();
-    QApplication::setActiveWindow(&w);
+    w.activateWindow();
     return QTest::qWaitForWindowActive(&w);
 }
 
