@@ -4,7 +4,8 @@
 // converting side by side) and FOLDER/window-failed.png (a failed row with its reason), from
 // files of the project's media folder, FOLDER/window-today.png (today's group in the open
 // profile list, the H.264 profile's lists behind it), FOLDER/window-smallest.png (the smallest
-// size) and FOLDER/window-options.png (the options dialog). Settings go to a folder of its own, not the user's.
+// size) and FOLDER/window-options.png (the options dialog). Settings go to a folder of its own, not
+// the user's.
 #include <QApplication>
 #include <QDir>
 #include <QAbstractItemView>
