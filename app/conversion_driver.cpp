@@ -240,17 +240,21 @@ void ConversionDriver::FinishBatch() {
     engine_.ClearTasks();
     job_rows_.clear();
     EndBatch();
+    view_.BatchCompleted(CompletedText(done_, failed_));
     view_.Inform(CompletedText(done_, failed_));
 }
 
 void ConversionDriver::ButtonStopConvertClick() {
-    if (!BatchRunning())
-        return;
-    if (Converting()) {
+    if (BatchRunning())
+        StopAfterAsking("Stop all conversions?", Converting());
+}
+
+bool ConversionDriver::StopAfterAsking(const QString& question, bool ask) {
+    if (ask) {
         engine_.Pause();
-        if (!view_.AskYesNo("Stop all conversions?")) {
+        if (!view_.AskYesNo(question)) {
             engine_.Resume();
-            return;
+            return false;
         }
         abort_requested_ = true;
     }
@@ -258,6 +262,7 @@ void ConversionDriver::ButtonStopConvertClick() {
     // no completion message follows.
     engine_.Stop();
     EndBatch();
+    return true;
 }
 
 int ConversionDriver::RowOf(int32_t index) const {

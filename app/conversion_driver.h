@@ -43,6 +43,8 @@ public:
     virtual bool AskYesNo(const QString& text) = 0;
     virtual void BrowseForFolder() = 0;
     virtual void EnableAll(bool enabled) = 0;
+    // The batch ran to its end; `summary` is the end-of-batch message, told next.
+    virtual void BatchCompleted(const QString& summary) { (void)summary; }
 };
 
 class ConversionDriver : public QObject {
@@ -65,6 +67,9 @@ public:
 
     void ButtonConvertClick();
     void ButtonStopConvertClick();
+    // With `ask`, the running jobs paused while `question` is asked: No resumes them and gives
+    // false. Then the batch stops (the running rows end as Abort through the engine) and true.
+    bool StopAfterAsking(const QString& question, bool ask);
     // The engine's events, on this object's thread.
     void EngineProgress(int32_t index, int32_t frame_number, int32_t fps, int32_t current_duration,
                         int64_t current_size, int32_t total_duration);

@@ -6,6 +6,9 @@
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -29,6 +32,8 @@
 #include <exception>
 #include <stdexcept>
 
+#include "app/desktop_notification.h"
+#include "app/file_list_store.h"
 #include "app/folder_scan.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
@@ -71,6 +76,9 @@ TForm1::TForm1() {
         AddFiles(pending_files_);
     };
     Form4 = new TForm4(this);
+    keep_timer_.setSingleShot(true);
+    keep_timer_.setInterval(300);
+    connect(&keep_timer_, &QTimer::timeout, this, [this] { KeepListNow(); });
     connect(Form4->SpinEdit1, qOverload<int>(&QSpinBox::valueChanged), this,
             [this](int rows) { ComboOutputFormat->setMaxVisibleItems(rows); });
     connect(Form4->ComboLogDetails, qOverload<int>(&QComboBox::currentIndexChanged), this,
@@ -80,9 +88,32 @@ TForm1::TForm1() {
     connect(ComboOutputFormat, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this](int) { ComboOutputFormatChange(); });
     ComboOutputFormatChange();
+    RestoreListChoices();
+    if (Form4->CheckBoxKeepList->isChecked())
+        RestoreKeptList();
+    // Only now: the saved choice set above must not write the empty list over the kept one.
+    connect(Form4->CheckBoxKeepList, &QCheckBox::toggled, this, [this](bool keep) {
+        // At once: a list kept for a program that dies is of use only if the next start knows.
+        QSettings("Vexlane", "Clipwright").setValue("KeepList", keep);
+        if (keep)
+            KeepListNow();
+        else
+            QFile::remove(KeptListPath());
+    });
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(&rows_, signal, this, [this] { ListChanged(); });
+    // A cleared list leaves no row current, and no details of a row that went.
+    connect(&rows_, &QAbstractItemModel::modelReset, this, [this] {
+        ShowRowDetails();
+        ListChanged();
+    });
+    connect(&rows_, &QAbstractItemModel::dataChanged, this, [this] { ListChanged(); });
+    ListChanged();
 }
 
 TForm1::~TForm1() {
+    if (keep_timer_.isActive())
+        KeepListNow();
     driver_->IgnoreEngineEvents();
     engine_.Stop();
     engine_.ClearTasks();
@@ -133,6 +164,7 @@ void TForm1::AddFileRow(const QString& file) {
     TAVProbe& probe = engine_.AVProbe();
     if (!probe.LoadFile(file.toStdString(), "")) {
         row.progress = "Error";
+        row.reason = QString::fromStdString(probe.LastError());
         rows_.Append(std::move(row));
         return;
     }
@@ -243,7 +275,17 @@ void TForm1::OpenOutputFolder() {
                                 : MissingFolderText(EditOutputFolder->text()));
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    OpenUrl(QUrl::fromLocalFile(folder));
+}
+
+void TForm1::OpenUrl(const QUrl& url) {
+    if (!QDesktopServices::openUrl(url))
+        Inform("No program was found to open " + url.toDisplayString(QUrl::PreferLocalFile) +
+               ".\nInstall a file manager and a web browser, or open it yourself.");
+}
+
+void TForm1::OpenHelpFile() {
+    OpenUrl(QUrl::fromLocalFile(QString::fromStdString(HelpFolder() + "/index.html")));
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -279,84 +321,64 @@ void TForm1::ClearAllItems1Click() {
     rows_.Clear();
 }
 
+void TForm1::ListChanged() {
+    int checked = 0;
+    int done = 0;
+    int percent = 0;
+    for (int row = 0; row < rows_.Count(); ++row) {
+        const FileListModel::Row& r = rows_.At(row);
+        if (!r.checked)
+            continue;
+        ++checked;
+        // A row that ended counts whole, one not reached yet as nothing.
+        if (r.progress.endsWith('%'))
+            percent += r.progress.chopped(1).toInt();
+        else if (!r.progress.isEmpty())
+            ++done;
+    }
+    counts_->setText(QStringLiteral("%1 %2, %3 checked")
+                         .arg(rows_.Count())
+                         .arg(rows_.Count() == 1 ? "file" : "files")
+                         .arg(checked));
+    if (driver_ != nullptr && driver_->BatchRunning() && checked > 0)
+        setWindowTitle(QStringLiteral("%1% - Clipwright").arg((done * 100 + percent) / checked));
+    if (Form4 != nullptr && Form4->CheckBoxKeepList->isChecked() && !keep_timer_.isActive())
+        keep_timer_.start();
+}
+
 void TForm1::CheckAllItems(bool checked) {
     rows_.SetAllChecked(checked);
 }
 
-void TForm1::LoadSettings() {
-    QSettings settings("Vexlane", "Clipwright");
-    // The window's own values first: a first run's save below writes them all.
-    LoadWindowSettings(settings);
-    EditOutputFolder->setText(settings.value("Output Folder").toString());
-    bool ok = settings.contains("ComboOutputFormat") && settings.contains("Overwrite") &&
-              settings.contains("DropDownItems") && settings.contains("LetterBox");
-    if (ok) {
-        const int profile = settings.value("ComboOutputFormat").toInt();
-        if (profile >= 0)
-            ComboOutputFormat->setCurrentIndex(profile < ComboOutputFormat->count() ? profile : -1);
-        Form4->CheckBoxOverWrite->setChecked(settings.value("Overwrite").toBool());
-        const int rows = settings.value("DropDownItems").toInt();
-        if (rows >= 0)
-            Form4->SpinEdit1->setValue(rows);
-        const int letter_box = settings.value("LetterBox").toInt();
-        if (letter_box >= 0)
-            ComboLetterBox->setCurrentIndex(letter_box);
-    } else {
-        SaveSettings(); // the first run creates the five values
-    }
-}
-
-void TForm1::LoadWindowSettings(QSettings& settings) {
-    // Kept apart from the five classic values, each used when it is there.
-    if (const int at_once = settings.value("Simultaneous", -1).toInt();
-        at_once >= 0 && at_once < Form4->ComboSimultaneous->count())
-        Form4->ComboSimultaneous->setCurrentIndex(at_once);
-    if (const int details = settings.value("LogDetails", -1).toInt();
-        details >= 0 && details < Form4->ComboLogDetails->count())
-        Form4->ComboLogDetails->setCurrentIndex(details);
-    ListView1->header()->restoreState(settings.value("Columns").toByteArray());
-    ListView1->header()->setSectionResizeMode(FileListModel::Name, QHeaderView::Stretch);
-    // First start: a comfortable size, centred on the screen when first shown.
-    centre_on_show_ = !restoreGeometry(settings.value("Geometry").toByteArray());
-    if (centre_on_show_) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            resize(sizeHint().expandedTo(
-                QSize(std::min(area.width(), 1000), std::min(area.height(), 700))));
-        }
-    }
-}
-
-void TForm1::showEvent(QShowEvent* event) {
-    QMainWindow::showEvent(event);
-    if (!centre_on_show_)
-        return;
-    centre_on_show_ = false;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(pos() + screen->availableGeometry().center() - frameGeometry().center());
-}
-
-void TForm1::SaveSettings() {
-    QSettings settings("Vexlane", "Clipwright");
-    settings.setValue("Output Folder", EditOutputFolder->text());
-    settings.setValue("ComboOutputFormat", ComboOutputFormat->currentIndex());
-    settings.setValue("Overwrite", Form4->CheckBoxOverWrite->isChecked());
-    settings.setValue("DropDownItems", Form4->SpinEdit1->value());
-    settings.setValue("LetterBox", ComboLetterBox->currentIndex());
-    settings.setValue("Simultaneous", Form4->ComboSimultaneous->currentIndex());
-    settings.setValue("LogDetails", Form4->ComboLogDetails->currentIndex());
-    settings.setValue("Geometry", saveGeometry());
-    settings.setValue("Columns", ListView1->header()->saveState());
-    settings.sync();
-}
-
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (driver_->Converting()) {
+    // Every way out comes here. A running batch is stopped only when the user says so.
+    if (closing_ ||
+        (driver_->BatchRunning() &&
+         !driver_->StopAfterAsking("Conversions are running. Stop them and quit?", true))) {
         event->ignore();
         return;
     }
+    WaitForRunningRows();
     SaveSettings();
+    KeepListNow();
     event->accept();
+}
+
+void TForm1::WaitForRunningRows() {
+    if (!driver_->Converting())
+        return;
+    closing_ = true;
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop wait;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &wait, [&] {
+        if (!driver_->Converting() || clock.hasExpired(30000))
+            wait.quit();
+    });
+    poll.start(20);
+    wait.exec();
+    closing_ = false;
 }
 
 void TForm1::OpenFiles(const QStringList& arguments) {
@@ -439,9 +461,19 @@ void TForm1::EnableAll(bool enabled) {
     for (QWidget* widget : disable_while_converting_)
         widget->setEnabled(enabled);
     Form4->setEnabled(enabled);
+    setWindowTitle(enabled ? QStringLiteral("Clipwright") : QStringLiteral("0% - Clipwright"));
     // Stopping makes sense only while a batch runs.
     ButtonStopConvert->setEnabled(!enabled);
     ButtonStopSmall->setEnabled(!enabled);
+}
+
+void TForm1::BatchCompleted(const QString& summary) {
+    if (!isActiveWindow())
+        NotifyDesktopOf(summary);
+}
+
+void TForm1::NotifyDesktopOf(const QString& summary) {
+    NotifyDesktop("Clipwright", summary);
 }
 
 } // namespace clipwright

@@ -18,6 +18,8 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStringList>
+#include <QTimer>
+#include <QUrl>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -41,6 +43,7 @@ public:
     QSpinBox* SpinEdit1;
     QComboBox* ComboSimultaneous; // "Auto", "1" … "8"
     QComboBox* ComboLogDetails;   // "Errors", "Information", "Debug"
+    QCheckBox* CheckBoxKeepList;  // the file list kept between sessions; off by default
 
     // How many rows convert at once: the choice, or Auto's count of cores.
     int Simultaneous() const;
@@ -58,8 +61,11 @@ public:
     // Settings through QSettings("Vexlane", "Clipwright").
     void LoadSettings();
     void SaveSettings();
-    // Simultaneous conversions, log details, the window's place and its columns.
+    // Simultaneous conversions, log details, the kept list, the window's place and its columns.
     void LoadWindowSettings(QSettings& settings);
+    // The list choices saved with the current profile, once its lists are filled: each where
+    // the saved text is still one of its list's entries.
+    void RestoreListChoices();
 
     // The add path of the open dialog, drops and tests: each file probed, a row each; a folder
     // adds the media files under it (MediaFilesUnder).
@@ -80,6 +86,9 @@ public:
     void ClearAllItems1Click();
     void CheckAllItems(bool checked);
     void TrackBar1Change();
+    // Opens `url` with the desktop's program for it; a message when there is none.
+    void OpenUrl(const QUrl& url);
+    void OpenHelpFile();
 
     ConversionDriver& Driver() { return *driver_; }
     TFFmpegEngine& Engine() { return engine_; }
@@ -109,6 +118,9 @@ public:
     bool AskYesNo(const QString& text) override;
     void BrowseForFolder() override;
     void EnableAll(bool enabled) override;
+    // A desktop notification when the window is not the active one.
+    void BatchCompleted(const QString& summary) override;
+    virtual void NotifyDesktopOf(const QString& summary);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -138,6 +150,12 @@ private:
     void ShowRowDetails();
     // Column widths that hold their usual texts in the window's font.
     void FitColumns();
+    // The counts in the status bar, the batch's progress in the title, the kept list.
+    void ListChanged();
+    void RestoreKeptList();
+    void KeepListNow();
+    // Until the rows stopped by closing have ended (their outcomes kept), at most a while.
+    void WaitForRunningRows();
 
     TFFmpegEngine engine_;
     FileListModel rows_;
@@ -149,6 +167,9 @@ private:
     int last_profile_index_ = 0;
     bool started_ = false;
     bool centre_on_show_ = false;
+    bool closing_ = false;
+    QTimer keep_timer_; // coalesces the list's changes into one write
+    QLabel* counts_ = nullptr;
     int volume_level_ = 255;
     QLabel* status_[3] = {};
     std::vector<std::pair<QComboBox*, ProfileList*>> combos_;

@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "app/profiles/program_folders.h"
+#include "clipwright_version.h"
 
 namespace clipwright {
 
@@ -62,6 +63,8 @@ void TForm1::BuildLayout() {
     }
     statusBar()->setObjectName("StatusBar1");
     status_[0]->setText("Ready");
+    counts_ = Named(new QLabel(this), "StatusCounts");
+    statusBar()->addPermanentWidget(counts_);
 }
 
 QLayout* TForm1::BuildFolderRow(QWidget* central) {
@@ -167,7 +170,8 @@ QWidget* TForm1::BuildFileList(QWidget* central) {
     RowDetails = Named(new QPlainTextEdit(central), "RowDetails");
     RowDetails->setReadOnly(true);
     RowDetails->setPlaceholderText("Select a file to see how its conversion went.");
-    auto* copy = Named(new QPushButton("C&opy", central), "ButtonCopyDetails");
+    // Mnemonics of the buttons leave the menus' letters (F, O, H) to the menus.
+    auto* copy = Named(new QPushButton("Cop&y", central), "ButtonCopyDetails");
     copy->setToolTip("Copy these details to the clipboard");
     connect(copy, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(RowDetails->toPlainText()); });
@@ -201,7 +205,7 @@ QLayout* TForm1::BuildButtons(QWidget* central) {
     ButtonStopSmall = button("Sto&p", "ButtonStopSmall", nullptr);
     auto* remove = button("&Remove", "ButtonRemove", "Remove A Single File From List");
     auto* clear = button("C&lear All ", "ButtonClearAll", "Clear All Files Listed");
-    auto* open = button("Open Output &Folder", "ButtonOpenFolder", "Show the converted files");
+    auto* open = button("Open O&utput Folder", "ButtonOpenFolder", "Show the converted files");
     ButtonStopConvert->setEnabled(false);
     ButtonStopSmall->setEnabled(false);
     connect(open, &QPushButton::clicked, this, [this] { OpenOutputFolder(); });
@@ -218,37 +222,52 @@ QLayout* TForm1::BuildButtons(QWidget* central) {
 }
 
 void TForm1::BuildMenus() {
-    QMenu* file = menuBar()->addMenu("File");
-    file->addAction("Add Files", this, [this] { ButtonAddFileClick(); });
-    file->addAction("Add Folder", this, [this] { AddFolderClick(); });
+    // An entry of the main menu, found by tests through its name.
+    const auto entry = [this](QMenu* menu, const char* text, const char* name,
+                              const QList<QKeySequence>& keys, auto&& command) {
+        QAction* action = menu->addAction(text, this, command);
+        action->setObjectName(name);
+        action->setShortcuts(keys);
+        return action;
+    };
+    QMenu* file = menuBar()->addMenu("&File");
+    entry(file, "&Add Files", "ActionAddFiles", {QKeySequence("Ctrl+O")},
+          [this] { ButtonAddFileClick(); });
+    entry(file, "Add F&older", "ActionAddFolder", {QKeySequence("Ctrl+Shift+O")},
+          [this] { AddFolderClick(); });
     file->addSeparator();
-    file->addAction("Convert", this, [this] { driver_->ButtonConvertClick(); });
-    file->addAction("Open Output Folder", this, [this] { OpenOutputFolder(); });
+    entry(file, "&Convert", "ActionConvert", {QKeySequence("F5"), QKeySequence("Ctrl+Return")},
+          [this] { driver_->ButtonConvertClick(); });
+    entry(file, "Open Output Fol&der", "ActionOpenFolder", {}, [this] { OpenOutputFolder(); });
     file->addSeparator();
-    // At once and without the close handling (nothing saved), but through the event loop so
-    // the destructors join the engine's threads.
-    file->addAction("Exit", this, [] { QCoreApplication::exit(0); });
-    QMenu* options = menuBar()->addMenu("Options");
-    options->addAction("Set Additional Options", this, [this] { Form4->show(); });
-    QMenu* help = menuBar()->addMenu("Help");
-    help->addAction("Open Help File", this, [] {
-        QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QString::fromStdString(HelpFolder() + "/index.html")));
-    });
+    // Through the window's close, like its title bar's button: the settings are saved.
+    entry(file, "E&xit", "ActionExit", {QKeySequence("Ctrl+Q")}, [this] { close(); });
+    QMenu* options = menuBar()->addMenu("&Options");
+    entry(options, "Set &Additional Options", "ActionOptions", {}, [this] { Form4->show(); });
+    QMenu* help = menuBar()->addMenu("&Help");
+    entry(help, "Open &Help File", "ActionHelp", {QKeySequence("F1")}, [this] { OpenHelpFile(); });
     help->addSeparator();
-    help->addAction("Visit Vexlane Website", this,
-                    [] { QDesktopServices::openUrl(QUrl(kWebSite)); });
+    entry(help, "&Visit Vexlane Website", "ActionWebSite", {}, [this] { OpenUrl(QUrl(kWebSite)); });
     help->addSeparator();
-    help->addAction("About", this, [this] {
+    entry(help, "A&bout", "ActionAbout", {}, [this] {
         QMessageBox about(this);
         about.setWindowTitle("About");
         about.setTextFormat(Qt::RichText);
-        about.setText(QString("<b>Clipwright 4.0</b><br><a href=\"%1\">%1</a><br>"
+        about.setText(QString("<b>Clipwright %3</b><br><a href=\"%1\">%1</a><br>"
                               "<a href=\"%2\">Contact Support Department</a>")
-                          .arg(kWebSite, kSupportMail));
+                          .arg(kWebSite, kSupportMail, CLIPWRIGHT_VERSION));
         about.setStandardButtons(QMessageBox::Ok);
         about.exec();
     });
+    // Stopping stays within reach while the menus are off during a batch.
+    auto* stop = new QAction(this);
+    stop->setObjectName("ActionStop");
+    stop->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence("Ctrl+.")});
+    connect(stop, &QAction::triggered, this, [this] {
+        if (ButtonStopConvert->isEnabled())
+            ButtonStopConvert->click();
+    });
+    addAction(stop);
 
     PopupListView1 = new QMenu(this);
     PopupListView1->setObjectName("PopupListView1");
@@ -282,7 +301,7 @@ void TForm1::FitColumns() {
         {90, "29.97"},
         {60, "00:00:00 Unknown"},
         {65, "WMA"},
-        {57, "Abort"},
+        {57, "Abort Interrupted"},
         {60, "99999"}};
     const QFontMetrics metrics(ListView1->font());
     const QFontMetrics header(ListView1->header()->font());

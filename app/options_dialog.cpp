@@ -1,5 +1,5 @@
 // TForm4, "Additional Options": overwriting, the profile list's height, how many rows convert
-// at once and how much of the engine's log the rows keep.
+// at once, how much of the engine's log the rows keep and whether the list is kept.
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -38,6 +38,10 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     ComboLogDetails->setObjectName("ComboLogDetails");
     ComboLogDetails->addItems({"Errors", "Information", "Debug"});
     ComboLogDetails->setCurrentIndex(1);
+    CheckBoxKeepList = new QCheckBox("Keep the file list between sessions", group);
+    CheckBoxKeepList->setObjectName("CheckBoxKeepList");
+    CheckBoxKeepList->setToolTip("The files, their check marks and outcomes come back at the "
+                                 "next start");
     auto* done = new QPushButton("Done", this);
     connect(done, &QPushButton::clicked, this, &QDialog::close);
     auto* grid = new QGridLayout(group);
@@ -48,6 +52,7 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     grid->addWidget(ComboSimultaneous, 2, 1);
     grid->addWidget(new QLabel(" Log details kept for each file", group), 3, 0);
     grid->addWidget(ComboLogDetails, 3, 1);
+    grid->addWidget(CheckBoxKeepList, 4, 0, 1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addWidget(done, 0, Qt::AlignRight);

@@ -3,6 +3,7 @@
 #include "FFMPEG/amrnb_encoder.h"
 #include "FFMPEG/av_binding.h"
 #include "app/profiles/program_folders.h"
+#include "clipwright_version.h"
 
 namespace clipwright::cli {
 

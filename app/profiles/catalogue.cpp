@@ -271,14 +271,22 @@ void FillBlackBerry3gp(ProfileLists& l) {
     l.ComboSamplingRate.Replace({"8000  Hz", "16000 Hz"}, 0);
 }
 
+// The classic audio profiles make sound only: a source without any is refused in plain words
+// rather than by the engine's finding that the output holds no stream.
+std::string AdaptClassicAudio(const ProfileLists&, const SourceFacts& source, TOutputOptions&,
+                              std::vector<std::string>&) {
+    return MissingStream(source, false);
+}
+
 const std::vector<ProfileEntry>& Catalogue() {
     static const std::vector<ProfileEntry> catalogue = {
         {"Zune Mpeg4 Video (*.mp4)", "MP4", FillZuneMpeg4, BuildDeviceOptions},
         {"Zune WMV Windows Media Video (*.wmv)", "WMV", FillZuneWmv, GetAudioVideoCodec},
-        {"M4A - Mpeg4 Audio File (*.m4a)", "M4A", FillM4a, GetAudioVideoCodec},
-        {"MP3 - Mpeg Layer3 Audio (*.mp3)", "MP3", FillMp3, GetAudioVideoCodec},
-        {"WAV - Waveform Audio (*.wav)", "WAV", FillWav, GetAudioVideoCodec},
-        {"WMA - Windows Media Audio (*.wma)", "WMA", FillWma, GetAudioVideoCodec},
+        {"M4A - Mpeg4 Audio File (*.m4a)", "M4A", FillM4a, GetAudioVideoCodec, AdaptClassicAudio},
+        {"MP3 - Mpeg Layer3 Audio (*.mp3)", "MP3", FillMp3, GetAudioVideoCodec, AdaptClassicAudio},
+        {"WAV - Waveform Audio (*.wav)", "WAV", FillWav, GetAudioVideoCodec, AdaptClassicAudio},
+        {"WMA - Windows Media Audio (*.wma)", "WMA", FillWma, GetAudioVideoCodec,
+         AdaptClassicAudio},
         {"iPhone (*.mp4)", "MP4", FillIPhoneNormal, BuildDeviceOptions},
         {"iPhone Extra (640 x 480) (*.mp4)", "MP4", FillIPhoneExtra, BuildDeviceOptions},
         {"iPod (*.mp4)", "MP4", FillIPodNormal, BuildIPodOptions},

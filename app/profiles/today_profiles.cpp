@@ -288,21 +288,9 @@ void FitPicture(const ProfileLists& l, const SourceFacts& s, TOutputOptions& o, 
         AppendLines(o, "deinterlace=1\n");
 }
 
-// A profile that makes video refuses a source without it, one that makes sound a source
-// without sound, instead of writing a file that lacks what it promises.
-std::string Missing(const SourceFacts& s, bool video) {
-    if (!s.probed)
-        return "";
-    if (video && !s.has_video)
-        return "The source has no video; a video profile needs video.";
-    if (!video && !s.has_audio)
-        return "The source has no sound; an audio profile needs sound.";
-    return "";
-}
-
 std::string AdaptCopyable(const ProfileLists& l, const SourceFacts& s, TOutputOptions& o,
                           std::vector<std::string>& notes, bool hevc) {
-    if (std::string refusal = Missing(s, true); !refusal.empty())
+    if (std::string refusal = MissingStream(s, true); !refusal.empty())
         return refusal;
     KeepSourceSound(s, o);
     const bool keep = l.ComboVideoCodec.Text() == kKeepVideoWhenFits;
@@ -339,17 +327,17 @@ std::string AdaptHevc(const ProfileLists& l, const SourceFacts& s, TOutputOption
 std::string AdaptVp9(const ProfileLists& l, const SourceFacts& s, TOutputOptions& o,
                      std::vector<std::string>&) {
     FitPicture(l, s, o, false);
-    return Missing(s, true);
+    return MissingStream(s, true);
 }
 std::string AdaptAv1(const ProfileLists& l, const SourceFacts& s, TOutputOptions& o,
                      std::vector<std::string>&) {
     FitPicture(l, s, o, true);
-    return Missing(s, true);
+    return MissingStream(s, true);
 }
 std::string AdaptAudioOnly(const ProfileLists&, const SourceFacts& s, TOutputOptions& o,
                            std::vector<std::string>&) {
     KeepSourceSound(s, o);
-    return Missing(s, false);
+    return MissingStream(s, false);
 }
 // Copies take neither a volume nor an aspect.
 std::string AdaptRemux(const ProfileLists&, const SourceFacts&, TOutputOptions& o,
@@ -362,6 +350,16 @@ std::string AdaptRemux(const ProfileLists&, const SourceFacts&, TOutputOptions& 
 }
 
 } // namespace
+
+std::string MissingStream(const SourceFacts& s, bool video) {
+    if (!s.probed)
+        return "";
+    if (video && !s.has_video)
+        return "The source has no video; a video profile needs video.";
+    if (!video && !s.has_audio)
+        return "The source has no sound; an audio profile needs sound.";
+    return "";
+}
 
 std::string FitInBox(const std::string& box_text, int width, int height, double display_aspect) {
     if (width <= 0 || height <= 0)

@@ -23,10 +23,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QGroupBox>
+#include <QMenuBar>
 #include <QScreen>
 #include <QTest>
 #include <QWheelEvent>
 
+#include "app/file_list_store.h"
 #include "app/main_window.h"
 #include "tests/engine/job_runner.h"
 #include "tests/support/media_gen/media_gen.h"
@@ -56,6 +59,7 @@ QApplication& App() {
 class TestWindow : public TForm1 {
 public:
     std::vector<QString> informed;
+    QStringList notified;
     bool answer = true;
     int questions = 0;
     void Inform(const QString& text) override { informed.push_back(text); }
@@ -64,6 +68,7 @@ public:
         return answer;
     }
     void BrowseForFolder() override {}
+    void NotifyDesktopOf(const QString& summary) override { notified << summary; }
     bool Completed() const {
         return !informed.empty() && informed.back().startsWith("All Conversions Completed");
     }
@@ -90,6 +95,13 @@ void ClearSettings() {
     settings.clear();
     settings.setValue("Simultaneous", 1);
     settings.sync();
+}
+
+// Shown and active, so that its shortcuts take keys.
+bool Activate(QWidget& w) {
+    w.show();
+    w.activateWindow();
+    return QTest::qWaitForWindowActive(&w);
 }
 
 QString Cell(TForm1& w, int row, int column) {
@@ -132,6 +144,10 @@ TEST_F(MainWindowTest, FileListColumnsAndRows) {
     EXPECT_EQ(Cell(w, 4, 1), "");
     EXPECT_TRUE(w.FileList().At(5).checked) << "twice, two rows";
     EXPECT_EQ(Cell(w, 6, 3), "00:00:01");
+    auto* counts = w.findChild<QLabel*>("StatusCounts");
+    EXPECT_EQ(counts->text(), "7 files, 7 checked");
+    w.FileList().setData(w.FileList().index(5, 0), Qt::Unchecked, Qt::CheckStateRole);
+    EXPECT_EQ(counts->text(), "7 files, 6 checked");
 }
 
 TEST_F(MainWindowTest, FilesOpenedAtLaunchAreListed) {
@@ -238,19 +254,22 @@ TEST_F(MainWindowTest, SettingsAreCreatedRestoredAndApplied) {
             EXPECT_TRUE(settings.contains(key)) << key;
         EXPECT_EQ(first.ComboOutputFormat->currentText(), "Zune Mpeg4 Video (*.mp4)");
         first.ComboOutputFormat->setCurrentIndex(5); // WAV
+        first.findChild<QComboBox*>("ComboSamplingRate")->setCurrentIndex(2);
         first.EditOutputFolder->setText("/tmp");
         first.Form4->CheckBoxOverWrite->setChecked(true);
         first.Form4->SpinEdit1->setValue(40);
         EXPECT_EQ(first.ComboOutputFormat->maxVisibleItems(), 40);
         first.Form4->ComboSimultaneous->setCurrentIndex(3);
-        first.show();
+        ASSERT_TRUE(Activate(first));
         first.resize(1100, 760);
         first.ListView1->setColumnWidth(1, 133);
-        first.close();
+        QTest::keyClick(&first, Qt::Key_Q, Qt::ControlModifier); // File > Exit
+        EXPECT_FALSE(first.isVisible());
     }
     TestWindow second;
     EXPECT_EQ(second.ComboOutputFormat->currentText(), "WAV - Waveform Audio (*.wav)");
     EXPECT_EQ(second.findChild<QComboBox*>("ComboAudioCodec")->currentText(), "pcm_s16le");
+    EXPECT_EQ(second.findChild<QComboBox*>("ComboSamplingRate")->currentIndex(), 2);
     EXPECT_EQ(second.EditOutputFolder->text(), "/tmp");
     EXPECT_TRUE(second.Form4->CheckBoxOverWrite->isChecked());
     EXPECT_EQ(second.ComboOutputFormat->maxVisibleItems(), 40);
@@ -287,7 +306,11 @@ TEST_F(MainWindowTest, ConvertsTheCheckedRowsThroughTheWindow) {
     EXPECT_TRUE(w.ButtonStopConvert->isEnabled());
     auto* state = w.findChild<QLabel*>("StatusPanel0");
     EXPECT_EQ(state->text(), "Converting");
+    EXPECT_TRUE(ProcessUntil([&] { return w.windowTitle() == "50% - Clipwright"; }))
+        << "one of two checked rows done";
     ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
+    EXPECT_EQ(w.windowTitle(), "Clipwright");
+    EXPECT_EQ(w.notified, QStringList{w.informed.back()}) << "the window was not the active one";
     EXPECT_EQ(state->text(), "Ready");
     EXPECT_FALSE(w.ButtonStopConvert->isEnabled()) << "nothing left to stop";
     EXPECT_EQ(Cell(w, 0, 5), "Done");
@@ -308,13 +331,16 @@ TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
     w.ComboOutputFormat->setCurrentIndex(18); // AVI
     w.AddFiles({QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv")),
                 QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"))});
+    ASSERT_TRUE(Activate(w));
     w.Driver().ButtonConvertClick();
     ASSERT_TRUE(ProcessUntil([&] { return !Cell(w, 0, 5).isEmpty(); }));
     EXPECT_FALSE(fs::exists(out / "flv_h264_aac_480x270.avi")) << "not before it is complete";
-    EXPECT_FALSE(w.close()) << "no closing while converting";
     w.answer = false;
-    w.Driver().ButtonStopConvertClick();
+    EXPECT_FALSE(w.close()) << "closing asks first; No keeps the batch";
     EXPECT_EQ(w.questions, 1);
+    QTest::keyClick(&w, Qt::Key_Escape); // Stop Convert, answered No
+    EXPECT_EQ(w.questions, 2);
+    EXPECT_TRUE(w.Driver().BatchRunning());
     w.answer = true;
     w.Driver().ButtonStopConvertClick();
     EXPECT_TRUE(w.ComboOutputFormat->isEnabled()) << "the controls come back at once";
@@ -326,6 +352,18 @@ TEST_F(MainWindowTest, StopAnsweredNoThenYesAndTheCloseRule) {
     ProcessUntil([] { return false; }, 400); // the timer's ticks would have passed
     EXPECT_FALSE(w.Completed()) << "no completion message after a stop";
     EXPECT_TRUE(w.close()) << "closing is allowed again";
+    EXPECT_EQ(w.questions, 3) << "without a question";
+
+    // Yes stops the batch, waits for the running row and saves.
+    TestWindow quitting;
+    const fs::path folder = quitting.UseOutputFolder("window_quit");
+    quitting.AddFiles({QString::fromStdString(testing::RealMediaPath("flv_h264_aac_480x270.flv"))});
+    quitting.Driver().ButtonConvertClick();
+    ASSERT_TRUE(ProcessUntil([&] { return !Cell(quitting, 0, 5).isEmpty(); }));
+    EXPECT_TRUE(quitting.close());
+    EXPECT_EQ(Cell(quitting, 0, 5), "Abort");
+    EXPECT_EQ(QSettings("Vexlane", "Clipwright").value("Output Folder").toString().toStdString(),
+              folder.string());
 }
 
 TEST_F(MainWindowTest, ProgressIsCappedAtAHundredAndShowsTimeLeft) {
@@ -443,18 +481,22 @@ TEST_F(MainWindowTest, FailedRowsSayWhyAndTheBatchSumsUp) {
     w.AddFiles({QString::fromStdString(testing::RealMediaPath("mxf_mpeg2_720x576_noaudio.mxf")),
                 QString::fromStdString(Media().random_avi), QString::fromStdString(same.string()),
                 QString::fromStdString(Media().mp3_audio_only)});
-    w.Driver().ButtonConvertClick();
-    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
-    EXPECT_EQ(w.informed.back(), CompletedText(1, 3));
-    for (int row = 0; row < 3; ++row) {
+    const auto shows_why = [&](int row, const char* outcome) {
         SCOPED_TRACE(row);
-        EXPECT_EQ(Cell(w, row, 5), "Fail");
+        EXPECT_EQ(Cell(w, row, 5), outcome);
         const QString reason = w.FileList().At(row).reason;
         EXPECT_FALSE(reason.trimmed().isEmpty());
         EXPECT_EQ(w.FileList().index(row, 5).data(Qt::ToolTipRole).toString(), reason);
         w.ListView1->setCurrentIndex(w.FileList().index(row, 0));
         EXPECT_TRUE(w.RowDetails->toPlainText().contains(reason));
-    }
+    };
+    shows_why(1, "Error"); // the probe's reason
+    w.Driver().ButtonConvertClick();
+    ASSERT_TRUE(ProcessUntil([&] { return w.Completed(); }));
+    EXPECT_EQ(w.informed.back(), CompletedText(1, 3));
+    for (int row = 0; row < 3; ++row)
+        shows_why(row, "Fail");
+    EXPECT_EQ(w.FileList().At(0).reason, "The source has no sound; an audio profile needs sound.");
     EXPECT_TRUE(w.FileList().At(2).reason.contains("replace the input"));
     EXPECT_EQ(fs::file_size(same), fs::file_size(Media().mp3_audio_only)) << "the input is kept";
     EXPECT_EQ(Cell(w, 3, 5), "Done");
@@ -466,6 +508,8 @@ TEST_F(MainWindowTest, FailedRowsSayWhyAndTheBatchSumsUp) {
     EXPECT_EQ(Cell(w, 0, 5), "");
     EXPECT_TRUE(w.FileList().At(0).reason.isEmpty());
     ASSERT_TRUE(ProcessUntil([&] { return !w.Driver().BatchRunning(); }));
+    w.ClearAllItems1Click();
+    EXPECT_EQ(w.RowDetails->toPlainText(), "") << "no details of a row that went";
 }
 
 // Several rows at once: each ends with its own outcome, the batch ends once, Stop stops all.
@@ -511,6 +555,8 @@ TEST_F(MainWindowTest, RowsConvertSideBySide) {
 
 // What the list and the lists show: names, tooltips, widths, the drop-down height, separators.
 TEST_F(MainWindowTest, ReadableListsAndControls) {
+    { TestWindow first_start_ended_early; }
+    EXPECT_FALSE(QSettings("Vexlane", "Clipwright").contains("Geometry")) << "not before placed";
     TestWindow w;
     w.show();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -584,6 +630,78 @@ TEST_F(MainWindowTest, SelectedRowsAreRemoved) {
     select({1});
     QTest::keyClick(w.ListView1, Qt::Key_Delete);
     EXPECT_EQ(w.FileList().Count(), 1);
+}
+
+// Every command has its key, no key leads to two places, and Tab follows the settings' layout.
+TEST_F(MainWindowTest, KeysReachTheCommands) {
+    TestWindow w;
+    ASSERT_TRUE(Activate(w));
+    QStringList keys;
+    for (const QAction* action : w.findChildren<QAction*>())
+        for (const QKeySequence& key : action->shortcuts())
+            keys << key.toString();
+    for (const QAction* menu : w.menuBar()->actions())
+        keys << QKeySequence::mnemonic(menu->text()).toString();
+    for (const QAbstractButton* button : w.findChildren<QAbstractButton*>())
+        if (const QKeySequence key = QKeySequence::mnemonic(button->text()); !key.isEmpty())
+            keys << key.toString();
+    EXPECT_EQ(keys.removeDuplicates(), 0) << keys.join(' ').toStdString();
+    QTest::keyClick(&w, Qt::Key_F, Qt::AltModifier);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr) << "Alt+F opens the File menu";
+    EXPECT_EQ(menu->title(), "&File");
+    menu->close();
+    QTest::keyClick(&w, Qt::Key_F5);
+    EXPECT_EQ(w.informed.back(), "Please Add Files To Convert!");
+    QTest::keyClick(&w, Qt::Key_F1); // no program opens pages here
+    EXPECT_TRUE(w.informed.back().startsWith("No program was found to open"));
+    EXPECT_TRUE(w.informed.back().contains("index.html"));
+
+    QList<QWidget*> chain;
+    for (QWidget* at = w.ComboOutputFormat->nextInFocusChain(); at != w.ComboOutputFormat;
+         at = at->nextInFocusChain())
+        if (qobject_cast<QGroupBox*>(at->parentWidget()) && (at->focusPolicy() & Qt::TabFocus))
+            chain << at;
+    QList<QWidget*> laid_out = chain;
+    std::sort(laid_out.begin(), laid_out.end(), [](QWidget* a, QWidget* b) {
+        return std::pair(a->parentWidget()->x(), a->y()) <
+               std::pair(b->parentWidget()->x(), b->y());
+    });
+    EXPECT_TRUE(chain == laid_out) << "Tab takes each group top down, the groups left to right";
+}
+
+// With the option on, the list comes back at the next start as it was left, a row that was
+// converting as interrupted; with it off, nothing comes back.
+TEST_F(MainWindowTest, TheListIsKeptBetweenSessionsWhenAsked) {
+    const QString mp3 = QString::fromStdString(Media().mp3_audio_only);
+    {
+        TestWindow first;
+        first.Form4->CheckBoxKeepList->setChecked(true);
+        first.AddFiles({mp3, QString::fromStdString(Media().random_avi),
+                        QString::fromStdString(Media().mp4_h264_aac), mp3});
+        first.FileList().SetChecked(0, false);
+        first.FileList().SetOutcome(2, "Fail", "a reason");
+        first.FileList().SetProgress(3, "42%");
+        ProcessUntil([] { return false; }, 400); // the changes, written together
+        const std::vector<KeptRow> kept = ReadKeptList(KeptListPath());
+        ASSERT_EQ(kept.size(), 4u);
+        EXPECT_EQ(kept[3].outcome, kInterrupted);
+    } // no close, as if the program died
+    TestWindow second;
+    ASSERT_EQ(second.FileList().Count(), 4);
+    EXPECT_FALSE(second.FileList().At(0).checked);
+    EXPECT_EQ(Cell(second, 1, 5), "Error");
+    EXPECT_FALSE(second.FileList().At(1).reason.isEmpty());
+    EXPECT_EQ(Cell(second, 2, 1), "640x480") << "probed again";
+    EXPECT_EQ(Cell(second, 2, 5), "Fail");
+    EXPECT_EQ(second.FileList().At(2).reason, "a reason");
+    EXPECT_EQ(Cell(second, 3, 5), "Interrupted");
+    EXPECT_TRUE(second.FileList().At(3).checked);
+    EXPECT_TRUE(second.FileList().At(3).log.join('\n').contains("Interrupted"));
+    second.Form4->CheckBoxKeepList->setChecked(false);
+    second.close();
+    TestWindow third;
+    EXPECT_EQ(third.FileList().Count(), 0);
 }
 
 // The display aspect of "Original" is the picture's, pixels' shape included.

@@ -3,8 +3,9 @@
 // writes FOLDER/window-3gp.png (the 3GP profile's lists), FOLDER/window-batch.png (two rows
 // converting side by side) and FOLDER/window-failed.png (a failed row with its reason), from
 // files of the project's media folder, FOLDER/window-today.png (today's group in the open
-// profile list, the H.264 profile's lists behind it) and FOLDER/window-smallest.png (the smallest
-// size). Settings go to a folder of its own, not the user's.
+// profile list, the H.264 profile's lists behind it), FOLDER/window-smallest.png (the smallest
+// size) and FOLDER/window-options.png (the options dialog). Settings go to a folder of its own, not
+// the user's.
 #include <QApplication>
 #include <QDir>
 #include <QAbstractItemView>
@@ -106,5 +107,9 @@ int main(int argc, char* argv[]) {
     window.ComboOutputFormat->setCurrentIndex(16); // 3GP
     window.resize(window.minimumSizeHint());
     Save(window, out + "/window-smallest.png");
+    window.Form4->show();
+    QApplication::processEvents();
+    window.Form4->grab().save(out + "/window-options.png");
+    std::printf("%s\n", (out + "/window-options.png").toLocal8Bit().constData());
     return 0;
 }

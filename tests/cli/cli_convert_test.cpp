@@ -157,7 +157,7 @@ TEST(CliConvertTest, H264ChoicesAreBaselineAtTheirLevel) {
     EXPECT_EQ(MediaInfo("Video;%Format_Profile%", file), "Constrained Baseline@L3");
 }
 
-// Today's profiles refuse a source without what they make, and a file system that fills up
+// Profiles refuse a source without what they make, and a file system that fills up
 // fails the row: each with its reason, none with a file left behind.
 TEST(CliConvertTest, RefusalsAndFullDisksLeaveNoFile) {
     const struct {
@@ -169,6 +169,8 @@ TEST(CliConvertTest, RefusalsAndFullDisksLeaveNoFile) {
         {"MP4 - H.264 + AAC, plays everywhere (*.mp4)", "mp3_44k_stereo_id3v23.mp3",
          "The source has no video; a video profile needs video."},
         {"FLAC - Lossless Audio (*.flac)", "mxf_mpeg2_720x576_noaudio.mxf",
+         "The source has no sound; an audio profile needs sound."},
+        {"MP3 - Mpeg Layer3 Audio (*.mp3)", "mxf_mpeg2_720x576_noaudio.mxf",
          "The source has no sound; an audio profile needs sound."},
         {"MP4 - Keep streams, no re-encoding (*.mp4)", "wav_pcm16_48k_mono.wav",
          "Nothing to keep: MP4 (MPEG-4 Part 14) holds none of the streams of the source"},

@@ -423,6 +423,16 @@ TEST(TodayProfilesTest, PlanFromTheSourcesFacts) {
     FillProfileCombos(choices.lists, "MOV - QuickTime Video (*.mov)", choices.output_type);
     EXPECT_EQ(choices.lists.ComboAudioChannels.Items, (Items{"Stereo", "Mono"}));
     EXPECT_EQ(choices.lists.ComboAudioChannels.Text(), "Stereo");
+    for (const char* classic :
+         {"M4A - Mpeg4 Audio File (*.m4a)", "MP3 - Mpeg Layer3 Audio (*.mp3)",
+          "WAV - Waveform Audio (*.wav)", "WMA - Windows Media Audio (*.wma)"}) {
+        choices.profile = classic;
+        FillProfileCombos(choices.lists, choices.profile, choices.output_type);
+        EXPECT_EQ(
+            PlanConversion(PlanSourceOf("/in/clip.mp4", silent), choices, "/out", true).reason,
+            "The source has no sound; an audio profile needs sound.")
+            << classic;
+    }
 }
 
 TEST(ConversionPlanTest, OutcomeOfAJobsEnd) {
