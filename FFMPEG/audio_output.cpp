@@ -10,7 +10,6 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/av_error.h"
-#include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/timestamps.h"
@@ -198,9 +197,9 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
                 byte_delta = std::max(byte_delta, -bytes);
                 input += -byte_delta;
                 bytes += byte_delta;
-                if (run_.Job().Verbosity() > kDebugLevel)
-                    run_.Job().Log(kInfoLevel, FormatText("discarding %d audio samples",
-                                                          static_cast<int>(-delta)));
+                if (run_.Control().Verbosity() > kDebugLevel)
+                    run_.Control().Log(kInfoLevel, FormatText("discarding %d audio samples",
+                                                              static_cast<int>(-delta)));
                 if (bytes <= 0)
                     return false;
                 ist.IsStart = false;
@@ -215,17 +214,17 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
                 run_.Silence.insert(run_.Silence.end(), input, input + bytes);
                 input = run_.Silence.data();
                 bytes += byte_delta;
-                if (run_.Job().Verbosity() > kDebugLevel)
-                    run_.Job().Log(kInfoLevel, FormatText("adding %d audio samples of silence",
-                                                          static_cast<int>(delta)));
+                if (run_.Control().Verbosity() > kDebugLevel)
+                    run_.Control().Log(kInfoLevel, FormatText("adding %d audio samples of silence",
+                                                              static_cast<int>(delta)));
             }
         } else if (o.audio_sync_method > 1 && state_.Resampler) {
             const int comp =
                 std::clamp(static_cast<int>(delta), -o.audio_sync_method, o.audio_sync_method);
-            if (run_.Job().Verbosity() > kDebugLevel)
-                run_.Job().Log(kInfoLevel, FormatText("compensating audio timestamp drift:%.2f "
-                                                      "compensation:%d in:%d",
-                                                      delta, comp, enc->sample_rate));
+            if (run_.Control().Verbosity() > kDebugLevel)
+                run_.Control().Log(kInfoLevel, FormatText("compensating audio timestamp drift:%.2f "
+                                                          "compensation:%d in:%d",
+                                                          delta, comp, enc->sample_rate));
             av().swr_set_compensation(state_.Resampler.get(), comp, enc->sample_rate);
         }
     }
@@ -302,9 +301,10 @@ void AudioEncodeStage::FillTimestampGap(TInputStreamState& ist, double sync_ipts
         state_.ClockLead = lead;
         return;
     }
-    if (run_.Job().Verbosity() > kDebugLevel)
-        run_.Job().Log(kInfoLevel, FormatText("filling a gap of %lld audio samples with silence",
-                                              static_cast<long long>(gap)));
+    if (run_.Control().Verbosity() > kDebugLevel)
+        run_.Control().Log(kInfoLevel,
+                           FormatText("filling a gap of %lld audio samples with silence",
+                                      static_cast<long long>(gap)));
     if (run_.GapSilence.empty())
         run_.GapSilence.assign(kGapChunkBytes, 0);
     const int chunk = kGapChunkBytes / dec_bytes * dec_bytes;

@@ -14,7 +14,7 @@
 //   dispatches options, sets generic options and opens inputs and outputs (which is where
 //   BuildInput, BuildOutput and the component's AddInputFile and SetOutputFile parse), and
 //   while the probe loads a file;
-// - the job's whole run (RunWrapper): on its worker thread, or on the caller's thread in
+// - the job's whole run (RunBegunJob): on its worker thread, or on the caller's thread in
 //   synchronous mode. The events raised during the run (log, progress, terminate, hooks) run
 //   under it too;
 // - FormatText, and the routing of the libraries' log lines on whichever thread logs, the

@@ -2,11 +2,7 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
-#include "FFMPEG/c_locale.h"
 #include "FFMPEG/engine_log.h"
-#include "FFMPEG/transcode.h"
-
-#include <filesystem>
 
 namespace clipwright {
 
@@ -41,21 +37,15 @@ void TCustomFFmpeg::ResetOptions() {
 }
 
 void TCustomFFmpeg::ReleaseFiles(bool failed) {
-    for (OutputFile& output : output_files_) {
-        AVFormatContext* context = output.context.get();
-        if (context->oformat != nullptr && !(context->oformat->flags & AVFMT_NOFILE))
-            av().avio_closep(&context->pb);
-        // An output that never received a byte is no file worth keeping; neither is one a
-        // failed run wrote (a stopped run's output is finished and plays, so it stays). Files
-        // this run never wrote to, such as a read-only one it could not open, are left alone.
-        std::error_code error;
-        if (context->url != nullptr && std::filesystem::is_regular_file(context->url, error) &&
-            ((failed && output.regular_file) ||
-             std::filesystem::file_size(context->url, error) == 0))
-            std::filesystem::remove(context->url, error);
-    }
-    output_files_.clear();
+    RunFiles files = TakeFiles();
+    clipwright::ReleaseFiles(files, failed);
+}
+
+RunFiles TCustomFFmpeg::TakeFiles() {
+    RunFiles files{std::move(input_files_), std::move(output_files_)};
     input_files_.clear();
+    output_files_.clear();
+    return files;
 }
 
 void TCustomFFmpeg::Terminate() {
@@ -65,22 +55,39 @@ void TCustomFFmpeg::Terminate() {
         events_->JobEnded(*this);
 }
 
-void TCustomFFmpeg::RunWrapper() {
-    // The whole run, on the worker thread or the caller's: see c_locale.h.
-    const CLocaleScope c_locale;
-    CompletedNormally = false;
-    Transcoder transcoder(*this);
-    try {
-        transcoder.Run();
-    } catch (const std::exception& error) {
-        Log(kQuietLevel, error.what());
+void TCustomFFmpeg::EndRun(const RunOutcome& outcome) {
+    CompletedNormally = outcome.completed;
+    if (outcome.failed) {
         ExceptionRaised = true;
-        ExceptionMessage = error.what();
+        ExceptionMessage = outcome.message;
     }
-    transcoder.CloseCodecs();
-    transcoder.CloseStatistics();
-    ReleaseFiles(ExceptionRaised);
     Terminate();
+}
+
+int64_t TCustomFFmpeg::ScalerFlags() const {
+    int64_t flags = options_.sws_flags;
+    av().av_opt_get_int(scaler_holder_.get(), "sws_flags", 0, &flags);
+    return flags;
+}
+
+bool TCustomFFmpeg::WantsProgress() const {
+    return events_ != nullptr && events_->WantsProgress();
+}
+
+void TCustomFFmpeg::Progress(const TJobProgress& progress) {
+    if (events_ != nullptr)
+        events_->JobProgress(*this, progress);
+}
+
+void TCustomFFmpeg::BeforeHook(int64_t pts, THookAction& action) {
+    if (events_ != nullptr)
+        events_->JobBeforeHook(*this, pts, action);
+}
+
+void TCustomFFmpeg::CustomHook(THookBitmap& bitmap, int32_t frame_number, int64_t pts, bool& update,
+                               bool& stop_hook) {
+    if (events_ != nullptr)
+        events_->JobCustomHook(*this, bitmap, frame_number, pts, update, stop_hook);
 }
 
 TFFmpeg::~TFFmpeg() {
@@ -103,11 +110,6 @@ void TCustomFFmpeg::WaitWhilePaused() {
         return;
     std::unique_lock guard(pause_lock_);
     pause_changed_.wait(guard, [this] { return !paused_ || StopRequested; });
-}
-
-void TCustomFFmpeg::Execute() {
-    if (BeginRun())
-        RunWrapper();
 }
 
 bool TCustomFFmpeg::BeginRun() {

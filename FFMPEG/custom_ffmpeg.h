@@ -1,6 +1,7 @@
 // TCustomFFmpeg: one complete transcoder instance (a job) with its identity, lifecycle flags,
 // error texts, log level, event receiver and option state; TFFmpeg adds what the engine
-// component needs to queue it. Built on the caller's thread; run on the job's own thread.
+// component needs to queue it. Built on the caller's thread; run on the job's own thread, where
+// the run (run_job.h) takes its files and sees it only as its settings and its control.
 #pragma once
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include "FFMPEG/job_files.h"
 #include "FFMPEG/option_state.h"
 #include "FFMPEG/options.h"
+#include "FFMPEG/run_control.h"
 #include "FFMPEG/video_hook.h"
 
 struct AVCodec;
@@ -34,12 +36,12 @@ inline constexpr int kOptAudio = 8;
 inline constexpr int kOptVideo = 16;
 inline constexpr int kOptSubtitle = 32;
 
-class TCustomFFmpeg {
+class TCustomFFmpeg : public RunSettings, public RunControl {
 public:
     TCustomFFmpeg();
     TCustomFFmpeg(const TCustomFFmpeg&) = delete;
     TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
-    virtual ~TCustomFFmpeg();
+    ~TCustomFFmpeg() override;
 
     // Lifecycle flags. StopRequested is written by the caller's thread and polled by the
     // job's thread; the others are written by the job's thread.
@@ -58,20 +60,20 @@ public:
     void SetEvents(TJobEvents* events) { events_ = events; }
     // Which hook of the receiver the run calls on each picture.
     THookCall HookCall = THookCall::None;
-    bool CallsHook(THookCall hook) const { return events_ != nullptr && HookCall == hook; }
+    bool CallsHook(THookCall hook) const override { return events_ != nullptr && HookCall == hook; }
 
-    int32_t Verbosity() const { return Verbosity_; }
+    int32_t Verbosity() const override { return Verbosity_; }
     // Also sets the library's log level and the process-wide copy: the last one set wins.
     void SetVerbosity(int32_t level);
 
     // To the receiver, when there is one; nothing is logged otherwise.
-    void Log(int level, const std::string& text);
+    void Log(int level, const std::string& text) override;
     // Whether log lines go anywhere: texts that cost work to build are built only then.
-    bool Logging() const { return events_ != nullptr; }
+    bool Logging() const override { return events_ != nullptr; }
 
     // Option state, reset at creation and when the job is prepared.
     OptionState& Options() { return options_; }
-    const OptionState& Options() const { return options_; }
+    const OptionState& Options() const override { return options_; }
     void ResetOptions();
     // Resets everything and creates the generic option holders; the libraries must be bound.
     void Prepare();
@@ -88,7 +90,7 @@ public:
     void TransferOptions(void* target, void* holder, int mask) const;
     // The codec-private options received that `codec`'s own private class declares, for
     // avcodec_open2; empty when there are none.
-    DictionaryPtr PrivateOptionsFor(const AVCodec* codec) const;
+    DictionaryPtr PrivateOptionsFor(const AVCodec* codec) const override;
     // Likewise for a muxer's private options (the MPEG muxers' "muxrate"), for the header.
     DictionaryPtr PrivateFormatOptionsFor(const AVOutputFormat* muxer) const;
 
@@ -117,27 +119,40 @@ public:
     // why and the output list is unchanged.
     bool OpenOutputFile(const std::string& file_name);
 
-    VideoHookList& VideoHooks() { return video_hooks_; }
+    VideoHookList& VideoHooks() override { return video_hooks_; }
 
     // Time ranges, in microseconds of input time, in which the video hooks apply.
     std::vector<std::pair<int64_t, int64_t>> HookRanges;
 
-    // The job side of starting: refused when running or terminated; a job without an output
-    // or an input ends at once with its message; otherwise the run wrapper runs in place. A
-    // StopRequested set before the start is kept: the run ends at its first check.
-    void Execute();
-    // The checks and flags of starting; true when the run wrapper is to run next.
+    // The checks and flags of starting: refused when running or terminated; a job without an
+    // output or an input ends at once with its message. True when the run is to follow (see
+    // run_job.h). A StopRequested set before the start is kept: the run ends at its first check.
     bool BeginRun();
+    // The run's files, taken over by the run (the job keeps none).
+    RunFiles TakeFiles();
+    // Records how the run ended and ends the job.
+    void EndRun(const RunOutcome& outcome);
 
     // The cooperative pause: a paused job waits at its stop-request checks until resumed.
     void SetPaused(bool paused);
     bool Paused() const { return paused_; }
-    void WaitWhilePaused();
-    // The run wrapper: runs the transcode, turns an error into ExceptionRaised and its
-    // message, closes what is open, releases the files and ends the job.
-    void RunWrapper();
+    void WaitWhilePaused() override;
     // Ends the job: flags, then the receiver's JobEnded.
     void Terminate();
+
+    // What its run reads and calls (run_control.h).
+    int64_t ScalerFlags() const override;
+    const std::vector<std::pair<int64_t, int64_t>>& HookTimes() const override {
+        return HookRanges;
+    }
+    int64_t ReportInterval() const override { return ProgressInterval; }
+    int32_t ReportedTotalMs() const override { return TotalDurationMs; }
+    bool StopAsked() const override { return StopRequested; }
+    bool WantsProgress() const override;
+    void Progress(const TJobProgress& progress) override;
+    void BeforeHook(int64_t pts, THookAction& action) override;
+    void CustomHook(THookBitmap& bitmap, int32_t frame_number, int64_t pts, bool& update,
+                    bool& stop_hook) override;
 
     std::vector<InputFile>& InputFiles() { return input_files_; }
     std::vector<OutputFile>& OutputFiles() { return output_files_; }

@@ -18,6 +18,7 @@
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/engine_log_routing.h"
 #include "FFMPEG/job_options.h"
+#include "FFMPEG/run_job.h"
 #include "FFMPEG/text_format.h"
 
 namespace clipwright {
@@ -57,26 +58,6 @@ thread_local bool tls_runs_job = false;
 // The jobs this thread is to start, while it starts jobs: a job that ends at once and lets the
 // next one start adds it here instead of starting it one call deeper.
 thread_local std::deque<std::pair<TCustomFFmpegEngine*, TFFmpeg*>>* tls_launches = nullptr;
-
-// Runs a begun job to its end on the calling thread; nothing thrown leaves it, and the job ends
-// even when its run wrapper could not end it.
-void RunToEnd(TFFmpeg& job) {
-    try {
-        job.RunWrapper();
-        return;
-    } catch (const std::exception& error) {
-        job.ExceptionMessage = error.what();
-    } catch (...) {
-        job.ExceptionMessage = "unknown error";
-    }
-    if (job.Terminated)
-        return;
-    job.ExceptionRaised = true;
-    try {
-        job.Terminate();
-    } catch (...) {
-    }
-}
 
 } // namespace
 
@@ -417,7 +398,7 @@ void TCustomFFmpegEngine::Launch(TFFmpeg& job) {
                 tls_runs_job = true;
                 job.ThreadID = CurrentThreadId();
                 SetOsThreadPriority(job.ThreadID, priority);
-                RunToEnd(job);
+                RunBegunJob(job);
             });
         } catch (const std::system_error& error) {
             job.ReleaseFiles();
@@ -456,7 +437,7 @@ void TCustomFFmpegEngine::RunInPlace(uint64_t batch) {
         if (job->StopRequested)
             job->Terminate();
         else if (job->BeginRun())
-            RunToEnd(*job);
+            RunBegunJob(*job);
         tls_runs_job = ran_job;
         Unpin(*job);
     }

@@ -36,4 +36,14 @@ struct OutputFile {
     bool regular_file = false;              // a plain file on disk when its header was written
 };
 
+// The files of one job, which its run takes over with their codec contexts.
+struct RunFiles {
+    std::vector<InputFile> inputs;
+    std::vector<OutputFile> outputs;
+};
+
+// Closes every file (outputs first), deleting outputs left empty and, when `failed`, the
+// outputs the run wrote (a half-written file is no result); the lists are left empty.
+void ReleaseFiles(RunFiles& files, bool failed);
+
 } // namespace clipwright

@@ -14,7 +14,8 @@
 
 #include "FFMPEG/amrnb_encoder.h"
 #include "FFMPEG/av_handles.h"
-#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/job_files.h"
+#include "FFMPEG/run_control.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -45,19 +46,23 @@ struct VideoFeedback {
     uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
 };
 
-// What the run lends its stages: the job (its options, log, stop and pause), the counters, the
-// frames, packets and buffers reused for every frame of every stream, and the writing of
-// packets. Owned by the Transcoder; the buffers are allocated once, or grown on the first larger
-// block, never per frame.
+// What the run lends its stages: the job's settings and control (log, stop, pause), the files,
+// the counters, the frames, packets and buffers reused for every frame of every stream, and the
+// writing of packets. Owned by the Transcoder; the buffers are allocated once, or grown on the
+// first larger block, never per frame.
 class StageContext {
 public:
-    explicit StageContext(TCustomFFmpeg& job) : job_(job) {}
+    StageContext(const RunSettings& settings, RunControl& control, RunFiles& files)
+        : settings_(settings), control_(control), files_(files) {}
     StageContext(const StageContext&) = delete;
     StageContext& operator=(const StageContext&) = delete;
 
-    TCustomFFmpeg& Job() const { return job_; }
+    // The job's log, pause and stop.
+    RunControl& Control() const { return control_; }
     // The job's settings, read-only to the run.
-    const OptionState& Options() const { return std::as_const(job_).Options(); }
+    const RunSettings& Settings() const { return settings_; }
+    const OptionState& Options() const { return settings_.Options(); }
+    std::vector<OutputFile>& OutputFiles() const { return files_.outputs; }
 
     // Sends one frame (or the flush) to the stream's encoder and writes what comes out. Returns
     // the bytes written.
@@ -86,7 +91,9 @@ public:
     bool SameQualityLogged = false;
 
 private:
-    TCustomFFmpeg& job_;
+    const RunSettings& settings_;
+    RunControl& control_;
+    RunFiles& files_;
     FilePtr vstats_;
 };
 

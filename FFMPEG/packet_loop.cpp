@@ -12,7 +12,6 @@
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/codec_lock.h"
-#include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/timestamps.h"
@@ -71,9 +70,9 @@ int Transcoder::ChooseInputFile(double& opts_min) {
 
 bool StageContext::PastSizeLimit() const {
     const int64_t limit = Options().limit_filesize;
-    if (limit == 0 || job_.OutputFiles().empty())
+    if (limit == 0 || OutputFiles().empty())
         return false;
-    AVIOContext* pb = job_.OutputFiles()[0].context->pb;
+    AVIOContext* pb = OutputFiles()[0].context->pb;
     return pb != nullptr && av().avio_seek(pb, 0, SEEK_CUR) > limit;
 }
 
@@ -99,10 +98,10 @@ void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
     const double threshold = Options().dts_delta_threshold * 1000000.0;
     if (std::fabs(static_cast<double>(delta)) > threshold || packet_dts + 1 < ist.Pts) {
         input.TsOffset -= delta;
-        if (job_.Verbosity() >= kAllLevel)
-            job_.Log(kInfoLevel, FormatText("timestamp discontinuity %lld, new offset= %lld",
-                                            static_cast<long long>(delta),
-                                            static_cast<long long>(input.TsOffset)));
+        if (control_.Verbosity() >= kAllLevel)
+            control_.Log(kInfoLevel, FormatText("timestamp discontinuity %lld, new offset= %lld",
+                                                static_cast<long long>(delta),
+                                                static_cast<long long>(input.TsOffset)));
         const int64_t shift = FromMicroseconds(delta, base);
         packet->dts -= shift;
         if (packet->pts != AV_NOPTS_VALUE)
@@ -285,7 +284,7 @@ void StageContext::WritePacket(TOutputStreamState& ost, AVPacket* packet) {
         ost.MuxedEnd = end;
     // The bitstream-filter chains are always empty: their options are not supported.
     const int written =
-        av().av_interleaved_write_frame(job_.OutputFiles()[ost.FileIndex].context.get(), packet);
+        av().av_interleaved_write_frame(OutputFiles()[ost.FileIndex].context.get(), packet);
     av().av_packet_unref(packet);
     if (written < 0)
         throw FFMpegException(OpenErrorText("av_interleaved_write_frame()", written));
@@ -335,13 +334,13 @@ void Transcoder::FlushEncoders(TInputStreamState& ist) {
     }
 }
 
-void Transcoder::MainLoop() {
+bool Transcoder::MainLoop() {
     const OptionState& o = Options();
     const double recording_seconds = Seconds(o.recording_time);
     AVPacket* packet = read_packet_.get();
-    while (!job_.StopRequested) {
-        job_.WaitWhilePaused();
-        if (job_.StopRequested)
+    while (!control_.StopAsked()) {
+        control_.WaitWhilePaused();
+        if (control_.StopAsked())
             break;
         double opts_min = 0.0;
         const int file = ChooseInputFile(opts_min);
@@ -353,7 +352,7 @@ void Transcoder::MainLoop() {
         }
         if (file < 0 || opts_min >= recording_seconds || context_.PastSizeLimit())
             break;
-        InputFile& input = job_.InputFiles()[file];
+        InputFile& input = InputFiles()[file];
         if (av().av_read_frame(input.context.get(), packet) < 0) {
             files_[file].EofReached = true;
             if (o.opt_shortest != 0)
@@ -369,9 +368,9 @@ void Transcoder::MainLoop() {
             TInputStreamState& ist = inputs_[state.FirstStream + packet->stream_index];
             AdjustTimestamps(ist, packet);
             if (ProcessPacket(ist, packet) < 0) {
-                if (job_.Verbosity() >= kErrorLevel)
-                    job_.Log(kInfoLevel, FormatText("Error while decoding stream #%d.%d",
-                                                    ist.FileIndex, ist.StreamIndex));
+                if (control_.Verbosity() >= kErrorLevel)
+                    control_.Log(kInfoLevel, FormatText("Error while decoding stream #%d.%d",
+                                                        ist.FileIndex, ist.StreamIndex));
                 av().av_packet_unref(packet);
                 continue;
             }
@@ -391,9 +390,9 @@ void Transcoder::MainLoop() {
     // or "fs" may end it before a stream's first packet.
     const bool read_to_end = std::all_of(files_.begin(), files_.end(),
                                          [](const TInputFileState& f) { return f.EofReached; });
-    if (!job_.StopRequested && read_to_end)
+    if (!control_.StopAsked() && read_to_end)
         CheckEveryStreamWritten();
-    job_.CompletedNormally = !job_.StopRequested;
+    return !control_.StopAsked();
 }
 
 void Transcoder::CheckEveryStreamWritten() const {
@@ -413,7 +412,7 @@ void Transcoder::WriteTrailers() {
     // Every file gets its trailer; the first failure then fails the job, never a "done" with a
     // file that is cut short or gone.
     std::string failure;
-    for (OutputFile& file : job_.OutputFiles()) {
+    for (OutputFile& file : OutputFiles()) {
         AVFormatContext* context = file.context.get();
         const int written = av().av_write_trailer(context);
         if (written < 0 && failure.empty())

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "FFMPEG/av_binding.h"
-#include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/hook_bitmap.h"
+#include "FFMPEG/video_hook.h"
 
 namespace clipwright {
 
@@ -29,28 +29,28 @@ bool EnsurePicture(FramePtr& frame, int format, int width, int height) {
 
 } // namespace
 
-PictureHooks::PictureHooks(TCustomFFmpeg& job)
-    : job_(job), plugins_enabled_(!job.VideoHooks().empty()) {}
+PictureHooks::PictureHooks(const RunSettings& settings, RunControl& control)
+    : settings_(settings), control_(control), plugins_enabled_(!control.VideoHooks().empty()) {}
 
 PictureHooks::~PictureHooks() = default;
 
 bool PictureHooks::CustomHookActive() const {
-    return job_.CallsHook(THookCall::CustomHook) && !custom_hook_stopped_;
+    return control_.CallsHook(THookCall::CustomHook) && !custom_hook_stopped_;
 }
 
 void PictureHooks::ChooseAction(int64_t pts) {
-    if (job_.CallsHook(THookCall::BeforeHook)) {
+    if (control_.CallsHook(THookCall::BeforeHook)) {
         try {
-            job_.Events()->JobBeforeHook(job_, pts, action_);
+            control_.BeforeHook(pts, action_);
         } catch (const std::exception& error) {
-            job_.Log(kErrorLevel, std::string("Error occurs OnBeforeHook: ") + error.what());
+            control_.Log(kErrorLevel, std::string("Error occurs OnBeforeHook: ") + error.what());
             action_ = haStop;
         }
         if (action_ == haStop)
             plugins_enabled_ = false;
         return;
     }
-    const std::vector<std::pair<int64_t, int64_t>>& ranges = job_.HookRanges;
+    const std::vector<std::pair<int64_t, int64_t>>& ranges = settings_.HookTimes();
     if (ranges.empty())
         return;
     action_ = haIgnore;
@@ -75,7 +75,7 @@ AVFrame* PictureHooks::Apply(AVFrame* picture, int64_t pts) {
     if (!CustomHookActive() && !plugins)
         return picture;
     if (!EnsurePicture(working_, picture->format, picture->width, picture->height)) {
-        job_.Log(kErrorLevel, "hook buf malloc error.");
+        control_.Log(kErrorLevel, "hook buf malloc error.");
         return picture;
     }
     AVFrame* working = working_.get();
@@ -92,8 +92,8 @@ AVFrame* PictureHooks::Apply(AVFrame* picture, int64_t pts) {
             hook_picture.data[p] = working->data[p];
             hook_picture.linesize[p] = working->linesize[p];
         }
-        job_.VideoHooks().Process(&hook_picture, working->format, working->width, working->height,
-                                  pts);
+        control_.VideoHooks().Process(&hook_picture, working->format, working->width,
+                                      working->height, pts);
     }
     return working;
 }
@@ -109,7 +109,7 @@ bool PictureHooks::ToRgb(AVFrame* working, AVFrame*& rgb) {
                                             kRGBPixelFormat, SWS_BICUBIC, nullptr, nullptr,
                                             nullptr));
     if (!to_rgb_ || !EnsurePicture(rgb_frame_, kRGBPixelFormat, width, height)) {
-        job_.Log(kErrorLevel, "Cannot initialize the toRGB conversion context");
+        control_.Log(kErrorLevel, "Cannot initialize the toRGB conversion context");
         return false;
     }
     rgb = rgb_frame_.get();
@@ -128,7 +128,7 @@ bool PictureHooks::FromRgb(const AVFrame* rgb, AVFrame* working) {
                                               width, height, format, SWS_BICUBIC, nullptr, nullptr,
                                               nullptr));
     if (!from_rgb_) {
-        job_.Log(kErrorLevel, "Cannot initialize the fromRGB conversion context");
+        control_.Log(kErrorLevel, "Cannot initialize the fromRGB conversion context");
         return false;
     }
     av().sws_scale(from_rgb_.get(), rgb->data, rgb->linesize, 0, height, working->data,
@@ -153,9 +153,9 @@ void PictureHooks::RunCustomHook(AVFrame* working, int64_t pts) {
     bool stop_hook = false;
     try {
         std::lock_guard canvas(bitmap.CanvasLock);
-        job_.Events()->JobCustomHook(job_, bitmap, frame_counter_, pts, update, stop_hook);
+        control_.CustomHook(bitmap, frame_counter_, pts, update, stop_hook);
     } catch (const std::exception& error) {
-        job_.Log(kErrorLevel, std::string("Error occurs OnCustomHook: ") + error.what());
+        control_.Log(kErrorLevel, std::string("Error occurs OnCustomHook: ") + error.what());
         update = false;
     }
     bool stopped = stop_hook;

@@ -10,17 +10,17 @@
 
 #include "FFMPEG/av_handles.h"
 #include "FFMPEG/job_events.h"
+#include "FFMPEG/run_control.h"
 
 struct AVFrame;
 
 namespace clipwright {
 
-class TCustomFFmpeg;
 struct THookBitmap;
 
 class PictureHooks {
 public:
-    explicit PictureHooks(TCustomFFmpeg& job);
+    PictureHooks(const RunSettings& settings, RunControl& control);
     PictureHooks(const PictureHooks&) = delete;
     PictureHooks& operator=(const PictureHooks&) = delete;
     ~PictureHooks();
@@ -42,7 +42,8 @@ private:
     // For the rest of the run: no custom hook, no plug-ins.
     void StopAll();
 
-    TCustomFFmpeg& job_;
+    const RunSettings& settings_;
+    RunControl& control_;
     int32_t frame_counter_ = 0;
     THookAction action_ = haContinue;
     bool plugins_enabled_ = false;

@@ -6,7 +6,6 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
-#include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/engine_log.h"
 
@@ -62,7 +61,7 @@ void AppendPsnr(std::string& line, const AVCodecContext& enc, const uint64_t (&l
 } // namespace
 
 int64_t ProgressReport::OutputSize() const {
-    AVIOContext* pb = job_.OutputFiles()[0].context->pb;
+    AVIOContext* pb = files_.outputs[0].context->pb;
     int64_t size = pb != nullptr ? av().avio_size(pb) : 0;
     if (size < 0 && pb != nullptr)
         size = av().avio_seek(pb, 0, SEEK_CUR);
@@ -97,43 +96,42 @@ bool ProgressReport::AppendVideoFigures(std::string& line, const TOutputStreamSt
 
 void ProgressReport::Deliver(std::string& line, int64_t size, double time, const Figures& figures,
                              bool final_report) {
-    TJobEvents* const events = job_.Events();
-    const bool wants_progress = events != nullptr && events->WantsProgress();
-    if (wants_progress || job_.Verbosity() > kErrorLevel || final_report) {
+    const bool wants_progress = control_.WantsProgress();
+    if (wants_progress || control_.Verbosity() > kErrorLevel || final_report) {
         double bit_rate = 0.0;
         Append(line, ProgressSizeText(size, time, bit_rate));
-        if (job_.Verbosity() > kInfoLevel)
+        if (control_.Verbosity() > kInfoLevel)
             Append(line, FormatText(" dup=%d drop=%d", counters_.FramesDuplicated,
                                     counters_.FramesDropped));
         if (wants_progress) {
-            events->JobProgress(job_, {figures.frame_number, figures.fps,
-                                       static_cast<int32_t>(time * 1000), figures.quality,
-                                       static_cast<float>(bit_rate), size, job_.TotalDurationMs});
-        } else if (job_.Verbosity() >= kErrorLevel && job_.Logging()) {
-            job_.Log(kInfoLevel, line);
+            control_.Progress({figures.frame_number, figures.fps, static_cast<int32_t>(time * 1000),
+                               figures.quality, static_cast<float>(bit_rate), size,
+                               settings_.ReportedTotalMs()});
+        } else if (control_.Verbosity() >= kErrorLevel && control_.Logging()) {
+            control_.Log(kInfoLevel, line);
         }
     }
-    if (final_report && job_.Verbosity() >= kErrorLevel && job_.Logging()) {
+    if (final_report && control_.Verbosity() >= kErrorLevel && control_.Logging()) {
         const double raw = static_cast<double>(counters_.AudioBytes + counters_.VideoBytes +
                                                counters_.HeaderBytes);
-        job_.Log(kInfoLevel,
-                 FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing "
-                            "overhead %.2f%%",
-                            counters_.VideoBytes / 1024.0, counters_.AudioBytes / 1024.0,
-                            counters_.HeaderBytes / 1024.0,
-                            raw > 0 ? 100.0 * (size - raw) / raw : 0.0));
+        control_.Log(kInfoLevel,
+                     FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing "
+                                "overhead %.2f%%",
+                                counters_.VideoBytes / 1024.0, counters_.AudioBytes / 1024.0,
+                                counters_.HeaderBytes / 1024.0,
+                                raw > 0 ? 100.0 * (size - raw) / raw : 0.0));
     }
 }
 
 void ProgressReport::Tick(int64_t now, const std::vector<TOutputStreamState>& outputs) {
-    if (now - last_report_ <= job_.ProgressInterval)
+    if (now - last_report_ <= settings_.ReportInterval())
         return;
     last_report_ = now;
     Report(outputs, false);
 }
 
 void ProgressReport::Report(const std::vector<TOutputStreamState>& outputs, bool final_report) {
-    if (job_.OutputFiles().empty())
+    if (files_.outputs.empty())
         return;
     const int64_t size = OutputSize();
     Figures figures;

@@ -4,7 +4,6 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
-#include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/timestamps.h"
 
 namespace clipwright {

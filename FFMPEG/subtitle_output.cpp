@@ -5,7 +5,6 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
-#include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/engine_log.h"
 
 namespace clipwright {
@@ -61,7 +60,7 @@ void SubtitleEncodeStage::Setup(const TInputStreamState& ist, const AVCodecConte
 void SubtitleEncodeStage::Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
                                  int64_t duration) {
     if (pts == AV_NOPTS_VALUE) {
-        run_.Job().Log(kErrorLevel, "Subtitle packets must have a pts");
+        run_.Control().Log(kErrorLevel, "Subtitle packets must have a pts");
         return;
     }
     AVCodecContext* enc = ost_.Setup->encoder.get();
@@ -79,7 +78,7 @@ void SubtitleEncodeStage::Output(TInputStreamState& ist, AVSubtitle* subtitle, i
                                          static_cast<int>(run_.SubtitleBuffer.size()), subtitle);
         subtitle->num_rects = rects;
         if (size < 0) {
-            run_.Job().Log(kErrorLevel, "Subtitle encoding failed");
+            run_.Control().Log(kErrorLevel, "Subtitle encoding failed");
             return;
         }
         AVPacket* out = run_.OutPacket.get();

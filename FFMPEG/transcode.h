@@ -1,8 +1,10 @@
-// One run of a job: the stream tables built from its open files, the main loop over input
-// packets, the flush, the trailers and the progress report. Runs on the job's thread. The
-// Transcoder keeps the loop; each output stream's record holds the stage that serves it (video,
-// audio or subtitle encoding, or stream copy, output_stages.h), made and set up once with the
-// run; the Transcoder lends the stages what they share through its StageContext.
+// One run of a job: the stream tables built from the files it takes over, the main loop over
+// input packets, the flush, the trailers and the progress report. Runs on the job's thread. The
+// run sees the job only as its settings and its control (run_control.h), owns the files and
+// their codec contexts, and says how it ended by its outcome. The Transcoder keeps the loop; each
+// output stream's record holds the stage that serves it (video, audio or subtitle encoding, or
+// stream copy, output_stages.h), made and set up once with the run; the Transcoder lends the
+// stages what they share through its StageContext.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +16,9 @@
 #include <vector>
 
 #include "FFMPEG/av_handles.h"
-#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/job_files.h"
 #include "FFMPEG/output_stages.h"
+#include "FFMPEG/run_control.h"
 #include "FFMPEG/picture_hooks.h"
 
 struct AVCodecContext;
@@ -115,7 +118,9 @@ std::string ProgressSizeText(int64_t size, double seconds, double& bit_rate);
 // the end adds the summary of bytes per kind.
 class ProgressReport {
 public:
-    ProgressReport(TCustomFFmpeg& job, RunCounters& counters) : job_(job), counters_(counters) {}
+    ProgressReport(const RunSettings& settings, RunControl& control, const RunFiles& files,
+                   RunCounters& counters)
+        : settings_(settings), control_(control), files_(files), counters_(counters) {}
 
     // The run's clock starts: the first report is due one interval later.
     void Start(int64_t now) { last_report_ = now; }
@@ -137,24 +142,32 @@ private:
                             bool final_report, Figures& figures);
     void Deliver(std::string& line, int64_t size, double time, const Figures& figures,
                  bool final_report);
-    const OptionState& Options() const { return std::as_const(job_).Options(); }
+    const OptionState& Options() const { return settings_.Options(); }
 
-    TCustomFFmpeg& job_;
+    const RunSettings& settings_;
+    RunControl& control_;
+    const RunFiles& files_;
     RunCounters& counters_; // the run's; the "qp_hist" histogram is counted here
     int64_t last_report_ = 0;
 };
 
+// Runs the files of a job to the end: set-up, loop, flush, trailers, the final report; then
+// closes every codec and releases the files (deleting what a failed run wrote). Never throws: a
+// failure is logged and becomes the outcome's message.
+RunOutcome RunFilesOf(const RunSettings& settings, RunControl& control, RunFiles files);
+
 // The run of one job, on the job's thread.
 class Transcoder {
 public:
-    explicit Transcoder(TCustomFFmpeg& job);
+    Transcoder(const RunSettings& settings, RunControl& control, RunFiles& files);
     Transcoder(const Transcoder&) = delete;
     Transcoder& operator=(const Transcoder&) = delete;
     ~Transcoder();
 
-    // The whole run: set-up, main loop, flush, trailers and the final report. Throws
-    // FFMpegException; the caller closes what is still open with CloseCodecs().
-    void Run();
+    // The whole run: set-up, main loop, flush, trailers and the final report; true when it
+    // was not stopped. Throws FFMpegException; the caller closes what is still open with
+    // CloseCodecs().
+    bool Run();
     // Closes every encoder and decoder the run still has open.
     void CloseCodecs();
     // Flushes and closes the statistics files, so that a job queued after this one (a second
@@ -163,7 +176,9 @@ public:
 
 private:
     // The job's settings, read-only to the run: what the run learns it keeps itself.
-    const OptionState& Options() const { return std::as_const(job_).Options(); }
+    const OptionState& Options() const { return settings_.Options(); }
+    std::vector<InputFile>& InputFiles() { return run_files_.inputs; }
+    std::vector<OutputFile>& OutputFiles() { return run_files_.outputs; }
 
     // Set-up, in order.
     void BuildInputTables();
@@ -184,7 +199,8 @@ private:
     void WriteHeaders();
 
     // The loop.
-    void MainLoop();
+    // True when it was not stopped.
+    bool MainLoop();
     // The input file to read next, -1 to end; `opts_min` the least output position, seconds.
     int ChooseInputFile(double& opts_min);
     void AdjustTimestamps(TInputStreamState& ist, AVPacket* packet);
@@ -212,7 +228,9 @@ private:
     // Fails the run when an audio or video output stream received nothing.
     void CheckEveryStreamWritten() const;
 
-    TCustomFFmpeg& job_;
+    const RunSettings& settings_;
+    RunControl& control_;
+    RunFiles& run_files_;
     // What the stages share; declared before the stream tables, whose stages refer to it.
     StageContext context_;
     RunCounters& counters_ = context_.Counters; // the run's counters, shared with the stages

@@ -11,11 +11,11 @@
 #include "FFMPEG/container_check.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/codec_lock.h"
-#include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/value_parse.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/timestamps.h"
+#include "FFMPEG/video_hook.h"
 
 namespace clipwright {
 
@@ -94,8 +94,9 @@ bool PlaysSoundFromZero(const AVFormatContext& file) {
 
 } // namespace
 
-Transcoder::Transcoder(TCustomFFmpeg& job)
-    : job_(job), context_(job), progress_(job, context_.Counters), hooks_(job) {}
+Transcoder::Transcoder(const RunSettings& settings, RunControl& control, RunFiles& files)
+    : settings_(settings), control_(control), run_files_(files), context_(settings, control, files),
+      progress_(settings, control, files, context_.Counters), hooks_(settings, control) {}
 
 Transcoder::~Transcoder() = default;
 
@@ -109,8 +110,8 @@ void Transcoder::CloseStatistics() {
 
 void Transcoder::BuildInputTables() {
     const int64_t now = av().av_gettime();
-    for (size_t f = 0; f < job_.InputFiles().size(); ++f) {
-        InputFile& file = job_.InputFiles()[f];
+    for (size_t f = 0; f < InputFiles().size(); ++f) {
+        InputFile& file = InputFiles()[f];
         TInputFileState state;
         state.FirstStream = static_cast<int32_t>(inputs_.size());
         state.StreamCount = static_cast<int32_t>(file.context->nb_streams);
@@ -132,7 +133,7 @@ void Transcoder::BuildInputTables() {
 }
 
 void Transcoder::CheckOutputs() {
-    for (const OutputFile& file : job_.OutputFiles()) {
+    for (const OutputFile& file : OutputFiles()) {
         if (file.context->nb_streams == 0)
             throw FFMpegException("Output file does not contain any stream");
     }
@@ -140,7 +141,7 @@ void Transcoder::CheckOutputs() {
 
 void Transcoder::CheckMaps() {
     size_t total = 0;
-    for (const OutputFile& file : job_.OutputFiles())
+    for (const OutputFile& file : OutputFiles())
         total += file.context->nb_streams;
     const std::vector<TStreamMap>& maps = Options().stream_maps;
     if (!maps.empty() && maps.size() != total)
@@ -160,7 +161,7 @@ void Transcoder::CheckMaps() {
 }
 
 void Transcoder::BuildOutputTables() {
-    std::vector<OutputFile>& files = job_.OutputFiles();
+    std::vector<OutputFile>& files = OutputFiles();
     for (size_t k = 0; k < files.size(); ++k) {
         for (unsigned i = 0; i < files[k].context->nb_streams; ++i) {
             TOutputStreamState ost;
@@ -179,7 +180,7 @@ void Transcoder::ChooseSources() {
     for (size_t n = 0; n < outputs_.size(); ++n) {
         TOutputStreamState& ost = outputs_[n];
         const AVMediaType type = ost.Setup->encoder->codec_type;
-        AVFormatContext* output = job_.OutputFiles()[ost.FileIndex].context.get();
+        AVFormatContext* output = OutputFiles()[ost.FileIndex].context.get();
         int source = -1;
         if (!maps.empty()) {
             source = files_[maps[n].File].FirstStream + maps[n].Stream;
@@ -191,7 +192,7 @@ void Transcoder::ChooseSources() {
             }
         } else if (program_id != 0) {
             for (size_t f = 0; f < files_.size() && source < 0; ++f) {
-                const AVFormatContext* input = job_.InputFiles()[f].context.get();
+                const AVFormatContext* input = InputFiles()[f].context.get();
                 for (unsigned p = 0; p < input->nb_programs && source < 0; ++p) {
                     const AVProgram* program = input->programs[p];
                     if (program->id != program_id)
@@ -233,14 +234,14 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
     ost.Stage.emplace<StreamCopyStage>(context_, ost);
     AVCodecContext* enc = ost.Setup->encoder.get();
     const AVStream* source = ist.Stream;
-    const AVOutputFormat* format = job_.OutputFiles()[ost.FileIndex].context->oformat;
+    const AVOutputFormat* format = OutputFiles()[ost.FileIndex].context->oformat;
     const unsigned user_tag = enc->codec_tag;
     const AVMediaType type = enc->codec_type;
     if (type == AVMEDIA_TYPE_VIDEO) {
-        if (job_.CallsHook(THookCall::CustomHook))
+        if (control_.CallsHook(THookCall::CustomHook))
             throw FFMpegException(
                 "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-        if (!job_.VideoHooks().empty())
+        if (!control_.VideoHooks().empty())
             throw FFMpegException(
                 "-vcodec copy and -vhook are incompatible (frames are not decoded)");
     } else if (type == AVMEDIA_TYPE_AUDIO) {
@@ -268,8 +269,8 @@ void Transcoder::SetCopyParameters(TOutputStreamState& ost, TInputStreamState& i
     // so containers that count frames (AVI) do not fill the gaps with empty frames.
     AVRational codec_base{0, 1};
     if (type == AVMEDIA_TYPE_VIDEO) {
-        const AVRational rate = av().av_guess_frame_rate(
-            job_.InputFiles()[ist.FileIndex].context.get(), ist.Stream, nullptr);
+        const AVRational rate = av().av_guess_frame_rate(InputFiles()[ist.FileIndex].context.get(),
+                                                         ist.Stream, nullptr);
         if (rate.num > 0 && rate.den > 0)
             codec_base = Inverse(rate);
     } else if (type == AVMEDIA_TYPE_AUDIO && enc->sample_rate > 0) {
@@ -337,16 +338,16 @@ void Transcoder::SetStreamParameters() {
 }
 
 void Transcoder::ReportMapping() {
-    if (job_.Verbosity() < kErrorLevel || !job_.Logging())
+    if (control_.Verbosity() < kErrorLevel || !control_.Logging())
         return;
-    job_.Log(kInfoLevel, "Stream mapping:");
+    control_.Log(kInfoLevel, "Stream mapping:");
     for (const TOutputStreamState& ost : outputs_) {
         const TInputStreamState& source = inputs_[ost.SourceIndex];
-        job_.Log(kInfoLevel, FormatText("  Stream #%d.%d -> #%d.%d", source.FileIndex,
-                                        source.StreamIndex, ost.FileIndex, ost.StreamIndex));
+        control_.Log(kInfoLevel, FormatText("  Stream #%d.%d -> #%d.%d", source.FileIndex,
+                                            source.StreamIndex, ost.FileIndex, ost.StreamIndex));
         if (ost.SyncInput != &source)
-            job_.Log(kInfoLevel, FormatText(" [sync #%d.%d]", ost.SyncInput->FileIndex,
-                                            ost.SyncInput->StreamIndex));
+            control_.Log(kInfoLevel, FormatText(" [sync #%d.%d]", ost.SyncInput->FileIndex,
+                                                ost.SyncInput->StreamIndex));
     }
 }
 
@@ -376,7 +377,7 @@ void Transcoder::OpenEncoders() {
                         enc->sample_fmt = *f;
                 }
             }
-            DictionaryPtr options = job_.PrivateOptionsFor(codec);
+            DictionaryPtr options = settings_.PrivateOptionsFor(codec);
             int opened = 0;
             {
                 std::lock_guard lock(CodecLock());
@@ -402,7 +403,7 @@ void Transcoder::OpenEncoders() {
             const TInputStreamState& ist = inputs_[ost.SourceIndex];
             const AVRational rate =
                 ost.Setup->stream_copy
-                    ? av().av_guess_frame_rate(job_.InputFiles()[ist.FileIndex].context.get(),
+                    ? av().av_guess_frame_rate(InputFiles()[ist.FileIndex].context.get(),
                                                ist.Stream, nullptr)
                     : enc->framerate;
             if (rate.num > 0 && rate.den > 0)
@@ -417,7 +418,7 @@ void Transcoder::TurnPictures() {
         for (const TOutputStreamState& ost : outputs_) {
             if (turn != 0 && &inputs_[ost.SourceIndex] == &ist && !ost.Setup->stream_copy &&
                 ost.Setup->encoder->codec_type == AVMEDIA_TYPE_VIDEO &&
-                !StatesTurn(*job_.OutputFiles()[ost.FileIndex].context))
+                !StatesTurn(*OutputFiles()[ost.FileIndex].context))
                 ist.Turn = turn;
         }
     }
@@ -435,8 +436,8 @@ void Transcoder::TurnPictures() {
 }
 
 void Transcoder::PlaceSoundFromZero() {
-    for (size_t file = 0; file < job_.OutputFiles().size(); ++file) {
-        if (!PlaysSoundFromZero(*job_.OutputFiles()[file].context))
+    for (size_t file = 0; file < OutputFiles().size(); ++file) {
+        if (!PlaysSoundFromZero(*OutputFiles()[file].context))
             continue;
         auto of_file = [&](const TOutputStreamState& ost, AVMediaType type) {
             return ost.FileIndex == static_cast<int32_t>(file) &&
@@ -470,16 +471,16 @@ void Transcoder::PlaceSoundFromZero() {
             // sound's silence is that much shorter.
             const AVCodecParameters* par = source.Stream->codecpar;
             const AVRational rate = av().av_guess_frame_rate(
-                job_.InputFiles()[source.FileIndex].context.get(), source.Stream, nullptr);
+                InputFiles()[source.FileIndex].context.get(), source.Stream, nullptr);
             if (par->video_delay > 0 && rate.num > 0 && rate.den > 0) {
                 const double delay = par->video_delay * av_q2d(av_inv_q(rate));
                 start -= delay;
                 if (copied_sound)
-                    job_.Log(kInfoLevel,
-                             FormatText("Copied sound plays %d ms before the pictures it "
-                                        "belongs to: the pictures are copied with a reordering "
-                                        "delay the container cannot state",
-                                        static_cast<int>(std::lround(delay * 1000))));
+                    control_.Log(kInfoLevel,
+                                 FormatText("Copied sound plays %d ms before the pictures it "
+                                            "belongs to: the pictures are copied with a reordering "
+                                            "delay the container cannot state",
+                                            static_cast<int>(std::lround(delay * 1000))));
             }
             start += priming;
         } else {
@@ -519,8 +520,8 @@ void Transcoder::OpenDecoders() {
 }
 
 void Transcoder::CopyMetadata() {
-    const int output_count = static_cast<int>(job_.OutputFiles().size());
-    const int input_count = static_cast<int>(job_.InputFiles().size());
+    const int output_count = static_cast<int>(OutputFiles().size());
+    const int input_count = static_cast<int>(InputFiles().size());
     for (const TMetaDataMap& map : Options().meta_data_maps) {
         if (map.OutFile < 0 || map.OutFile >= output_count)
             throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
@@ -528,8 +529,8 @@ void Transcoder::CopyMetadata() {
         if (map.InFile < 0 || map.InFile >= input_count)
             throw FFMpegException(FormatText("Invalid input file index %d map_meta_data(%d,%d)",
                                              map.InFile, map.OutFile, map.InFile));
-        const AVDictionary* from = job_.InputFiles()[map.InFile].context->metadata;
-        AVFormatContext* to = job_.OutputFiles()[map.OutFile].context.get();
+        const AVDictionary* from = InputFiles()[map.InFile].context->metadata;
+        AVFormatContext* to = OutputFiles()[map.OutFile].context.get();
         for (const char* key : {"title", "artist", "author", "copyright", "comment", "album",
                                 "date", "track", "genre"}) {
             if (const AVDictionaryEntry* entry = av().av_dict_get(from, key, nullptr, 0))
@@ -540,7 +541,7 @@ void Transcoder::CopyMetadata() {
 
 void Transcoder::WriteHeaders() {
     bool all_rtp = true;
-    std::vector<OutputFile>& files = job_.OutputFiles();
+    std::vector<OutputFile>& files = OutputFiles();
     for (size_t i = 0; i < files.size(); ++i) {
         DictionaryPtr options = CopyDictionary(files[i].muxer_options.get());
         const int written =
@@ -554,17 +555,17 @@ void Transcoder::WriteHeaders() {
         files[i].regular_file = url != nullptr && std::filesystem::is_regular_file(url, error);
         all_rtp = all_rtp && std::strcmp(files[i].context->oformat->name, "rtp") == 0;
     }
-    if (all_rtp && !files.empty() && job_.Logging()) {
+    if (all_rtp && !files.empty() && control_.Logging()) {
         std::vector<AVFormatContext*> contexts;
         for (OutputFile& file : files)
             contexts.push_back(file.context.get());
         char sdp[2048] = {};
         av().av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp);
-        job_.Log(kInfoLevel, "SDP: " + Trimmed(sdp));
+        control_.Log(kInfoLevel, "SDP: " + Trimmed(sdp));
     }
 }
 
-void Transcoder::Run() {
+bool Transcoder::Run() {
     BuildInputTables();
     CheckOutputs();
     CheckMaps();
@@ -572,8 +573,8 @@ void Transcoder::Run() {
     ChooseSources();
     TurnPictures();
     SetStreamParameters();
-    for (size_t i = 0; i < job_.OutputFiles().size(); ++i) {
-        AVFormatContext* output = job_.OutputFiles()[i].context.get();
+    for (size_t i = 0; i < OutputFiles().size(); ++i) {
+        AVFormatContext* output = OutputFiles()[i].context.get();
         av().av_dump_format(output, static_cast<int>(i), output->url, 1);
     }
     ReportMapping();
@@ -597,7 +598,22 @@ void Transcoder::Run() {
     context_.CropView = allocFrame();
     context_.InnerView = allocFrame();
     deinterlaced_ = allocFrame();
-    MainLoop();
+    return MainLoop();
+}
+
+RunOutcome RunFilesOf(const RunSettings& settings, RunControl& control, RunFiles files) {
+    RunOutcome outcome;
+    Transcoder transcoder(settings, control, files);
+    try {
+        outcome.completed = transcoder.Run();
+    } catch (const std::exception& error) {
+        control.Log(kQuietLevel, error.what());
+        outcome = {false, true, error.what()};
+    }
+    transcoder.CloseCodecs();
+    transcoder.CloseStatistics();
+    ReleaseFiles(files, outcome.failed);
+    return outcome;
 }
 
 } // namespace clipwright

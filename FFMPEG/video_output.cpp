@@ -9,7 +9,6 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
-#include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/timestamps.h"
@@ -119,8 +118,7 @@ void VideoEncodeStage::Setup(const AVCodecContext& dec, int turn) {
     }
     if (state_.Resample) {
         AllocTempPicture("Cannot allocate temp picture, check pix fmt");
-        int64_t flags = o.sws_flags;
-        av().av_opt_get_int(run_.Job().ScalerHolder(), "sws_flags", 0, &flags);
+        const int64_t flags = run_.Settings().ScalerFlags();
         state_.ScaleContext.reset(av().sws_getContext(
             crop_width, crop_height, dec.pix_fmt, enc->width - (o.frame_padleft + o.frame_padright),
             enc->height - (o.frame_padtop + o.frame_padbottom), enc->pix_fmt,
@@ -241,8 +239,8 @@ int VideoEncodeStage::Slots(int& fill) {
     // A leap of more than ten minutes either way is damage in the input, not a gap to fill
     // with copies or to drop up to: the output goes on in step from here.
     if (std::fabs(vdelta) > kLeapSeconds / tb) {
-        run_.Job().Log(kErrorLevel,
-                       FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
+        run_.Control().Log(kErrorLevel,
+                           FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
         ost_.SyncSkew += vdelta;
         vdelta = 0;
     }
@@ -271,8 +269,8 @@ int VideoEncodeStage::Slots(int& fill) {
         return 1;
     const int copies = static_cast<int>(std::min<int64_t>(gap, INT32_MAX - 1));
     run_.Counters.FramesDuplicated += copies;
-    if (run_.Job().Verbosity() > kDebugLevel)
-        run_.Job().Log(kInfoLevel, FormatText("*** %d dup!", copies));
+    if (run_.Control().Verbosity() > kDebugLevel)
+        run_.Control().Log(kInfoLevel, FormatText("*** %d dup!", copies));
     if (has_previous) {
         fill = copies;
         return 1;
@@ -282,8 +280,8 @@ int VideoEncodeStage::Slots(int& fill) {
 
 int VideoEncodeStage::DropPicture() {
     ++run_.Counters.FramesDropped;
-    if (run_.Job().Verbosity() > kDebugLevel)
-        run_.Job().Log(kInfoLevel, "*** drop!");
+    if (run_.Control().Verbosity() > kDebugLevel)
+        run_.Control().Log(kInfoLevel, "*** drop!");
     return 0;
 }
 
@@ -341,7 +339,7 @@ void VideoEncodeStage::MarkEnd(double end) {
     // A container that stores no picture durations nor a rate (ASF) times a picture by the
     // next one: a lone picture would last no time at all. A copy of it where it ends (one tick
     // before, where pictures keep their own times) gives it its length.
-    const AVFormatContext* file = run_.Job().OutputFiles()[ost_.FileIndex].context.get();
+    const AVFormatContext* file = run_.OutputFiles()[ost_.FileIndex].context.get();
     if (ost_.FrameNumber != 1 || file->oformat == nullptr ||
         std::strcmp(file->oformat->name, "asf") != 0 || LimitCopies(1) <= 0)
         return;
@@ -360,7 +358,7 @@ bool VideoEncodeStage::KeepOutputPicture(AVFrame* picture) {
         picture->format != state_.SourceFormat) {
         picture = ConformPicture(picture);
         if (picture == nullptr) {
-            run_.Job().Log(kErrorLevel, "error converting picture");
+            run_.Control().Log(kErrorLevel, "error converting picture");
             return false;
         }
     }
@@ -374,7 +372,7 @@ bool VideoEncodeStage::KeepOutputPicture(AVFrame* picture) {
         if (state_.Crop &&
             !CropView(kept, picture, source_format, state_.CropTop, state_.CropLeft)) {
             av().av_frame_unref(kept);
-            run_.Job().Log(kErrorLevel, "error cropping picture");
+            run_.Control().Log(kErrorLevel, "error cropping picture");
             return false;
         }
     } else {
@@ -382,7 +380,7 @@ bool VideoEncodeStage::KeepOutputPicture(AVFrame* picture) {
         if (state_.Crop) {
             view = run_.CropView.get();
             if (!CropView(view, picture, source_format, state_.CropTop, state_.CropLeft)) {
-                run_.Job().Log(kErrorLevel, "error cropping picture");
+                run_.Control().Log(kErrorLevel, "error cropping picture");
                 return false;
             }
         }
@@ -412,9 +410,9 @@ int VideoEncodeStage::SameQuality(int source_quality) {
     // of "sameq" stands in, and the log says so once.
     if (!run_.SameQualityLogged) {
         run_.SameQualityLogged = true;
-        run_.Job().Log(kErrorLevel,
-                       "sameq: the decoder gives no picture quality; encoding at the best fixed "
-                       "quality instead");
+        run_.Control().Log(
+            kErrorLevel, "sameq: the decoder gives no picture quality; encoding at the best fixed "
+                         "quality instead");
     }
     return static_cast<int>(std::lrint(ost_.Setup->quality));
 }
@@ -429,7 +427,7 @@ bool VideoEncodeStage::ScaleAndPad(AVFrame* view) {
         if (state_.Pad) {
             if (!CropView(run_.InnerView.get(), target, enc->pix_fmt, state_.PadTop,
                           state_.PadLeft)) {
-                run_.Job().Log(kErrorLevel, "error padding picture");
+                run_.Control().Log(kErrorLevel, "error padding picture");
                 return false;
             }
             target = run_.InnerView.get();
@@ -449,9 +447,9 @@ bool VideoEncodeStage::ScaleAndPad(AVFrame* view) {
 
 void VideoEncodeStage::EncodeCopies(int copies) {
     AVFrame* frame = state_.LastFrame.get();
-    for (int i = 0; i < copies && !run_.Job().StopRequested && !(i > 0 && run_.PastSizeLimit());
+    for (int i = 0; i < copies && !run_.Control().StopAsked() && !(i > 0 && run_.PastSizeLimit());
          ++i) {
-        run_.Job().WaitWhilePaused();
+        run_.Control().WaitWhilePaused();
         frame->pts = ost_.SyncPosition;
         frame->pkt_duration = 1;
         const int64_t bytes = run_.Encode(ost_, frame);

@@ -6,7 +6,6 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
-#include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/timestamps.h"
@@ -60,7 +59,7 @@ void Transcoder::OpenDeinterlacer(TInputStreamState& ist, const AVFrame* picture
     av().avfilter_inout_free(&inputs);
     av().avfilter_inout_free(&outputs);
     if (!ok) {
-        job_.Log(kErrorLevel, "deinterlace error.");
+        control_.Log(kErrorLevel, "deinterlace error.");
         ist.DeinterlaceFailed = true;
         return;
     }
@@ -89,7 +88,7 @@ void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
         picture->pts = ist.ShownPts;
     if (av().av_buffersrc_add_frame_flags(ist.DeinterlaceSource, picture,
                                           AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
-        job_.Log(kErrorLevel, "deinterlace error.");
+        control_.Log(kErrorLevel, "deinterlace error.");
         if (picture != nullptr)
             DispatchPicture(ist, picture);
         return;

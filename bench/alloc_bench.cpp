@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/run_job.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/job_options.h"
 #include "bench/bench_common.h"
@@ -176,7 +177,7 @@ long CountJob(const std::string& input, const std::string& output, const std::st
     if (!clipwright::BuildInput(job, input, &in) || !clipwright::BuildOutput(job, output, &out))
         throw std::runtime_error(job.LastError);
     const long before = gAllocations.load();
-    job.Execute();
+    ExecuteJob(job);
     const long after = gAllocations.load();
     if (!job.CompletedNormally)
         throw std::runtime_error(job.ExceptionMessage);

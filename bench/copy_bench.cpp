@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/run_job.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/job_options.h"
 #include "bench/bench_common.h"
@@ -60,7 +61,7 @@ void EngineCopy(const std::string& input, const std::string& output, bool every_
     }
     if (!clipwright::BuildInput(job, input, &in) || !clipwright::BuildOutput(job, output, &out))
         throw std::runtime_error(job.LastError);
-    job.Execute();
+    ExecuteJob(job);
     if (!job.CompletedNormally)
         throw std::runtime_error(job.ExceptionMessage);
 }

@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/run_job.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/job_options.h"
 #include "bench/bench_common.h"
@@ -222,7 +223,7 @@ void EngineEncode(const std::string& input, const std::string& output, const Tar
     out.ExtraOptions = target.settings;
     if (!clipwright::BuildInput(job, input, &in) || !clipwright::BuildOutput(job, output, &out))
         throw std::runtime_error(job.LastError);
-    job.Execute();
+    ExecuteJob(job);
     if (!job.CompletedNormally)
         throw std::runtime_error(job.ExceptionMessage);
 }

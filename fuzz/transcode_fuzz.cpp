@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/run_job.h"
 #include "FFMPEG/job_options.h"
 #include "fuzz/fuzz_support.h"
 
@@ -23,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             out.ExtraOptions = "vcodec=mpeg4\ns=64x48\nr=10\nacodec=mp2\nar=22050\nac=1\n"
                                "t=1\nfs=262144";
             if (BuildOutput(job, output, &out))
-                job.Execute();
+                ExecuteJob(job);
         }
     } catch (const std::exception&) {
         // Typed failures while building are answers, not findings.

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "FFMPEG/hook_bitmap.h"
+#include "FFMPEG/run_job.h"
 #include "tests/engine/job_runner.h"
 #include "tests/support/media_gen/media_gen.h"
 
@@ -255,7 +256,7 @@ TEST(AudioOutputTest, LateAudioIsFilledWithSilence) {
     job.Dispatch("acodec", "pcm_s16le");
     job.Dispatch("async", "1");
     ASSERT_TRUE(job.OpenOutputFile(target)) << job.LastError;
-    job.Execute();
+    ExecuteJob(job);
     ASSERT_TRUE(job.CompletedNormally) << job.ExceptionMessage;
     const testing::FileReport report = ReadBack(target);
     const testing::StreamReport* audio = FirstOf(report, AVMEDIA_TYPE_AUDIO);

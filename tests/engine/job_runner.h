@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/run_job.h"
 #include "FFMPEG/av_handles.h"
 #include "FFMPEG/custom_ffmpeg.h"
 #include "FFMPEG/job_options.h"
@@ -100,7 +101,7 @@ inline JobResult RunJobWith(const std::vector<std::string>& inputs,
     result.built = true;
     if (configure)
         configure(job);
-    job.Execute();
+    ExecuteJob(job);
     job.SetVerbosity(1);
     result.completed = job.CompletedNormally;
     result.exception = job.ExceptionRaised;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/run_job.h"
 #include "FFMPEG/transcode.h"
 #include "tests/engine/job_runner.h"
 #include "tests/support/comma_locale.h"
@@ -319,12 +320,12 @@ TEST(TranscodeTest, JobWithoutFilesEndsAtOnce) {
     job.SetEvents(&events);
     int terminated = 0;
     events.ended = [&](TCustomFFmpeg&) { ++terminated; };
-    job.Execute();
+    ExecuteJob(job);
     EXPECT_TRUE(job.ExceptionRaised);
     EXPECT_EQ(job.ExceptionMessage, "Must supply at least one output file");
     EXPECT_TRUE(job.Terminated);
     EXPECT_EQ(terminated, 1);
-    job.Execute();
+    ExecuteJob(job);
     EXPECT_EQ(terminated, 1) << "a terminated job is never started again";
 }
 
