@@ -100,11 +100,9 @@ public:
     SwsContext* ScalerHolder() const { return scaler_holder_.get(); }
     const std::vector<std::string>& GenericOptionNames() const { return generic_names_; }
 
-    // Handlers that the records and presets call directly.
+    // The records' forced formats ("f" for one side only); throw for an unknown name.
     void SetInputFormat(const std::string& name);
     void SetOutputFormat(const std::string& name);
-    void ApplyTarget(const std::string& target, const std::string& norm,
-                     const std::string& fallback_norm);
 
     // Codec lookup: nothing or a codec of `media_type` registered under the name. On failure
     // LastError says why. `codec`, when given, receives the codec found (none for no name).
@@ -118,6 +116,8 @@ public:
     // Creates one output with its streams and opens its byte stream. False: LastError says
     // why and the output list is unchanged.
     bool OpenOutputFile(const std::string& file_name);
+    // Adds a stream of that type to the last output file; a job without one has none to add to.
+    void NewStream(int media_type);
 
     VideoHookList& VideoHooks() override { return video_hooks_; }
 
@@ -161,10 +161,6 @@ public:
     void ReleaseFiles(bool failed = false);
 
 private:
-    friend struct OptionTable;
-    void SetBitRate(const std::string& name, const std::string& value);
-    void LogIgnored(const std::string& name);
-
     void NewVideoStream(OutputFile& output);
     void NewAudioStream(OutputFile& output);
     void NewSubtitleStream(OutputFile& output);
@@ -199,43 +195,6 @@ private:
     // Copies a video stream's properties into the settings that outputs inherit.
     void ReadVideoSettings(AVFormatContext& context, AVStream& stream, AVCodecContext& decoder,
                            const std::string& file_name);
-
-    // "pgmyuv" is read as "image2", with the compatibility flag and a warning.
-    std::string CompatibleFormatName(const std::string& name);
-
-    // Handlers of the option vocabulary that do more than store a value.
-    void OptFormat(const std::string& name);
-    void OptMap(const std::string& value);
-    void OptMapMetaData(const std::string& value);
-    void OptInputTsScale(const std::string& value);
-    void OptRecordingTime(const std::string& value);
-    void OptStartTime(const std::string& value);
-    void OptInputTsOffset(const std::string& value);
-    void OptRecordingTimestamp(const std::string& value);
-    void OptFrameRate(const std::string& value);
-    void OptFrameSize(const std::string& value);
-    void OptFrameAspectRatio(const std::string& value);
-    void OptFramePixFmt(const std::string& value);
-    void OptCrop(int side, const std::string& value);
-    void OptPad(int side, const std::string& value);
-    void OptPadColor(const std::string& value);
-    void OptQScale(const std::string& value);
-    void OptCodec(int media_type, const std::string& value);
-    void OptCodecTag(bool video, const std::string& value);
-    void OptPass(const std::string& value);
-    void OptMatrix(bool intra, const std::string& value);
-    void OptVStats();
-    void OptVStatsFile(const std::string& value);
-    void OptVideoHook(const std::string& value);
-    void OptTarget(const std::string& value);
-    // The norm of a target given as "auto": the frame rate's, else the first video input's.
-    int GuessTargetNorm(const std::string& fallback_norm);
-    void ApplyVcdTarget(int norm);
-    void ApplySvcdTarget(int norm);
-    void ApplyDvdTarget(int norm);
-    void ApplyDvTarget(bool dv50, int norm);
-    // Adds a stream of that type to the last output file; a job without one has none to add to.
-    void OptNewStream(int media_type);
 
     OptionState options_;
     TJobEvents* events_ = nullptr;

@@ -13,6 +13,7 @@
 #include "FFMPEG/c_locale.h"
 #include "FFMPEG/codec_lock.h"
 #include "FFMPEG/measured_length.h"
+#include "FFMPEG/option_handlers.h"
 #include "FFMPEG/text_format.h"
 #include "FFMPEG/engine_log.h"
 
@@ -146,8 +147,10 @@ void TCustomFFmpeg::ReadVideoSettings(AVFormatContext& context, AVStream& stream
     options_.frame_height = decoder.height;
     options_.frame_aspect_ratio = static_cast<float>(DisplayAspect(
         decoder.sample_aspect_ratio, stream.sample_aspect_ratio, decoder.width, decoder.height));
-    if (options_.frame_aspect_ratio == 0.0f || std::isnan(options_.frame_aspect_ratio))
-        OptFrameAspectRatio(FormatText("%d:%d", decoder.width, decoder.height));
+    if (options_.frame_aspect_ratio == 0.0f || std::isnan(options_.frame_aspect_ratio)) {
+        OptionContext option_context(*this);
+        OptFrameAspectRatio(option_context, FormatText("%d:%d", decoder.width, decoder.height));
+    }
     // RealMedia decoders report their format only once they decode.
     const std::string extension = LowerExtension(file_name);
     if (decoder.pix_fmt == AV_PIX_FMT_NONE && !extension.empty() &&
@@ -240,6 +243,43 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     input_files_.push_back(std::move(input));
     if (Verbosity_ >= kErrorLevel)
         av().av_dump_format(&context, index, file_name.c_str(), 0);
+    return true;
+}
+
+bool TCustomFFmpeg::LookupCodec(const std::optional<std::string>& name, int media_type,
+                                bool encoder, int& codec_id, const AVCodec** found) {
+    codec_id = 0;
+    if (found != nullptr)
+        *found = nullptr;
+    if (!name)
+        return true;
+    const char* kind = encoder ? "encoder" : "decoder";
+    // The older generation's encoder names that this library knows under another name.
+    std::string library_name = *name;
+    if (encoder && (library_name == "libfaac" || library_name == "mpeg4aac"))
+        library_name = "aac";
+    // AMR-NB is encoded by the engine itself; the stream names the codec, no library encoder.
+    if (encoder && (library_name == "libamr_nb" || library_name == "amr_nb")) {
+        if (media_type != AVMEDIA_TYPE_AUDIO) {
+            LastError = FormatText("Invalid %s type '%s'", kind, name->c_str());
+            return false;
+        }
+        codec_id = AV_CODEC_ID_AMR_NB;
+        return true;
+    }
+    const AVCodec* codec = encoder ? av().avcodec_find_encoder_by_name(library_name.c_str())
+                                   : av().avcodec_find_decoder_by_name(library_name.c_str());
+    if (codec == nullptr) {
+        LastError = FormatText("Unknown %s '%s'", kind, name->c_str());
+        return false;
+    }
+    if (codec->type != media_type) {
+        LastError = FormatText("Invalid %s type '%s'", kind, name->c_str());
+        return false;
+    }
+    codec_id = codec->id;
+    if (found != nullptr)
+        *found = codec;
     return true;
 }
 

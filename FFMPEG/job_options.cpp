@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/target_presets.h"
 #include "FFMPEG/value_parse.h"
 
 namespace clipwright {
@@ -190,7 +191,9 @@ void ApplyTargetAndHooks(TCustomFFmpeg& job, const TOutputOptions& o) {
     if (o.TargetType >= 1 && o.TargetType <= 3) {
         const char* targets[] = {"vcd", "svcd", "dvd"};
         const char* norm = o.TVStandard == 1 ? "pal" : o.TVStandard == 2 ? "ntsc" : "auto";
-        job.ApplyTarget(targets[o.TargetType - 1], norm, o.DefaultTVStandard == 1 ? "pal" : "ntsc");
+        OptionContext context(job);
+        ApplyTarget(context, targets[o.TargetType - 1], norm,
+                    o.DefaultTVStandard == 1 ? "pal" : "ntsc");
     }
 
     // The custom and before hooks are wired by the engine component; ranges apply otherwise.

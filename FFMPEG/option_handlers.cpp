@@ -1,7 +1,7 @@
 // The option handlers that do more than store a converted value. Each either changes settings
 // or throws FFMpegException with the text the user sees; settings stored before a failing
 // handler stay stored.
-#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/option_handlers.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -44,48 +44,51 @@ int64_t ParseTimeValue(const std::string& option, const std::string& value, bool
     return us;
 }
 
-} // namespace
-
-std::string TCustomFFmpeg::CompatibleFormatName(const std::string& name) {
+// "pgmyuv" is read as "image2", with the compatibility flag and a warning.
+std::string CompatibleFormatName(OptionContext& context, const std::string& name) {
     if (name != "pgmyuv")
         return name;
-    options_.pgmyuv_compat = 1;
-    Log(kInfoLevel, "pgmyuv format is deprecated, use image2");
+    context.Options().pgmyuv_compat = 1;
+    context.Log(kInfoLevel, "pgmyuv format is deprecated, use image2");
     return "image2";
 }
 
-void TCustomFFmpeg::OptFormat(const std::string& raw) {
+} // namespace
+
+void OptFormat(OptionContext& context, const std::string& raw) {
+    OptionState& options = context.Options();
     if (raw.empty())
         return;
-    const std::string name = CompatibleFormatName(raw);
-    options_.forced_input_format = av().av_find_input_format(name.c_str());
-    options_.forced_output_format = av().av_guess_format(name.c_str(), nullptr, nullptr);
-    if (options_.forced_input_format == nullptr && options_.forced_output_format == nullptr)
+    const std::string name = CompatibleFormatName(context, raw);
+    options.forced_input_format = av().av_find_input_format(name.c_str());
+    options.forced_output_format = av().av_guess_format(name.c_str(), nullptr, nullptr);
+    if (options.forced_input_format == nullptr && options.forced_output_format == nullptr)
         throw FFMpegException(FormatText("Unknown input or output format: %s", name.c_str()));
 }
 
-void TCustomFFmpeg::SetInputFormat(const std::string& raw) {
+void OptInputFormat(OptionContext& context, const std::string& raw) {
     if (raw.empty())
         return;
-    const std::string name = CompatibleFormatName(raw);
+    const std::string name = CompatibleFormatName(context, raw);
     const AVInputFormat* format = av().av_find_input_format(name.c_str());
     if (format == nullptr)
         throw FFMpegException(FormatText("Unknown input format: %s", name.c_str()));
-    options_.forced_input_format = format;
+    context.Options().forced_input_format = format;
 }
 
-void TCustomFFmpeg::SetOutputFormat(const std::string& raw) {
+void OptOutputFormat(OptionContext& context, const std::string& raw) {
     if (raw.empty())
         return;
-    const std::string name = CompatibleFormatName(raw);
+    const std::string name = CompatibleFormatName(context, raw);
     const AVOutputFormat* format = av().av_guess_format(name.c_str(), nullptr, nullptr);
     if (format == nullptr)
         throw FFMpegException(FormatText("Unknown output format: %s", name.c_str()));
-    options_.forced_output_format = format;
+    context.Options().forced_output_format = format;
 }
 
-void TCustomFFmpeg::OptMap(const std::string& value) {
-    if (options_.stream_maps.size() >= kMaxStreamMaps)
+void OptMap(OptionContext& context, const std::string& value) {
+    OptionState& options = context.Options();
+    if (options.stream_maps.size() >= kMaxStreamMaps)
         throw FFMpegException(FormatText("Too many stream maps (at most %d)", kMaxStreamMaps));
     const char* p = value.c_str();
     TStreamMap map;
@@ -101,77 +104,96 @@ void TCustomFFmpeg::OptMap(const std::string& value) {
         map.SyncFile = map.File;
         map.SyncStream = map.Stream;
     }
-    options_.stream_maps.push_back(map);
+    options.stream_maps.push_back(map);
 }
 
-void TCustomFFmpeg::OptMapMetaData(const std::string& value) {
-    if (options_.meta_data_maps.size() >= kMaxStreamMaps)
+void OptMapMetaData(OptionContext& context, const std::string& value) {
+    OptionState& options = context.Options();
+    if (options.meta_data_maps.size() >= kMaxStreamMaps)
         throw FFMpegException(FormatText("Too many metadata maps (at most %d)", kMaxStreamMaps));
     const char* p = value.c_str();
     TMetaDataMap map;
     map.OutFile = ReadCInteger(p);
     SkipOne(p);
     map.InFile = ReadCInteger(p);
-    options_.meta_data_maps.push_back(map);
+    options.meta_data_maps.push_back(map);
 }
 
-void TCustomFFmpeg::OptInputTsScale(const std::string& value) {
+void OptInputTsScale(OptionContext& context, const std::string& value) {
     const char* p = value.c_str();
     const int32_t stream = ReadCInteger(p);
     SkipOne(p);
     const double scale = ReadCDouble(p).value;
     if (stream < 0 || stream >= kMaxStreams)
         throw FFMpegException(FormatText("stream index over MAX_STREAMS(%d)", kMaxStreams));
-    const size_t next_input = input_files_.size();
+    const size_t next_input = context.Inputs().size();
     if (next_input >= static_cast<size_t>(kMaxFiles))
         throw FFMpegException(FormatText("Too many input files (at most %d)", kMaxFiles));
-    options_.input_ts_scale[next_input][stream] = scale;
+    context.Options().input_ts_scale[next_input][stream] = scale;
 }
 
-void TCustomFFmpeg::OptRecordingTime(const std::string& value) {
+void OptRecordingTime(OptionContext& context, const std::string& value) {
     const int64_t ms = ParseTimeValue("t", value, true) / 1000;
     if (ms > 0) {
-        options_.recording_time = ms * 1000;
-        TotalDurationMs = ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
+        context.Options().recording_time = ms * 1000;
+        context.SetTotalDurationMs(ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms));
     }
 }
 
-void TCustomFFmpeg::OptStartTime(const std::string& value) {
-    options_.start_time = ParseTimeValue("ss", value, true);
+void OptStartTime(OptionContext& context, const std::string& value) {
+    context.Options().start_time = ParseTimeValue("ss", value, true);
 }
 
-void TCustomFFmpeg::OptInputTsOffset(const std::string& value) {
-    options_.input_ts_offset = ParseTimeValue("itsoffset", value, true);
+void OptInputTsOffset(OptionContext& context, const std::string& value) {
+    context.Options().input_ts_offset = ParseTimeValue("itsoffset", value, true);
 }
 
-void TCustomFFmpeg::OptRecordingTimestamp(const std::string& value) {
+void OptRecordingTimestamp(OptionContext& context, const std::string& value) {
     const int64_t us = ParseTimeValue("timestamp", value, false);
-    options_.recording_timestamp = static_cast<int64_t>(std::llround(us / 1000000.0));
+    context.Options().recording_timestamp = static_cast<int64_t>(std::llround(us / 1000000.0));
 }
 
-void TCustomFFmpeg::OptFrameRate(const std::string& value) {
+void OptVerbosity(OptionContext& context, const std::string& value) {
+    context.SetVerbosity(ParseInteger(value));
+}
+
+void OptBitRate(OptionContext& context, const std::string& name, const std::string& value) {
+    if (name.empty() || value.empty())
+        return;
+    if (!context.SetGenericOption(name, value) || !context.Logging())
+        return;
+    int64_t bit_rate = 0;
+    av().av_opt_get_int(context.CodecHolder(name[0] == 'a' ? 1 : 0), "b", 0, &bit_rate);
+    if (bit_rate < 1000)
+        context.Log(kInfoLevel,
+                    "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
+                    "not kbits/s");
+}
+
+void OptFrameRate(OptionContext& context, const std::string& value) {
     if (value.empty())
         return;
     AVRational rate{0, 0};
     if (av().av_parse_video_rate(&rate, value.c_str()) < 0)
         throw FFMpegException("Incorrect frame rate");
-    options_.frame_rate = {rate.num, rate.den};
+    context.Options().frame_rate = {rate.num, rate.den};
 }
 
-void TCustomFFmpeg::OptFrameSize(const std::string& value) {
+void OptFrameSize(OptionContext& context, const std::string& value) {
+    OptionState& options = context.Options();
     if (value.empty())
         return;
     int width = 0;
     int height = 0;
     if (av().av_parse_video_size(&width, &height, value.c_str()) < 0)
         throw FFMpegException("Incorrect frame size");
-    options_.frame_width = width;
-    options_.frame_height = height;
+    options.frame_width = width;
+    options.frame_height = height;
     if (width % 2 != 0 || height % 2 != 0)
         throw FFMpegException("Frame size must be a multiple of 2");
 }
 
-void TCustomFFmpeg::OptFrameAspectRatio(const std::string& value) {
+void OptFrameAspectRatio(OptionContext& context, const std::string& value) {
     if (value.empty())
         return;
     double ratio = 0.0;
@@ -196,81 +218,85 @@ void TCustomFFmpeg::OptFrameAspectRatio(const std::string& value) {
     }
     if (ratio == 0.0)
         throw FFMpegException("Incorrect aspect ratio specification.");
-    options_.frame_aspect_ratio = static_cast<float>(ratio);
+    context.Options().frame_aspect_ratio = static_cast<float>(ratio);
 }
 
-void TCustomFFmpeg::OptFramePixFmt(const std::string& value) {
+void OptFramePixFmt(OptionContext& context, const std::string& value) {
     if (value != "list") {
-        options_.frame_pix_fmt = av().av_get_pix_fmt(value.c_str());
+        context.Options().frame_pix_fmt = av().av_get_pix_fmt(value.c_str());
         return;
     }
-    if (!Logging())
+    if (!context.Logging())
         return;
     for (int format = -1; format <= 39; ++format) {
         char line[128] = {};
         av().av_get_pix_fmt_string(line, sizeof line, static_cast<AVPixelFormat>(format));
-        Log(kInfoLevel, Trimmed(line));
+        context.Log(kInfoLevel, Trimmed(line));
     }
 }
 
-void TCustomFFmpeg::OptCrop(int side, const std::string& value) {
+void OptCrop(OptionContext& context, int side, const std::string& value) {
+    OptionState& options = context.Options();
     const int32_t crop = ParseInteger(value);
     if (crop < 0)
         return;
     if (crop % 2 != 0)
         throw FFMpegException(FormatText("%s crop size must be a multiple of 2", kCropSide[side]));
     const bool vertical = side < 2;
-    int32_t& extent = vertical ? options_.frame_height : options_.frame_width;
+    int32_t& extent = vertical ? options.frame_height : options.frame_width;
     if (crop >= extent)
         throw FFMpegException(FormatText("%s crop dimensions are outside the range of the "
                                          "original image.\nRemember to crop first and scale "
                                          "second.",
                                          vertical ? "Vertical" : "Horizontal"));
-    int32_t* bands[] = {&options_.frame_topband, &options_.frame_bottomband,
-                        &options_.frame_leftband, &options_.frame_rightband};
+    int32_t* bands[] = {&options.frame_topband, &options.frame_bottomband, &options.frame_leftband,
+                        &options.frame_rightband};
     *bands[side] = crop;
     extent -= crop;
 }
 
-void TCustomFFmpeg::OptPad(int side, const std::string& value) {
+void OptPad(OptionContext& context, int side, const std::string& value) {
+    OptionState& options = context.Options();
     const int32_t pad = ParseInteger(value);
     if (pad < 0)
         return;
     if (pad % 2 != 0)
         throw FFMpegException(FormatText("%s pad size must be a multiple of 2", kCropSide[side]));
-    int32_t* bands[] = {&options_.frame_padtop, &options_.frame_padbottom, &options_.frame_padleft,
-                        &options_.frame_padright};
+    int32_t* bands[] = {&options.frame_padtop, &options.frame_padbottom, &options.frame_padleft,
+                        &options.frame_padright};
     *bands[side] = pad;
 }
 
-void TCustomFFmpeg::OptPadColor(const std::string& value) {
+void OptPadColor(OptionContext& context, const std::string& value) {
+    OptionState& options = context.Options();
     const uint32_t rgb = static_cast<uint32_t>(ParseInteger(value));
     const int r = rgb & 0xff;
     const int g = (rgb >> 8) & 0xff;
     const int b = (rgb >> 16) & 0xff;
     // Full-range (JPEG) conversion in 10-bit fixed point; >> on a negative sum is arithmetic.
-    options_.padcolor[0] = (307 * r + 602 * g + 117 * b + 512) >> 10;
-    options_.padcolor[1] = ((-173 * r - 340 * g + 512 * b + 511) >> 10) + 128;
-    options_.padcolor[2] = ((512 * r - 429 * g - 84 * b + 511) >> 10) + 128;
+    options.padcolor[0] = (307 * r + 602 * g + 117 * b + 512) >> 10;
+    options.padcolor[1] = ((-173 * r - 340 * g + 512 * b + 511) >> 10) + 128;
+    options.padcolor[2] = ((512 * r - 429 * g - 84 * b + 511) >> 10) + 128;
 }
 
-void TCustomFFmpeg::OptQScale(const std::string& value) {
+void OptQScale(OptionContext& context, const std::string& value) {
     const float scale = ParseReal(value);
     if (scale <= 0.0f || scale > 255.0f)
         throw FFMpegException("qscale must be > 0.0 and <= 255");
-    options_.video_qscale = scale;
+    context.Options().video_qscale = scale;
 }
 
-void TCustomFFmpeg::OptCodec(int media_type, const std::string& value) {
+void OptCodec(OptionContext& context, int media_type, const std::string& value) {
+    OptionState& options = context.Options();
     if (value.empty())
         return;
-    std::optional<std::string>& name = media_type == AVMEDIA_TYPE_VIDEO ? options_.video_codec_name
+    std::optional<std::string>& name = media_type == AVMEDIA_TYPE_VIDEO ? options.video_codec_name
                                        : media_type == AVMEDIA_TYPE_AUDIO
-                                           ? options_.audio_codec_name
-                                           : options_.subtitle_codec_name;
-    int32_t& copy = media_type == AVMEDIA_TYPE_VIDEO   ? options_.video_stream_copy
-                    : media_type == AVMEDIA_TYPE_AUDIO ? options_.audio_stream_copy
-                                                       : options_.subtitle_stream_copy;
+                                           ? options.audio_codec_name
+                                           : options.subtitle_codec_name;
+    int32_t& copy = media_type == AVMEDIA_TYPE_VIDEO   ? options.video_stream_copy
+                    : media_type == AVMEDIA_TYPE_AUDIO ? options.audio_stream_copy
+                                                       : options.subtitle_stream_copy;
     name.reset();
     if (value == "copy")
         copy = 1;
@@ -278,7 +304,10 @@ void TCustomFFmpeg::OptCodec(int media_type, const std::string& value) {
         name = value;
 }
 
-void TCustomFFmpeg::OptCodecTag(bool video, const std::string& value) {
+namespace {
+
+void SetCodecTag(OptionContext& context, bool video, const std::string& value) {
+    OptionState& options = context.Options();
     if (value.empty())
         return;
     if (value.size() != 4)
@@ -287,18 +316,31 @@ void TCustomFFmpeg::OptCodecTag(bool video, const std::string& value) {
     uint32_t tag = 0;
     for (int i = 3; i >= 0; --i)
         tag = tag << 8 | static_cast<unsigned char>(value[i]);
-    (video ? options_.video_codec_tag : options_.audio_codec_tag) = tag;
+    (video ? options.video_codec_tag : options.audio_codec_tag) = tag;
 }
 
-void TCustomFFmpeg::OptPass(const std::string& value) {
+} // namespace
+
+void OptVideoTag(OptionContext& context, const std::string& value) {
+    SetCodecTag(context, true, value);
+}
+
+void OptAudioTag(OptionContext& context, const std::string& value) {
+    SetCodecTag(context, false, value);
+}
+
+void OptPass(OptionContext& context, const std::string& value) {
     const int32_t pass = ParseInteger(value);
     if (pass != 1 && pass != 2)
         throw FFMpegException("pass number can be only 1 or 2");
-    options_.do_pass = pass;
+    context.Options().do_pass = pass;
 }
 
-void TCustomFFmpeg::OptMatrix(bool intra, const std::string& value) {
-    std::optional<QuantMatrix>& matrix = intra ? options_.intra_matrix : options_.inter_matrix;
+namespace {
+
+void ReadMatrix(OptionContext& context, bool intra, const std::string& value) {
+    OptionState& options = context.Options();
+    std::optional<QuantMatrix>& matrix = intra ? options.intra_matrix : options.inter_matrix;
     matrix = QuantMatrix{};
     const char* p = value.c_str();
     for (int i = 0; i < 64; ++i) {
@@ -316,20 +358,31 @@ void TCustomFFmpeg::OptMatrix(bool intra, const std::string& value) {
     }
 }
 
-void TCustomFFmpeg::OptVStats() {
+} // namespace
+
+void OptIntraMatrix(OptionContext& context, const std::string& value) {
+    ReadMatrix(context, true, value);
+}
+
+void OptInterMatrix(OptionContext& context, const std::string& value) {
+    ReadMatrix(context, false, value);
+}
+
+void OptVStats(OptionContext& context, const std::string&) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char clock[16];
     std::strftime(clock, sizeof clock, "%H%M%S", &local);
-    options_.vstats_filename = FormatText("%s/vstats_%s.log", ProgramFolder().c_str(), clock);
+    context.Options().vstats_filename =
+        FormatText("%s/vstats_%s.log", ProgramFolder().c_str(), clock);
 }
 
-void TCustomFFmpeg::OptVStatsFile(const std::string& value) {
-    options_.vstats_filename = value;
+void OptVStatsFile(OptionContext& context, const std::string& value) {
+    context.Options().vstats_filename = value;
 }
 
-void TCustomFFmpeg::OptVideoHook(const std::string& value) {
+void OptVideoHook(OptionContext& context, const std::string& value) {
     // The plug-in is opened by the path it is given, so neither the current directory nor
     // PATH needs to change for the loader to find it.
     const char* separator = value.find('|') != std::string::npos ? "|" : " ";
@@ -340,45 +393,8 @@ void TCustomFFmpeg::OptVideoHook(const std::string& value) {
          token != nullptr && argv.size() < 254; token = strtok_r(nullptr, separator, &save))
         argv.push_back(token);
     argv.push_back(nullptr);
-    if (video_hooks_.Add(static_cast<int>(argv.size() - 1), argv.data()) != 0)
+    if (context.VideoHooks().Add(static_cast<int>(argv.size() - 1), argv.data()) != 0)
         throw FFMpegException("Failed to add video hook function: " + value);
-}
-
-bool TCustomFFmpeg::LookupCodec(const std::optional<std::string>& name, int media_type,
-                                bool encoder, int& codec_id, const AVCodec** found) {
-    codec_id = 0;
-    if (found != nullptr)
-        *found = nullptr;
-    if (!name)
-        return true;
-    const char* kind = encoder ? "encoder" : "decoder";
-    // The older generation's encoder names that this library knows under another name.
-    std::string library_name = *name;
-    if (encoder && (library_name == "libfaac" || library_name == "mpeg4aac"))
-        library_name = "aac";
-    // AMR-NB is encoded by the engine itself; the stream names the codec, no library encoder.
-    if (encoder && (library_name == "libamr_nb" || library_name == "amr_nb")) {
-        if (media_type != AVMEDIA_TYPE_AUDIO) {
-            LastError = FormatText("Invalid %s type '%s'", kind, name->c_str());
-            return false;
-        }
-        codec_id = AV_CODEC_ID_AMR_NB;
-        return true;
-    }
-    const AVCodec* codec = encoder ? av().avcodec_find_encoder_by_name(library_name.c_str())
-                                   : av().avcodec_find_decoder_by_name(library_name.c_str());
-    if (codec == nullptr) {
-        LastError = FormatText("Unknown %s '%s'", kind, name->c_str());
-        return false;
-    }
-    if (codec->type != media_type) {
-        LastError = FormatText("Invalid %s type '%s'", kind, name->c_str());
-        return false;
-    }
-    codec_id = codec->id;
-    if (found != nullptr)
-        *found = codec;
-    return true;
 }
 
 } // namespace clipwright

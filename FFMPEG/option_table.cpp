@@ -2,62 +2,129 @@
 // table lacks go to the generic setter; ignored and unsupported names are rows of their kind.
 #include "FFMPEG/custom_ffmpeg.h"
 
-#include <cstring>
+#include <optional>
 #include <span>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/c_locale.h"
-#include "FFMPEG/value_parse.h"
 #include "FFMPEG/engine_log.h"
+#include "FFMPEG/option_handlers.h"
+#include "FFMPEG/target_presets.h"
+#include "FFMPEG/value_parse.h"
 
 namespace clipwright {
 
-// The table in dispatch order, in groups. Lambdas written in these members share the job's
-// handlers through the friendship.
+namespace {
+
+// The table in dispatch order, in groups.
 struct OptionTable {
     enum class Kind { Ignored, Unsupported, Handled };
-    using Handler = void (*)(TCustomFFmpeg& job, OptionState& o, const std::string& name,
-                             const std::string& value);
-    // A row binds its name to a field of the option state (set, parsed or copied), to one of
-    // the job's option methods, or to a handler of its own.
-    enum class Binding { None, Flag, Integer, Real, Text, TextIfSet, Method };
-    using Method = void (TCustomFFmpeg::*)(const std::string& value);
+    // A row binds its name to a field of the option state (set, parsed or copied), or to a
+    // handler: of the value, of the name and value, of a side and the value, of a stream type.
+    enum class Binding {
+        None,
+        Flag,
+        Integer,
+        PositiveInteger,
+        Integer64,
+        Real,
+        Text,
+        TextIfSet,
+        OptionalText,
+        Call,
+        CallNamed,
+        Side,
+        Codec,
+        NewStream,
+    };
+    using Handler = void (*)(OptionContext& context, const std::string& value);
+    using NamedHandler = void (*)(OptionContext& context, const std::string& name,
+                                  const std::string& value);
+    using SideHandler = void (*)(OptionContext& context, int side, const std::string& value);
     struct Row {
         const char* name;
         Kind kind;
-        Handler handler = nullptr;
         Binding binding = Binding::None;
         int32_t OptionState::*integer = nullptr;
+        int64_t OptionState::*integer64 = nullptr;
         float OptionState::*real = nullptr;
         std::string OptionState::*text = nullptr;
-        Method method = nullptr;
+        std::optional<std::string> OptionState::*optional_text = nullptr;
+        Handler handler = nullptr;
+        NamedHandler named_handler = nullptr;
+        SideHandler side_handler = nullptr;
+        int argument = 0; // the side (0 top, 1 bottom, 2 left, 3 right) or the media type
     };
 
     static constexpr Row Ignored(const char* name) { return {name, Kind::Ignored}; }
     static constexpr Row Unsupported(const char* name) { return {name, Kind::Unsupported}; }
     // The field := 1.
     static constexpr Row Flag(const char* name, int32_t OptionState::*field) {
-        return {name, Kind::Handled, nullptr, Binding::Flag, field};
+        return {.name = name, .kind = Kind::Handled, .binding = Binding::Flag, .integer = field};
     }
     static constexpr Row Integer(const char* name, int32_t OptionState::*field) {
-        return {name, Kind::Handled, nullptr, Binding::Integer, field};
+        return {.name = name, .kind = Kind::Handled, .binding = Binding::Integer, .integer = field};
+    }
+    // The value when it is above zero; another keeps what the field had.
+    static constexpr Row PositiveInteger(const char* name, int32_t OptionState::*field) {
+        return {.name = name,
+                .kind = Kind::Handled,
+                .binding = Binding::PositiveInteger,
+                .integer = field};
+    }
+    static constexpr Row Integer64(const char* name, int64_t OptionState::*field) {
+        return {
+            .name = name, .kind = Kind::Handled, .binding = Binding::Integer64, .integer64 = field};
     }
     static constexpr Row Real(const char* name, float OptionState::*field) {
-        return {name, Kind::Handled, nullptr, Binding::Real, nullptr, field};
+        return {.name = name, .kind = Kind::Handled, .binding = Binding::Real, .real = field};
     }
     static constexpr Row Text(const char* name, std::string OptionState::*field) {
-        return {name, Kind::Handled, nullptr, Binding::Text, nullptr, nullptr, field};
+        return {.name = name, .kind = Kind::Handled, .binding = Binding::Text, .text = field};
     }
     // The value when it is not empty; an empty one keeps what the field had.
     static constexpr Row TextIfSet(const char* name, std::string OptionState::*field) {
-        return {name, Kind::Handled, nullptr, Binding::TextIfSet, nullptr, nullptr, field};
+        return {.name = name, .kind = Kind::Handled, .binding = Binding::TextIfSet, .text = field};
     }
-    static constexpr Row Call(const char* name, Method method) {
-        return {name, Kind::Handled, nullptr, Binding::Method, nullptr, nullptr, nullptr, method};
+    // The value, even an empty one, in a field that is otherwise unset.
+    static constexpr Row OptionalText(const char* name,
+                                      std::optional<std::string> OptionState::*field) {
+        return {.name = name,
+                .kind = Kind::Handled,
+                .binding = Binding::OptionalText,
+                .optional_text = field};
+    }
+    static constexpr Row Call(const char* name, Handler handler) {
+        return {.name = name, .kind = Kind::Handled, .binding = Binding::Call, .handler = handler};
+    }
+    static constexpr Row CallNamed(const char* name, NamedHandler handler) {
+        return {.name = name,
+                .kind = Kind::Handled,
+                .binding = Binding::CallNamed,
+                .named_handler = handler};
+    }
+    static constexpr Row Side(const char* name, SideHandler handler, int side) {
+        return {.name = name,
+                .kind = Kind::Handled,
+                .binding = Binding::Side,
+                .side_handler = handler,
+                .argument = side};
+    }
+    // The codec of the stream type `media_type` (OptCodec).
+    static constexpr Row Codec(const char* name, int media_type) {
+        return {
+            .name = name, .kind = Kind::Handled, .binding = Binding::Codec, .argument = media_type};
+    }
+    // A stream of `media_type` added to the last output; the value is not read.
+    static constexpr Row NewStream(const char* name, int media_type) {
+        return {.name = name,
+                .kind = Kind::Handled,
+                .binding = Binding::NewStream,
+                .argument = media_type};
     }
     // Sets what the row is bound to.
-    static void Apply(const Row& row, TCustomFFmpeg& job, OptionState& o, const std::string& name,
+    static void Apply(const Row& row, OptionContext& context, const std::string& name,
                       const std::string& value);
 
     // Files, times and metadata.
@@ -69,46 +136,26 @@ struct OptionTable {
     static std::span<const Row> AudioAndSubtitles();
 };
 
-void TCustomFFmpeg::LogIgnored(const std::string& name) {
-    if (Logging())
-        Log(kInfoLevel, "Do nothing: option - " + name);
-}
-
-void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value) {
-    if (name.empty() || value.empty())
-        return;
-    if (!SetGenericOption(name, value) || !Logging())
-        return;
-    int64_t bit_rate = 0;
-    av().av_opt_get_int(CodecHolder(name[0] == 'a' ? 1 : 0), "b", 0, &bit_rate);
-    if (bit_rate < 1000)
-        Log(kInfoLevel,
-            "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, "
-            "not kbits/s");
-}
-
 // Files, times and metadata.
 std::span<const OptionTable::Row> OptionTable::Files() {
-    using S = const std::string&;
     static const Row kRows[] = {
         Ignored("L"),
         Ignored("h"),
         Ignored("version"),
         Ignored("formats"),
-        Call("f", &TCustomFFmpeg::OptFormat),
+        Call("f", OptFormat),
         Ignored("i"),
         Ignored("y"),
-        Call("map", &TCustomFFmpeg::OptMap),
-        Call("map_meta_data", &TCustomFFmpeg::OptMapMetaData),
+        Call("map", OptMap),
+        Call("map_meta_data", OptMapMetaData),
         Flag("map_all", &OptionState::map_all),
-        Call("t", &TCustomFFmpeg::OptRecordingTime),
-        {"fs", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.limit_filesize = ParseInteger64(v); }},
-        Call("ss", &TCustomFFmpeg::OptStartTime),
-        Call("itsoffset", &TCustomFFmpeg::OptInputTsOffset),
-        Call("itsscale", &TCustomFFmpeg::OptInputTsScale),
+        Call("t", OptRecordingTime),
+        Integer64("fs", &OptionState::limit_filesize),
+        Call("ss", OptStartTime),
+        Call("itsoffset", OptInputTsOffset),
+        Call("itsscale", OptInputTsScale),
         TextIfSet("title", &OptionState::str_title),
-        Call("timestamp", &TCustomFFmpeg::OptRecordingTimestamp),
+        Call("timestamp", OptRecordingTimestamp),
         TextIfSet("author", &OptionState::str_author),
         TextIfSet("copyright", &OptionState::str_copyright),
         TextIfSet("comment", &OptionState::str_comment),
@@ -120,7 +167,6 @@ std::span<const OptionTable::Row> OptionTable::Files() {
 
 // Run control: dumps, loops, verbosity, sync.
 std::span<const OptionTable::Row> OptionTable::RunControl() {
-    using S = const std::string&;
     static const Row kRows[] = {
         Integer("dframes", &OptionState::max_frames_data),
         Ignored("benchmark"),
@@ -129,9 +175,8 @@ std::span<const OptionTable::Row> OptionTable::RunControl() {
         Flag("re", &OptionState::rate_emu),
         Flag("loop_input", &OptionState::loop_input),
         Integer("loop_output", &OptionState::loop_output),
-        {"v", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.SetVerbosity(ParseInteger(v)); }},
-        Call("target", &TCustomFFmpeg::OptTarget),
+        Call("v", OptVerbosity),
+        Call("target", OptTarget),
         Unsupported("threads"),
         Integer("vsync", &OptionState::video_sync_method),
         Integer("async", &OptionState::audio_sync_method),
@@ -147,55 +192,44 @@ std::span<const OptionTable::Row> OptionTable::RunControl() {
 
 // Video.
 std::span<const OptionTable::Row> OptionTable::Video() {
-    using S = const std::string&;
     static const Row kRows[] = {
-        {"b", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S n, S v) { j.SetBitRate(n, v); }},
-        {"vb", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S n, S v) { j.SetBitRate(n, v); }},
+        CallNamed("b", OptBitRate),
+        CallNamed("vb", OptBitRate),
         Integer("vframes", &OptionState::max_frames_video),
-        Call("r", &TCustomFFmpeg::OptFrameRate),
-        Call("s", &TCustomFFmpeg::OptFrameSize),
-        Call("aspect", &TCustomFFmpeg::OptFrameAspectRatio),
-        Call("pix_fmt", &TCustomFFmpeg::OptFramePixFmt),
-        {"croptop", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCrop(0, v); }},
-        {"cropbottom", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCrop(1, v); }},
-        {"cropleft", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCrop(2, v); }},
-        {"cropright", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCrop(3, v); }},
-        {"padtop", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(0, v); }},
-        {"padbottom", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(1, v); }},
-        {"padleft", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(2, v); }},
-        {"padright", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptPad(3, v); }},
-        Call("padcolor", &TCustomFFmpeg::OptPadColor),
+        Call("r", OptFrameRate),
+        Call("s", OptFrameSize),
+        Call("aspect", OptFrameAspectRatio),
+        Call("pix_fmt", OptFramePixFmt),
+        Side("croptop", OptCrop, 0),
+        Side("cropbottom", OptCrop, 1),
+        Side("cropleft", OptCrop, 2),
+        Side("cropright", OptCrop, 3),
+        Side("padtop", OptPad, 0),
+        Side("padbottom", OptPad, 1),
+        Side("padleft", OptPad, 2),
+        Side("padright", OptPad, 3),
+        Call("padcolor", OptPadColor),
         Flag("intra", &OptionState::intra_only),
         Flag("vn", &OptionState::video_disable),
         Integer("vdt", &OptionState::video_discard),
-        Call("qscale", &TCustomFFmpeg::OptQScale),
-        {"rc_override", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.video_rc_override_string = v; }},
-        {"vcodec", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodec(AVMEDIA_TYPE_VIDEO, v); }},
+        Call("qscale", OptQScale),
+        OptionalText("rc_override", &OptionState::video_rc_override_string),
+        Codec("vcodec", AVMEDIA_TYPE_VIDEO),
         Integer("me_threshold", &OptionState::me_threshold),
         Flag("sameq", &OptionState::same_quality),
-        Call("pass", &TCustomFFmpeg::OptPass),
+        Call("pass", OptPass),
         Text("passlogfile", &OptionState::pass_logfilename_prefix),
         Flag("deinterlace", &OptionState::do_deinterlace),
         Flag("psnr", &OptionState::do_psnr),
-        {"vstats", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptVStats(); }},
-        Call("vstats_file", &TCustomFFmpeg::OptVStatsFile),
-        Call("vhook", &TCustomFFmpeg::OptVideoHook),
-        {"intra_matrix", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptMatrix(true, v); }},
-        {"inter_matrix", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptMatrix(false, v); }},
+        Call("vstats", OptVStats),
+        Call("vstats_file", OptVStatsFile),
+        Call("vhook", OptVideoHook),
+        Call("intra_matrix", OptIntraMatrix),
+        Call("inter_matrix", OptInterMatrix),
         Integer("top", &OptionState::top_field_first),
         Integer("dc", &OptionState::intra_dc_precision),
-        {"vtag", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodecTag(true, v); }},
-        {"newvideo", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptNewStream(AVMEDIA_TYPE_VIDEO); }},
+        Call("vtag", OptVideoTag),
+        NewStream("newvideo", AVMEDIA_TYPE_VIDEO),
         Flag("qphist", &OptionState::qp_hist),
     };
     return kRows;
@@ -203,41 +237,24 @@ std::span<const OptionTable::Row> OptionTable::Video() {
 
 // Audio, subtitles, capture and muxing.
 std::span<const OptionTable::Row> OptionTable::AudioAndSubtitles() {
-    using S = const std::string&;
     static const Row kRows[] = {
-        {"ab", Kind::Handled, [](TCustomFFmpeg& j, OptionState&, S n, S v) { j.SetBitRate(n, v); }},
+        CallNamed("ab", OptBitRate),
         Integer("aframes", &OptionState::max_frames_audio),
         Real("aq", &OptionState::audio_qscale),
-        {"ar", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) {
-             const int32_t rate = ParseInteger(v);
-             if (rate > 0)
-                 o.audio_sample_rate = rate;
-         }},
-        {"ac", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) {
-             const int32_t channels = ParseInteger(v);
-             if (channels > 0)
-                 o.audio_channels = channels;
-         }},
+        PositiveInteger("ar", &OptionState::audio_sample_rate),
+        PositiveInteger("ac", &OptionState::audio_channels),
         Flag("an", &OptionState::audio_disable),
-        {"acodec", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodec(AVMEDIA_TYPE_AUDIO, v); }},
-        {"atag", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodecTag(false, v); }},
+        Codec("acodec", AVMEDIA_TYPE_AUDIO),
+        Call("atag", OptAudioTag),
         Integer("vol", &OptionState::audio_volume),
-        {"newaudio", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptNewStream(AVMEDIA_TYPE_AUDIO); }},
+        NewStream("newaudio", AVMEDIA_TYPE_AUDIO),
         Text("alang", &OptionState::audio_language),
         Flag("sn", &OptionState::subtitle_disable),
-        {"scodec", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S v) { j.OptCodec(AVMEDIA_TYPE_SUBTITLE, v); }},
-        {"newsubtitle", Kind::Handled,
-         [](TCustomFFmpeg& j, OptionState&, S, S) { j.OptNewStream(AVMEDIA_TYPE_SUBTITLE); }},
+        Codec("scodec", AVMEDIA_TYPE_SUBTITLE),
+        NewStream("newsubtitle", AVMEDIA_TYPE_SUBTITLE),
         Text("slang", &OptionState::subtitle_language),
         Integer("vc", &OptionState::video_channel),
-        {"tvstd", Kind::Handled,
-         [](TCustomFFmpeg&, OptionState& o, S, S v) { o.video_standard = v; }},
+        OptionalText("tvstd", &OptionState::video_standard),
         Flag("isync", &OptionState::input_sync),
         Real("muxdelay", &OptionState::mux_max_delay),
         Real("muxpreload", &OptionState::mux_preload),
@@ -251,17 +268,24 @@ std::span<const OptionTable::Row> OptionTable::AudioAndSubtitles() {
     return kRows;
 }
 
-void OptionTable::Apply(const Row& row, TCustomFFmpeg& job, OptionState& o, const std::string& name,
+void OptionTable::Apply(const Row& row, OptionContext& context, const std::string& name,
                         const std::string& value) {
+    OptionState& o = context.Options();
     switch (row.binding) {
     case Binding::None:
-        row.handler(job, o, name, value);
         return;
     case Binding::Flag:
         o.*row.integer = 1;
         return;
     case Binding::Integer:
         o.*row.integer = ParseInteger(value);
+        return;
+    case Binding::PositiveInteger:
+        if (const int32_t number = ParseInteger(value); number > 0)
+            o.*row.integer = number;
+        return;
+    case Binding::Integer64:
+        o.*row.integer64 = ParseInteger64(value);
         return;
     case Binding::Real:
         o.*row.real = ParseReal(value);
@@ -273,15 +297,38 @@ void OptionTable::Apply(const Row& row, TCustomFFmpeg& job, OptionState& o, cons
         if (!value.empty())
             o.*row.text = value;
         return;
-    case Binding::Method:
-        (job.*row.method)(value);
+    case Binding::OptionalText:
+        o.*row.optional_text = value;
+        return;
+    case Binding::Call:
+        row.handler(context, value);
+        return;
+    case Binding::CallNamed:
+        row.named_handler(context, name, value);
+        return;
+    case Binding::Side:
+        row.side_handler(context, row.argument, value);
+        return;
+    case Binding::Codec:
+        OptCodec(context, row.argument, value);
+        return;
+    case Binding::NewStream:
+        context.NewStream(row.argument);
         return;
     }
 }
 
+void LogIgnored(OptionContext& context, const std::string& name) {
+    if (context.Logging())
+        context.Log(kInfoLevel, "Do nothing: option - " + name);
+}
+
+} // namespace
+
 void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) {
     using Kind = OptionTable::Kind;
     const CLocaleScope c_locale; // the handlers and the libraries read "1.5" alike
+    OptionContext context(*this);
     for (const auto& group : {OptionTable::Files(), OptionTable::RunControl(), OptionTable::Video(),
                               OptionTable::AudioAndSubtitles()}) {
         for (const OptionTable::Row& row : group) {
@@ -289,17 +336,27 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
                 continue;
             switch (row.kind) {
             case Kind::Ignored:
-                LogIgnored(name);
+                LogIgnored(context, name);
                 return;
             case Kind::Unsupported:
                 throw FFMpegException("TODO: option - " + name);
             case Kind::Handled:
-                OptionTable::Apply(row, *this, options_, name, value);
+                OptionTable::Apply(row, context, name, value);
                 return;
             }
         }
     }
     SetGenericOption(name, value);
+}
+
+void TCustomFFmpeg::SetInputFormat(const std::string& name) {
+    OptionContext context(*this);
+    OptInputFormat(context, name);
+}
+
+void TCustomFFmpeg::SetOutputFormat(const std::string& name) {
+    OptionContext context(*this);
+    OptOutputFormat(context, name);
 }
 
 } // namespace clipwright

@@ -208,7 +208,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     return true;
 }
 
-void TCustomFFmpeg::OptNewStream(int media_type) {
+void TCustomFFmpeg::NewStream(int media_type) {
     if (output_files_.empty())
         throw FFMpegException("At least one output file must be specified");
     OutputFile& output = output_files_.back();
