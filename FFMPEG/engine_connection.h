@@ -4,6 +4,7 @@
 // still queued (the engine's shutdown raises those). Declared after the engine and after
 // everything its handlers use, it goes first.
 //
+// One connection per engine at a time: the one that goes clears the events, whoever set them.
 // Threads: make and destroy it on any thread but not from inside an event of that engine (the
 // handler running would be destroyed). The handlers are called on the engine's threads, as the
 // engine's header says. The hook events are raised without the event lock, so no connection can
