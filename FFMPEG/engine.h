@@ -147,12 +147,19 @@ public:
     TCustomFFmpegEngine& operator=(const TCustomFFmpegEngine&) = delete;
     virtual ~TCustomFFmpegEngine();
 
-    // Events: assigned by the owner while no job runs; raised as the header says.
+    // Events: assigned by the owner while no job runs (OnLog, OnProgress and OnTerminate also
+    // through SetEvents, at any time); raised as the header says.
     TBeforeHookEvent OnBeforeHook;
     TCustomHookEvent OnCustomHook;
     TLogEvent OnLog;
     TProgressEvent OnProgress;
     TTerminateEvent OnTerminate;
+
+    // Assigns OnLog, OnProgress and OnTerminate at once under the event lock (an empty handler
+    // clears its event), so it may be called while jobs run. Once it returns, no handler it
+    // replaced is running or will be called, queued log lines included. Not from inside an
+    // event: the handler replaced may be the one running.
+    void SetEvents(TLogEvent log, TProgressEvent progress, TTerminateEvent terminate);
 
     TLogLevel LogLevel() const { return log_level_; }
     void SetLogLevel(TLogLevel level);

@@ -33,6 +33,16 @@ int32_t TCustomFFmpegEngine::IndexOf(const TCustomFFmpeg& job) const {
     return jobs_.IndexOf(&job);
 }
 
+void TCustomFFmpegEngine::SetEvents(TLogEvent log, TProgressEvent progress,
+                                    TTerminateEvent terminate) {
+    // Every read of these three is made under the event lock, so holding it is enough; the
+    // replaced handlers go with the arguments, after it is left.
+    std::lock_guard events(lock_);
+    std::swap(OnLog, log);
+    std::swap(OnProgress, progress);
+    std::swap(OnTerminate, terminate);
+}
+
 void TCustomFFmpegEngine::RaiseTerminate(int32_t index, bool finished, bool exception,
                                          const std::string& message) {
     EventScope events(*this);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/profiles/job_submission.h"
+
 namespace clipwright {
 
 namespace {
@@ -42,13 +44,15 @@ ConversionDriver::ConversionDriver(TFFmpegEngine& engine, FileListModel& rows, D
 }
 
 void ConversionDriver::ReceiveEngineEvents() {
-    engine_.OnLog = [this](int32_t index, TLogLevel level, const std::string& message) {
+    connection_.reset();
+    TEngineConnection::Handlers handlers;
+    handlers.OnLog = [this](int32_t index, TLogLevel level, const std::string& message) {
         QMetaObject::invokeMethod(
             this, [this, index, level, message] { EngineLog(index, level, message); },
             Qt::QueuedConnection);
     };
-    engine_.OnProgress = [this](int32_t index, int32_t frame, int32_t fps, int32_t current, float,
-                                float, int64_t size, int32_t total) {
+    handlers.OnProgress = [this](int32_t index, int32_t frame, int32_t fps, int32_t current, float,
+                                 float, int64_t size, int32_t total) {
         QMetaObject::invokeMethod(
             this,
             [this, index, frame, fps, current, size, total] {
@@ -56,8 +60,8 @@ void ConversionDriver::ReceiveEngineEvents() {
             },
             Qt::QueuedConnection);
     };
-    engine_.OnTerminate = [this](int32_t index, bool finished, bool exception,
-                                 const std::string& message) {
+    handlers.OnTerminate = [this](int32_t index, bool finished, bool exception,
+                                  const std::string& message) {
         QMetaObject::invokeMethod(
             this,
             [this, index, finished, exception, message] {
@@ -65,12 +69,11 @@ void ConversionDriver::ReceiveEngineEvents() {
             },
             Qt::QueuedConnection);
     };
+    connection_.emplace(engine_, std::move(handlers));
 }
 
 void ConversionDriver::IgnoreEngineEvents() {
-    engine_.OnLog = nullptr;
-    engine_.OnProgress = nullptr;
-    engine_.OnTerminate = nullptr;
+    connection_.reset();
 }
 
 void ConversionDriver::ButtonConvertClick() {
@@ -159,39 +162,28 @@ bool ConversionDriver::StartRow(int row) {
         RowFailed(row, QString::fromStdString(output_file->second.Error()));
         return false;
     }
-    TInputOptions input = plan.input;
-    const int32_t job = engine_.AddInputFile(plan.input.FileName, &input);
-    if (job < 0) {
-        RowFailed(row, QString::fromStdString(engine_.LastErrMsg()));
-        return false;
-    }
-    job_rows_[job] = row;
-    TOutputOptions output = plan.output;
-    if (!engine_.SetOutputFile(job, plan.partial_file, &output)) {
-        RowFailed(row, QString::fromStdString(engine_.LastErrMsg()));
-        engine_.RemoveTask(job);
-        // Its log lines are on their way; the index is free again once they have arrived.
-        QMetaObject::invokeMethod(
-            this,
-            [this, job, row] {
-                if (const auto found = job_rows_.find(job);
-                    found != job_rows_.end() && found->second == row && !running_.contains(job))
-                    job_rows_.erase(found);
-            },
-            Qt::QueuedConnection);
-        return false;
-    }
-    running_.insert(job);
-    try {
-        engine_.StartConvert(1);
-    } catch (const std::exception& error) {
-        engine_.Stop();
+    const SubmittedJob job = SubmitPlan(engine_, plan);
+    if (job.index >= 0)
+        job_rows_[job.index] = row;
+    if (job.step == SubmittedJob::Step::StartFailed)
         view_.EnableAll(true);
-        // The job never started, so no end of it will come: the row ends here.
-        running_.erase(job);
-        RowFailed(row, QString::fromUtf8(error.what()));
+    if (!job.Started()) {
+        RowFailed(row, QString::fromStdString(job.reason));
+        if (job.step == SubmittedJob::Step::OutputRefused) {
+            // Its log lines are on their way; the index is free again once they have arrived.
+            QMetaObject::invokeMethod(
+                this,
+                [this, index = job.index, row] {
+                    if (const auto found = job_rows_.find(index); found != job_rows_.end() &&
+                                                                  found->second == row &&
+                                                                  !running_.contains(index))
+                        job_rows_.erase(found);
+                },
+                Qt::QueuedConnection);
+        }
         return false;
     }
+    running_.insert(job.index);
     converting_ = false;
     return true;
 }

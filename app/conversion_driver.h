@@ -16,10 +16,12 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "FFMPEG/engine.h"
+#include "FFMPEG/engine_connection.h"
 #include "app/file_list_model.h"
 #include "app/profiles/conversion_plan.h"
 #include "app/profiles/finished_output.h"
@@ -62,7 +64,7 @@ public:
     // The engine's events, raised on its threads, reach the handlers below on this object's
     // thread: each is copied and posted, and the engine's thread goes on at once.
     void ReceiveEngineEvents();
-    // No more events are posted (those posted already still arrive).
+    // No more events are posted (those posted already still arrive); also when the driver goes.
     void IgnoreEngineEvents();
 
     void ButtonConvertClick();
@@ -120,6 +122,8 @@ private:
     int timer_ticks_ = 0;
     int64_t batch_started_ms_ = 0;
     int seconds_left_ = -1;
+    // Last: it goes first, so no event is posted to a driver being destroyed.
+    std::optional<TEngineConnection> connection_;
 };
 
 // "The output folder \"...\"" message, with its LF CR line breaks.

@@ -37,6 +37,7 @@
 #include "app/folder_scan.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
+#include "app/profiles/job_submission.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/program_folders.h"
 
@@ -159,37 +160,26 @@ void TForm1::TrackBar1Change() {
 }
 
 void TForm1::AddFileRow(const QString& file) {
+    const ProbedSource probed = ProbeSource(engine_.AVProbe(), file.toStdString());
     FileListModel::Row row;
     row.file = file;
-    TAVProbe& probe = engine_.AVProbe();
-    if (!probe.LoadFile(file.toStdString(), "")) {
+    if (!probed.loaded) {
         row.progress = "Error";
-        row.reason = QString::fromStdString(probe.LastError());
+        row.reason = QString::fromStdString(probed.error);
         rows_.Append(std::move(row));
         return;
     }
-    TAVFileInfo info;
-    probe.GetFileInfo(info);
-    row.facts = DescribeSource(probe);
-    row.video_size = " ";
-    row.frame_rate = " ";
-    if (probe.VideoStreamCount() != 0) {
-        TAVVideoInfo video;
-        probe.GetVideoInfo(video);
-        row.video_size = QString::fromStdString(VideoSizeText(video.Width, video.Height));
-        row.display_aspect = video.DisplayAspectRatio;
-        const auto rate = FrameRateText(video.FrameRateNum, video.FrameRateDen);
-        if (!rate) {
-            row.frame_rate.clear();
-            rows_.Append(std::move(row));
-            throw std::runtime_error("frame rate with a zero denominator");
-        }
-        row.frame_rate = QString::fromStdString(*rate);
+    row.facts = probed.source.facts;
+    row.video_size = QString::fromStdString(probed.source.video_size_text);
+    row.display_aspect = probed.source.display_aspect;
+    if (!probed.frame_rate) {
+        rows_.Append(std::move(row));
+        throw std::runtime_error("frame rate with a zero denominator");
     }
-    row.duration = QString::fromStdString(DurationText(info.Duration));
+    row.frame_rate = QString::fromStdString(*probed.frame_rate);
+    row.duration = QString::fromStdString(probed.duration);
     row.output_type = QString::fromStdString(output_type_);
     rows_.Append(std::move(row));
-    probe.CloseFile();
 }
 
 bool TForm1::HoldsMedia(const QString& file) {

@@ -4,18 +4,20 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "FFMPEG/engine.h"
+#include "FFMPEG/engine_connection.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/conversion_plan.h"
 #include "app/profiles/finished_output.h"
+#include "app/profiles/job_submission.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/program_folders.h"
-#include "app/profiles/source_facts.h"
 #include "cli/batch_wait.h"
 #include "cli/library_folder.h"
 #include "cli/usage.h"
@@ -149,35 +151,24 @@ int ApplySelections(const ConvertRequest& request, ProfileLists& lists) {
     return 0;
 }
 
-// The file as the file list would show it: the probe's facts, its size text and aspect.
+// The file as the file list would show it; a file the probe cannot read is planned as one
+// without video.
 PlanSource Probed(TFFmpegEngine& engine, const std::string& file) {
-    SourceFacts facts;
     try {
-        if (engine.AVProbe().LoadFile(file, ""))
-            facts = DescribeSource(engine.AVProbe());
-        engine.AVProbe().CloseFile();
+        return ProbeSource(engine.AVProbe(), file).source;
     } catch (const std::exception&) {
+        return PlanSourceOf(file, {});
     }
-    return PlanSourceOf(file, facts);
 }
 
 // The engine, one job at a time, and what the last one's end said.
 class OneByOne {
 public:
-    explicit OneByOne(TFFmpegEngine& engine) : engine_(engine) {
-        engine_.OnTerminate = [this](int32_t index, bool finished, bool failed,
-                                     const std::string& text) {
-            std::lock_guard guard(lock_);
-            if (index < 0) {
-                ended_ = true;
-                batch_ended_.notify_all();
-                return;
-            }
-            outcome_ = OutcomeOf(finished, failed, InterruptScope::Interrupted());
-            message_ = failed ? text : "";
-        };
-    }
-    ~OneByOne() { engine_.OnTerminate = nullptr; }
+    explicit OneByOne(TFFmpegEngine& engine)
+        : engine_(engine),
+          connection_(engine, {.OnLog = nullptr,
+                               .OnProgress = nullptr,
+                               .OnTerminate = std::bind_front(&OneByOne::Ended, this)}) {}
     OneByOne(const OneByOne&) = delete;
     OneByOne& operator=(const OneByOne&) = delete;
 
@@ -194,23 +185,14 @@ public:
         if (!partial.Held())
             return {ConversionOutcome::Fail, partial.Error(), plan.output_file};
         engine_.ClearTasks();
-        TInputOptions input = plan.input;
-        const int32_t job = engine_.AddInputFile(plan.input.FileName, &input);
-        if (job < 0)
-            return {ConversionOutcome::Fail, engine_.LastErrMsg(), plan.output_file};
-        TOutputOptions output = plan.output;
-        if (!engine_.SetOutputFile(job, plan.partial_file, &output)) {
-            std::string reason = engine_.LastErrMsg();
-            engine_.RemoveTask(job);
-            return {ConversionOutcome::Fail, reason, plan.output_file};
-        }
         {
             std::lock_guard guard(lock_);
             ended_ = false;
             outcome_ = ConversionOutcome::Fail;
             message_.clear();
         }
-        engine_.StartConvert(1);
+        if (const SubmittedJob job = SubmitPlan(engine_, plan); !job.Started())
+            return {ConversionOutcome::Fail, job.reason, plan.output_file};
         std::unique_lock guard(lock_);
         WaitForBatch(engine_, guard, batch_ended_, ended_);
         if (outcome_ == ConversionOutcome::Done && !partial.Commit())
@@ -219,12 +201,25 @@ public:
     }
 
 private:
+    // The engine's OnTerminate, on its threads.
+    void Ended(int32_t index, bool finished, bool failed, const std::string& text) {
+        std::lock_guard guard(lock_);
+        if (index < 0) {
+            ended_ = true;
+            batch_ended_.notify_all();
+            return;
+        }
+        outcome_ = OutcomeOf(finished, failed, InterruptScope::Interrupted());
+        message_ = failed ? text : "";
+    }
+
     TFFmpegEngine& engine_;
     std::mutex lock_; // guards ended_, outcome_, message_
     std::condition_variable batch_ended_;
     bool ended_ = false;
     ConversionOutcome outcome_ = ConversionOutcome::Fail;
     std::string message_;
+    TEngineConnection connection_; // last: it goes first, before what its handler uses
 };
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FFMPEG/engine.h"
+#include "FFMPEG/engine_connection.h"
 #include "app/profiles/conversion_plan.h"
 #include "app/profiles/program_folders.h"
 #include "cli/batch_wait.h"
@@ -149,7 +150,8 @@ int RunTranscode(int argc, char* argv[]) {
     bool ended = false;
     bool progress_shown = false;
     const auto started = std::chrono::steady_clock::now();
-    engine.OnLog = [&](int32_t, TLogLevel line_level, const std::string& message) {
+    TEngineConnection::Handlers handlers;
+    handlers.OnLog = [&](int32_t, TLogLevel line_level, const std::string& message) {
         if (line_level > level)
             return;
         std::lock_guard guard(lock);
@@ -159,8 +161,8 @@ int RunTranscode(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", message.c_str());
     };
     if (requests.size() == 1) {
-        engine.OnProgress = [&](int32_t, int32_t frame, int32_t fps, int32_t current, float, float,
-                                int64_t, int32_t total) {
+        handlers.OnProgress = [&](int32_t, int32_t frame, int32_t fps, int32_t current, float,
+                                  float, int64_t, int32_t total) {
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             std::lock_guard guard(lock);
@@ -168,8 +170,8 @@ int RunTranscode(int argc, char* argv[]) {
             progress_shown = true;
         };
     }
-    engine.OnTerminate = [&](int32_t index, bool finished, bool exception,
-                             const std::string& message) {
+    handlers.OnTerminate = [&](int32_t index, bool finished, bool exception,
+                               const std::string& message) {
         std::lock_guard guard(lock);
         if (index < 0) {
             ended = true;
@@ -183,6 +185,9 @@ int RunTranscode(int argc, char* argv[]) {
             }
         }
     };
+    // Declared after the engine and all that the handlers use, it goes first: the log lines the
+    // engine's shutdown still raises find no handler.
+    const TEngineConnection connection(engine, std::move(handlers));
 
     bool any_failed = AddJobs(engine, requests);
 

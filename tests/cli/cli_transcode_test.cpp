@@ -25,13 +25,20 @@ std::string Out(const std::string& name) {
     return (folder / name).string();
 }
 
-// Runs the program with its output in a file; returns the exit status and what it printed.
-int Transcode(const std::vector<std::string>& args, std::string& out, int interrupt_after_ms = 0) {
-    const std::string stdout_file = Out("stdout.txt");
+// Runs the program with its output in a file; returns the exit status and what it printed,
+// with `log` its log lines too, in the order written.
+int Transcode(const std::vector<std::string>& args, std::string& out, int interrupt_after_ms = 0,
+              bool log = false) {
+    // One file a test: ctest runs them side by side.
+    const std::string stdout_file =
+        Out(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".txt");
     const pid_t child = fork();
     if (child == 0) {
         std::freopen(stdout_file.c_str(), "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
+        if (log)
+            dup2(fileno(stdout), STDERR_FILENO);
+        else
+            std::freopen("/dev/null", "w", stderr);
         std::vector<char*> argv;
         std::string program = CLI_PATH;
         std::string command = "transcode";
@@ -92,6 +99,20 @@ TEST(CliTranscodeTest, InterruptStopsAndKeepsAPlayableFile) {
     EXPECT_NE(out.find(": Abort"), std::string::npos) << out;
     ASSERT_TRUE(std::filesystem::exists(Out("interrupted.avi")));
     EXPECT_GT(std::filesystem::file_size(Out("interrupted.avi")), 1000u);
+}
+
+// The job stopped before it started keeps its files until the engine goes, and closing them
+// logs. Those lines must reach no handler: the command's are gone by then (the handlers used
+// its locals after their scope, which a clang AddressSanitizer build reports).
+TEST(CliTranscodeTest, InterruptWithAJobNotStartedLogsNothingAfterTheEnd) {
+    std::string out;
+    const int status = Transcode({"-i", Media().avi_long, "-I", "re=1", "-O", "vcodec=copy", "-o",
+                                  Out("first.avi"), "-i", Media().mp3_audio_only, "-o",
+                                  Out("never.wav"), "--log-level", "debug"},
+                                 out, 700, true);
+    EXPECT_EQ(status, 130) << out;
+    const std::string last = Out("never.wav") + ": Abort\n";
+    EXPECT_EQ(out.rfind(last), out.size() - last.size()) << out;
 }
 
 } // namespace
