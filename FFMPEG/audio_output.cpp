@@ -210,9 +210,9 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
                     byte_delta = kMaxAudioPacket - bytes;
                 if (byte_delta < 0)
                     byte_delta = 0;
-                run_.Silence.assign(static_cast<size_t>(byte_delta), 0);
-                run_.Silence.insert(run_.Silence.end(), input, input + bytes);
-                input = run_.Silence.data();
+                state_.Silence.assign(static_cast<size_t>(byte_delta), 0);
+                state_.Silence.insert(state_.Silence.end(), input, input + bytes);
+                input = state_.Silence.data();
                 bytes += byte_delta;
                 if (run_.Control().Verbosity() > kDebugLevel)
                     run_.Control().Log(kInfoLevel, FormatText("adding %d audio samples of silence",
@@ -260,14 +260,14 @@ void AudioEncodeStage::SilenceBeforeStart() {
     const int64_t late = ost_.SyncPosition - from;
     if (late <= 0 || static_cast<double>(late) > kLeapSeconds * enc->sample_rate)
         return;
-    if (run_.GapSilence.empty())
-        run_.GapSilence.assign(kGapChunkBytes, 0);
+    if (state_.GapSilence.empty())
+        state_.GapSilence.assign(kGapChunkBytes, 0);
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
     const int chunk = kGapChunkBytes / sample_bytes;
     ost_.SyncPosition = from;
     for (int64_t left = late; left > 0;) {
         const int count = static_cast<int>(std::min<int64_t>(left, chunk));
-        QueueSamples(run_.GapSilence.data(), count);
+        QueueSamples(state_.GapSilence.data(), count);
         left -= count;
     }
 }
@@ -305,13 +305,13 @@ void AudioEncodeStage::FillTimestampGap(TInputStreamState& ist, double sync_ipts
         run_.Control().Log(kInfoLevel,
                            FormatText("filling a gap of %lld audio samples with silence",
                                       static_cast<long long>(gap)));
-    if (run_.GapSilence.empty())
-        run_.GapSilence.assign(kGapChunkBytes, 0);
+    if (state_.GapSilence.empty())
+        state_.GapSilence.assign(kGapChunkBytes, 0);
     const int chunk = kGapChunkBytes / dec_bytes * dec_bytes;
     int64_t left = av().av_rescale(gap, dec->sample_rate, enc->sample_rate) * dec_bytes;
     while (left > 0) {
         const int block = static_cast<int>(std::min<int64_t>(left, chunk));
-        Send(ist, run_.GapSilence.data(), block);
+        Send(ist, state_.GapSilence.data(), block);
         left -= block;
     }
 }
@@ -330,13 +330,13 @@ void AudioEncodeStage::Send(TInputStreamState& ist, const uint8_t* input, int by
             av().swr_get_delay(state_.Resampler.get(), enc->sample_rate) +
             av().av_rescale_rnd(in_samples, enc->sample_rate, dec->sample_rate, AV_ROUND_UP) + 256;
         const size_t needed = static_cast<size_t>(capacity) * frame_bytes_out;
-        if (run_.WorkBuffer.size() < needed)
-            run_.WorkBuffer.resize(needed);
-        uint8_t* out[1] = {run_.WorkBuffer.data()};
+        if (state_.WorkBuffer.size() < needed)
+            state_.WorkBuffer.resize(needed);
+        uint8_t* out[1] = {state_.WorkBuffer.data()};
         const uint8_t* in[1] = {input};
         const int out_samples = av().swr_convert(state_.Resampler.get(), out,
                                                  static_cast<int>(capacity), in, in_samples);
-        data = run_.WorkBuffer.data();
+        data = state_.WorkBuffer.data();
         size_out = out_samples > 0 ? out_samples * frame_bytes_out : 0;
     }
     // Nothing past "t": the sound ends where the recording time does, as the picture does.
@@ -373,9 +373,9 @@ bool AudioEncodeStage::DecoderSkipsFirstFrame(const AVCodecContext* enc) {
 void AudioEncodeStage::EncodeSilentFrame() {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     const size_t bytes = static_cast<size_t>(enc->frame_size) * 2 * enc->ch_layout.nb_channels;
-    if (run_.SilentFrame.size() < bytes)
-        run_.SilentFrame.assign(bytes, 0);
-    EncodeSamples(run_.SilentFrame.data(), enc->frame_size);
+    if (state_.SilentFrame.size() < bytes)
+        state_.SilentFrame.assign(bytes, 0);
+    EncodeSamples(state_.SilentFrame.data(), enc->frame_size);
 }
 
 void AudioEncodeStage::EncodeSamples(const uint8_t* samples, int count) {
@@ -457,13 +457,13 @@ void AudioEncodeStage::DrainResampler() {
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
     const int64_t held = av().swr_get_delay(state_.Resampler.get(), enc->sample_rate) + 256;
     const size_t needed = static_cast<size_t>(held) * sample_bytes;
-    if (run_.WorkBuffer.size() < needed)
-        run_.WorkBuffer.resize(needed);
-    uint8_t* out[1] = {run_.WorkBuffer.data()};
+    if (state_.WorkBuffer.size() < needed)
+        state_.WorkBuffer.resize(needed);
+    uint8_t* out[1] = {state_.WorkBuffer.data()};
     const int drained =
         av().swr_convert(state_.Resampler.get(), out, static_cast<int>(held), nullptr, 0);
     if (drained > 0)
-        QueueSamples(run_.WorkBuffer.data(), drained);
+        QueueSamples(state_.WorkBuffer.data(), drained);
 }
 
 void AudioEncodeStage::QueueSamples(const uint8_t* samples, int count) {
@@ -480,11 +480,11 @@ void AudioEncodeStage::QueueSamples(const uint8_t* samples, int count) {
 
 void AudioEncodeStage::EncodeWholeFrames(size_t frame_bytes) {
     const AVCodecContext* enc = ost_.Setup->encoder.get();
-    if (run_.FifoFrame.size() < frame_bytes)
-        run_.FifoFrame.resize(frame_bytes);
+    if (state_.FifoFrame.size() < frame_bytes)
+        state_.FifoFrame.resize(frame_bytes);
     while (av().av_fifo_can_read(state_.SampleFifo.get()) >= frame_bytes) {
-        av().av_fifo_read(state_.SampleFifo.get(), run_.FifoFrame.data(), frame_bytes);
-        EncodeSamples(run_.FifoFrame.data(), enc->frame_size);
+        av().av_fifo_read(state_.SampleFifo.get(), state_.FifoFrame.data(), frame_bytes);
+        EncodeSamples(state_.FifoFrame.data(), enc->frame_size);
         ost_.SyncPosition += enc->frame_size;
     }
 }
@@ -519,11 +519,11 @@ void AudioEncodeStage::EncodeLastSamples() {
         const bool short_frame = !state_.Amr && enc->codec != nullptr &&
                                  (enc->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME |
                                                               AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
-        av().av_fifo_read(state_.SampleFifo.get(), run_.FifoFrame.data(), left);
+        av().av_fifo_read(state_.SampleFifo.get(), state_.FifoFrame.data(), left);
         const int count = short_frame ? static_cast<int>(left) / sample_bytes : enc->frame_size;
-        std::fill(run_.FifoFrame.begin() + static_cast<ptrdiff_t>(left),
-                  run_.FifoFrame.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
-        EncodeSamples(run_.FifoFrame.data(), count);
+        std::fill(state_.FifoFrame.begin() + static_cast<ptrdiff_t>(left),
+                  state_.FifoFrame.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
+        EncodeSamples(state_.FifoFrame.data(), count);
         ost_.SyncPosition += count;
         trailing = count - static_cast<int>(left) / sample_bytes;
     }

@@ -1,8 +1,8 @@
 // The stages of a run, one per output stream: video, audio or subtitle encoding, or stream
 // copy. Each owns what its stream needs (frames, scalers, resamplers, the sample fifo, the
 // two-pass statistics file), sets itself up once with the run and is then fed by the loop. What
-// the stages share (the job, the counters, scratch frames and buffers, the writing of packets)
-// they reach through the run's StageContext. Everything here lives on the job's thread.
+// the stages share they reach through the run's StageContext (stage_context.h). Everything here
+// lives on the job's thread.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +14,7 @@
 
 #include "FFMPEG/amrnb_encoder.h"
 #include "FFMPEG/av_handles.h"
-#include "FFMPEG/job_files.h"
-#include "FFMPEG/run_control.h"
+#include "FFMPEG/stage_context.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -27,75 +26,6 @@ namespace clipwright {
 
 struct TInputStreamState;
 struct TOutputStreamState;
-
-// The job-level counters of one run.
-struct RunCounters {
-    int64_t VideoBytes = 0;
-    int64_t AudioBytes = 0;
-    int64_t HeaderBytes = 0;
-    int32_t FramesDuplicated = 0;
-    int32_t FramesDropped = 0;
-    int64_t TimerStart = 0;
-    int32_t QpHistogram[52] = {};
-};
-
-// What the encoder said about the last picture it coded, for the report and the "vstats" file.
-struct VideoFeedback {
-    float LastQuality = -1.0f; // lambda of the last coded frame
-    char LastPictType = '?';
-    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
-};
-
-// What the run lends its stages: the job's settings and control (log, stop, pause), the files,
-// the counters, the frames, packets and buffers reused for every frame of every stream, and the
-// writing of packets. Owned by the Transcoder; the buffers are allocated once, or grown on the
-// first larger block, never per frame.
-class StageContext {
-public:
-    StageContext(const RunSettings& settings, RunControl& control, RunFiles& files)
-        : settings_(settings), control_(control), files_(files) {}
-    StageContext(const StageContext&) = delete;
-    StageContext& operator=(const StageContext&) = delete;
-
-    // The job's log, pause and stop.
-    RunControl& Control() const { return control_; }
-    // The job's settings, read-only to the run.
-    const RunSettings& Settings() const { return settings_; }
-    const OptionState& Options() const { return settings_.Options(); }
-    std::vector<OutputFile>& OutputFiles() const { return files_.outputs; }
-
-    // Sends one frame (or the flush) to the stream's encoder and writes what comes out. Returns
-    // the bytes written.
-    int64_t Encode(TOutputStreamState& ost, AVFrame* frame);
-    void WritePacket(TOutputStreamState& ost, AVPacket* packet);
-    // One line of the "vstats" file for a picture of `frame_size` bytes just encoded; the file
-    // is opened at the first line.
-    void WriteVideoStats(const TOutputStreamState& ost, const VideoFeedback& feedback,
-                         int frame_size);
-    // The first output file has grown past "fs".
-    bool PastSizeLimit() const;
-    // Flushes and closes the "vstats" file.
-    void CloseVideoStats() { vstats_.reset(); }
-
-    RunCounters Counters;
-    // Reused for every packet and frame of the run.
-    PacketPtr OutPacket;
-    FramePtr CropView;
-    FramePtr InnerView;
-    std::vector<uint8_t> WorkBuffer;  // resampled audio
-    std::vector<uint8_t> FifoFrame;   // one encoder frame read from a sample fifo
-    std::vector<uint8_t> Silence;     // silence inserted before a late block
-    std::vector<uint8_t> SilentFrame; // one encoder frame of silence, all zero
-    std::vector<uint8_t> GapSilence;  // decoded silence filling a timestamp gap, all zero
-    std::vector<uint8_t> SubtitleBuffer;
-    bool SameQualityLogged = false;
-
-private:
-    const RunSettings& settings_;
-    RunControl& control_;
-    RunFiles& files_;
-    FilePtr vstats_;
-};
 
 // The video encoding stage of one output stream: the picture's way from the decoder to the
 // encoder (conform, crop, scale, pad), the output rate kept in step with the input clock, the
@@ -117,14 +47,16 @@ public:
     // At the end of input: the last picture again until the source's last picture ends, then
     // the encoder drained.
     void Flush(const TInputStreamState& ist);
-    // For each packet the encoder gives: its figures and, in pass 1, its statistics line.
-    void Encoded(const AVPacket& packet);
 
     const VideoFeedback& Feedback() const { return feedback_; }
     // Flushes and closes the pass-1 statistics file.
     void CloseStatistics() { pass_log_.reset(); }
 
 private:
+    // One frame (or the flush) through the encoder; each packet's figures and, in pass 1, its
+    // statistics line are taken before it is written. Returns the bytes written.
+    int64_t EncodeFrame(AVFrame* frame);
+    void Encoded(const AVPacket& packet);
     struct State {
         bool Resample = false;
         FramePtr TempPicture;
@@ -143,6 +75,9 @@ private:
         int32_t PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
         // The last picture as encoded; kept to fill the slots until the next picture starts.
         FramePtr LastFrame;
+        // Views into pictures (a crop, the inner area of a padded one), without a copy.
+        FramePtr CropView;
+        FramePtr InnerView;
     };
 
     // Allocates the picture the scaler or the padding writes, in the encoder's geometry.
@@ -206,6 +141,12 @@ private:
         int64_t ClockLead = 0;
         std::unique_ptr<AmrNbEncoder> Amr; // the engine's own AMR-NB encoder, when used
         int FrameCapacity = 0;
+        // Reused for every block, grown on the first larger one.
+        std::vector<uint8_t> WorkBuffer;  // resampled audio
+        std::vector<uint8_t> FifoFrame;   // one encoder frame read from the sample fifo
+        std::vector<uint8_t> Silence;     // silence inserted before a late block
+        std::vector<uint8_t> SilentFrame; // one encoder frame of silence, all zero
+        std::vector<uint8_t> GapSilence;  // decoded silence filling a timestamp gap, all zero
     };
 
     // Sends interleaved 16-bit samples in frames of the encoder's size.
@@ -252,6 +193,7 @@ public:
 private:
     StageContext& run_;
     TOutputStreamState& ost_;
+    std::vector<uint8_t> buffer_; // one encoded subtitle
 };
 
 // The stream-copy stage of one output stream: packets pass undecoded.

@@ -68,14 +68,6 @@ int Transcoder::ChooseInputFile(double& opts_min) {
     return file;
 }
 
-bool StageContext::PastSizeLimit() const {
-    const int64_t limit = Options().limit_filesize;
-    if (limit == 0 || OutputFiles().empty())
-        return false;
-    AVIOContext* pb = OutputFiles()[0].context->pb;
-    return pb != nullptr && av().avio_seek(pb, 0, SEEK_CUR) > limit;
-}
-
 void Transcoder::AdjustTimestamps(TInputStreamState& ist, AVPacket* packet) {
     TInputFileState& input = files_[ist.FileIndex];
     const AVRational base = ist.Stream->time_base;
@@ -161,10 +153,8 @@ int Transcoder::ProcessPacket(TInputStreamState& ist, AVPacket* packet) {
 
     // Copies take the packet itself, once per packet, whether or not it is also decoded.
     if (packet != nullptr && (start_time == 0 || ist.Pts >= start_time)) {
-        for (TOutputStreamState& ost : outputs_) {
-            if (&inputs_[ost.SourceIndex] == &ist && !ost.EncodingNeeded)
-                ost.Copy()->Copy(ist, packet);
-        }
+        ForEachStage(&ist, StageVisitor{[&](StreamCopyStage& copy) { copy.Copy(ist, packet); },
+                                        [](auto&) {}});
     }
     if (packet == nullptr) {
         if (ist.DecodingNeeded && dec->codec_type == AVMEDIA_TYPE_VIDEO && ist.Deinterlacer)
@@ -261,77 +251,23 @@ void Transcoder::DispatchFrame(TInputStreamState& ist, AVFrame* frame) {
     int size = 0;
     const uint8_t* samples = ToS16(ist, frame, size);
     ApplyVolume(audio_buffer_.data(), size);
-    for (TOutputStreamState& ost : outputs_) {
-        if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            ost.Audio()->Output(ist, samples, size);
-    }
+    ForEachStage(&ist,
+                 StageVisitor{[&](AudioEncodeStage& audio) { audio.Output(ist, samples, size); },
+                              [](auto&) {}});
 }
 
 void Transcoder::DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
                                   int64_t duration) {
-    for (TOutputStreamState& ost : outputs_) {
-        if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            ost.Subtitle()->Output(ist, subtitle, pts, duration);
-    }
-}
-
-void StageContext::WritePacket(TOutputStreamState& ost, AVPacket* packet) {
-    packet->stream_index = ost.StreamIndex;
-    ++ost.PacketsWritten;
-    const int64_t end =
-        TsOr(packet->dts, packet->pts) + (packet->duration > 0 ? packet->duration : 0);
-    if (end > ost.MuxedEnd)
-        ost.MuxedEnd = end;
-    // The bitstream-filter chains are always empty: their options are not supported.
-    const int written =
-        av().av_interleaved_write_frame(OutputFiles()[ost.FileIndex].context.get(), packet);
-    av().av_packet_unref(packet);
-    if (written < 0)
-        throw FFMpegException(OpenErrorText("av_interleaved_write_frame()", written));
-}
-
-int64_t StageContext::Encode(TOutputStreamState& ost, AVFrame* frame) {
-    AVCodecContext* enc = ost.Setup->encoder.get();
-    const int sent = av().avcodec_send_frame(enc, frame);
-    if (sent < 0 && sent != AVERROR_EOF)
-        throw FFMpegException(enc->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
-                                                                    : "Audio encoding failed");
-    int64_t bytes = 0;
-    AVPacket* out = OutPacket.get();
-    for (;;) {
-        const int got = av().avcodec_receive_packet(enc, out);
-        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
-            break;
-        if (got < 0)
-            throw FFMpegException(enc->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
-                                                                        : "Audio encoding failed");
-        bytes += out->size;
-        if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-            // Every encoded picture lasts one tick of the encoder's time base (one frame); the
-            // muxer needs it to give the last picture its length.
-            if (out->duration <= 0)
-                out->duration = 1;
-            Counters.VideoBytes += out->size;
-            if (VideoEncodeStage* video = ost.Video())
-                video->Encoded(*out);
-        } else if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-            Counters.AudioBytes += out->size;
-        }
-        av().av_packet_rescale_ts(out, enc->time_base, ost.Stream->time_base);
-        WritePacket(ost, out);
-    }
-    return bytes;
+    ForEachStage(&ist, StageVisitor{[&](SubtitleEncodeStage& stage) {
+                                        stage.Output(ist, subtitle, pts, duration);
+                                    },
+                                    [](auto&) {}});
 }
 
 void Transcoder::FlushEncoders(TInputStreamState& ist) {
-    for (TOutputStreamState& ost : outputs_) {
-        if (&inputs_[ost.SourceIndex] != &ist || !ost.EncodingNeeded)
-            continue;
-        if (AudioEncodeStage* audio = ost.Audio())
-            audio->Flush();
-        else if (VideoEncodeStage* video = ost.Video())
-            video->Flush(ist);
-    }
+    ForEachStage(&ist,
+                 StageVisitor{[](AudioEncodeStage& audio) { audio.Flush(); },
+                              [&](VideoEncodeStage& video) { video.Flush(ist); }, [](auto&) {}});
 }
 
 bool Transcoder::MainLoop() {
@@ -345,10 +281,9 @@ bool Transcoder::MainLoop() {
         double opts_min = 0.0;
         const int file = ChooseInputFile(opts_min);
         if (file >= 0 && opts_min >= recording_seconds) {
-            for (TOutputStreamState& ost : outputs_) {
-                if (AudioEncodeStage* audio = ost.Audio())
-                    audio->CutByRecordingTime();
-            }
+            ForEachStage(nullptr,
+                         StageVisitor{[](AudioEncodeStage& audio) { audio.CutByRecordingTime(); },
+                                      [](auto&) {}});
         }
         if (file < 0 || opts_min >= recording_seconds || context_.PastSizeLimit())
             break;

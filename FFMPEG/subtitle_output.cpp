@@ -64,8 +64,8 @@ void SubtitleEncodeStage::Output(TInputStreamState& ist, AVSubtitle* subtitle, i
         return;
     }
     AVCodecContext* enc = ost_.Setup->encoder.get();
-    if (run_.SubtitleBuffer.empty())
-        run_.SubtitleBuffer.resize(65536);
+    if (buffer_.empty())
+        buffer_.resize(65536);
     // DVB subtitles go out twice: once to show, once to clear.
     const int copies = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
     const unsigned rects = subtitle->num_rects;
@@ -73,9 +73,8 @@ void SubtitleEncodeStage::Output(TInputStreamState& ist, AVSubtitle* subtitle, i
     for (int i = 0; i < copies; ++i) {
         if (i == 1)
             subtitle->num_rects = 0;
-        const int size =
-            av().avcodec_encode_subtitle(enc, run_.SubtitleBuffer.data(),
-                                         static_cast<int>(run_.SubtitleBuffer.size()), subtitle);
+        const int size = av().avcodec_encode_subtitle(enc, buffer_.data(),
+                                                      static_cast<int>(buffer_.size()), subtitle);
         subtitle->num_rects = rects;
         if (size < 0) {
             run_.Control().Log(kErrorLevel, "Subtitle encoding failed");
@@ -84,7 +83,7 @@ void SubtitleEncodeStage::Output(TInputStreamState& ist, AVSubtitle* subtitle, i
         AVPacket* out = run_.OutPacket.get();
         if (av().av_new_packet(out, size) < 0)
             throw FFMpegException("av_mallocz fail");
-        std::memcpy(out->data, run_.SubtitleBuffer.data(), static_cast<size_t>(size));
+        std::memcpy(out->data, buffer_.data(), static_cast<size_t>(size));
         const int64_t base = av().av_rescale_q(pts, ist.Stream->time_base, ost_.Stream->time_base);
         if (copies == 2) {
             // Display times are in milliseconds; the clearing packet is timed by its pts and

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "FFMPEG/av_handles.h"
@@ -107,6 +108,10 @@ struct TOutputStreamState {
     SubtitleEncodeStage* Subtitle() { return std::get_if<SubtitleEncodeStage>(&Stage); }
     StreamCopyStage* Copy() { return std::get_if<StreamCopyStage>(&Stage); }
 };
+
+// One visitor of several lambdas, one per stage kind (ForEachStage).
+template <typename... Ts> struct StageVisitor : Ts... { using Ts::operator()...; };
+template <typename... Ts> StageVisitor(Ts...) -> StageVisitor<Ts...>;
 
 // "size=    1024kB time=8.00 bitrate=1048.6kbits/s" for 1048576 bytes at 8 s; `bit_rate`
 // receives the kbit/s.
@@ -227,6 +232,14 @@ private:
     void WriteTrailers();
     // Fails the run when an audio or video output stream received nothing.
     void CheckEveryStreamWritten() const;
+    // Visits the stage of every output stream that `ist` feeds (every stream when none), in
+    // the streams' order; `visit` takes each stage kind it serves and `auto&` for the rest.
+    template <typename Visitor> void ForEachStage(const TInputStreamState* ist, Visitor&& visit) {
+        for (TOutputStreamState& ost : outputs_) {
+            if (ist == nullptr || &inputs_[ost.SourceIndex] == ist)
+                std::visit(visit, ost.Stage);
+        }
+    }
 
     const RunSettings& settings_;
     RunControl& control_;

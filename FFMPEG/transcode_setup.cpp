@@ -595,8 +595,6 @@ bool Transcoder::Run() {
     context_.OutPacket = allocPacket();
     parsed_packet_ = allocPacket();
     decoded_ = allocFrame();
-    context_.CropView = allocFrame();
-    context_.InnerView = allocFrame();
     deinterlaced_ = allocFrame();
     return MainLoop();
 }

@@ -93,6 +93,8 @@ void VideoEncodeStage::Setup(const AVCodecContext& dec, int turn) {
     const int width = sideways ? dec.height : dec.width;
     const int height = sideways ? dec.width : dec.height;
     state_.LastFrame = allocFrame();
+    state_.CropView = allocFrame();
+    state_.InnerView = allocFrame();
     state_.SourceWidth = width;
     state_.SourceHeight = height;
     state_.SourceFormat = dec.pix_fmt;
@@ -170,6 +172,17 @@ FilePtr OpenPassLogFile(AVCodecContext& enc, const std::string& prefix, int inde
 void VideoEncodeStage::OpenPassLog(int index) {
     pass_log_ =
         OpenPassLogFile(*ost_.Setup->encoder, run_.Options().pass_logfilename_prefix, index);
+}
+
+int64_t VideoEncodeStage::EncodeFrame(AVFrame* frame) {
+    run_.SendFrame(ost_, frame);
+    int64_t bytes = 0;
+    while (AVPacket* packet = run_.NextPacket(ost_)) {
+        bytes += packet->size;
+        Encoded(*packet);
+        run_.WriteEncoded(ost_, packet);
+    }
+    return bytes;
 }
 
 void VideoEncodeStage::Encoded(const AVPacket& packet) {
@@ -313,7 +326,7 @@ void VideoEncodeStage::Output(AVFrame* picture) {
 
 void VideoEncodeStage::Flush(const TInputStreamState& ist) {
     FillToEnd(ist);
-    run_.Encode(ost_, nullptr);
+    EncodeFrame(nullptr);
 }
 
 void VideoEncodeStage::FillToEnd(const TInputStreamState& ist) {
@@ -378,7 +391,7 @@ bool VideoEncodeStage::KeepOutputPicture(AVFrame* picture) {
     } else {
         AVFrame* view = picture;
         if (state_.Crop) {
-            view = run_.CropView.get();
+            view = state_.CropView.get();
             if (!CropView(view, picture, source_format, state_.CropTop, state_.CropLeft)) {
                 run_.Control().Log(kErrorLevel, "error cropping picture");
                 return false;
@@ -425,17 +438,17 @@ bool VideoEncodeStage::ScaleAndPad(AVFrame* view) {
     if (state_.Resample) {
         AVFrame* target = final_picture;
         if (state_.Pad) {
-            if (!CropView(run_.InnerView.get(), target, enc->pix_fmt, state_.PadTop,
+            if (!CropView(state_.InnerView.get(), target, enc->pix_fmt, state_.PadTop,
                           state_.PadLeft)) {
                 run_.Control().Log(kErrorLevel, "error padding picture");
                 return false;
             }
-            target = run_.InnerView.get();
+            target = state_.InnerView.get();
         }
         av().sws_scale(state_.ScaleContext.get(), view->data, view->linesize, 0,
                        state_.ResampleHeight, target->data, target->linesize);
     } else {
-        CopyInto(final_picture, run_.InnerView.get(), view, enc->pix_fmt,
+        CopyInto(final_picture, state_.InnerView.get(), view, enc->pix_fmt,
                  enc->width - state_.PadLeft - state_.PadRight,
                  enc->height - state_.PadTop - state_.PadBottom, state_.PadTop, state_.PadLeft);
     }
@@ -452,7 +465,7 @@ void VideoEncodeStage::EncodeCopies(int copies) {
         run_.Control().WaitWhilePaused();
         frame->pts = ost_.SyncPosition;
         frame->pkt_duration = 1;
-        const int64_t bytes = run_.Encode(ost_, frame);
+        const int64_t bytes = EncodeFrame(frame);
         ++ost_.SyncPosition;
         ++ost_.FrameNumber;
         if (bytes > 0)

@@ -107,10 +107,8 @@ void Transcoder::DispatchVideo(TInputStreamState& ist, AVFrame* picture) {
 
 void Transcoder::DispatchPicture(TInputStreamState& ist, AVFrame* picture) {
     AVFrame* working = hooks_.Apply(picture, ist.Pts);
-    for (TOutputStreamState& ost : outputs_) {
-        if (&inputs_[ost.SourceIndex] == &ist && ost.EncodingNeeded)
-            ost.Video()->Output(working);
-    }
+    ForEachStage(
+        &ist, StageVisitor{[&](VideoEncodeStage& video) { video.Output(working); }, [](auto&) {}});
 }
 
 } // namespace clipwright
