@@ -27,6 +27,8 @@ fi
 
 build_dir=$1
 shift
-cmake -S "$(dirname "${BASH_SOURCE[0]}")/.." -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+# CLIPWRIGHT_WERROR is passed every time, so a build folder does not keep it from an earlier run.
+cmake -S "$(dirname "${BASH_SOURCE[0]}")/.." -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCLIPWRIGHT_WERROR="${CLIPWRIGHT_WERROR:-OFF}" "$@" >/dev/null
 # CLIPWRIGHT_TARGETS limits the build to the targets named (a sanitizer pass of one suite).
 cmake --build "$build_dir" -j2 ${CLIPWRIGHT_TARGETS:+--target $CLIPWRIGHT_TARGETS}

@@ -19,7 +19,8 @@ std::string FirstExisting(const fs::path& beside, const fs::path& installed) {
 
 std::string HelpFolder(const std::string& program_folder) {
     const fs::path program(program_folder);
-    return FirstExisting(program / "help", program / ".." / "share" / "clipwright" / "help");
+    // The build passes the installed help folder relative to bindir, from its install layout.
+    return FirstExisting(program / "help", program / CLIPWRIGHT_HELP_FROM_BINDIR);
 }
 
 std::string LibraryFolder(const std::string& program_folder) {

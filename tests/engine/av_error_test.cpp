@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@ namespace clipwright {
 namespace {
 
 struct ErrorCase {
+    const char* label; // the test's name: the error's symbol
     int code;
     const char* text;
 };
@@ -21,22 +23,24 @@ TEST_P(OpenErrorTextTest, FillsTheFileName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, OpenErrorTextTest,
-    ::testing::Values(ErrorCase{AVERROR_INVALIDDATA, "clip.avi: Unknown format"},
-                      ErrorCase{AVERROR(EILSEQ), "clip.avi: Unknown format"},
-                      ErrorCase{AVERROR(EDOM),
+    ::testing::Values(ErrorCase{"INVALIDDATA", AVERROR_INVALIDDATA, "clip.avi: Unknown format"},
+                      ErrorCase{"EILSEQ", AVERROR(EILSEQ), "clip.avi: Unknown format"},
+                      ErrorCase{"EDOM", AVERROR(EDOM),
                                 "clip.avi: Incorrect image filename syntax.\n"
                                 "Use '%d' to specify the image number:\n"
                                 "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\n"
                                 "  for img001.jpg, img002.jpg, ..., use 'img%03d.jpg'."},
-                      ErrorCase{AVERROR(EINVAL), "clip.avi: Error while parsing header"},
-                      ErrorCase{AVERROR(ENOMEM), "clip.avi: memory allocation error occurred"},
-                      ErrorCase{AVERROR(EIO),
+                      ErrorCase{"EINVAL", AVERROR(EINVAL), "clip.avi: Error while parsing header"},
+                      ErrorCase{"ENOMEM", AVERROR(ENOMEM),
+                                "clip.avi: memory allocation error occurred"},
+                      ErrorCase{"EIO", AVERROR(EIO),
                                 "clip.avi: I/O error occurred\nUsually that means that input "
                                 "file is truncated and/or corrupted."},
-                      ErrorCase{AVERROR(ENOENT), "clip.avi: no such file or directory"},
-                      ErrorCase{AVERROR(EACCES), "clip.avi: Error while opening file"},
-                      ErrorCase{AVERROR_EOF, "clip.avi: Error while opening file"},
-                      ErrorCase{-1, "clip.avi: Error while opening file"}));
+                      ErrorCase{"ENOENT", AVERROR(ENOENT), "clip.avi: no such file or directory"},
+                      ErrorCase{"EACCES", AVERROR(EACCES), "clip.avi: Error while opening file"},
+                      ErrorCase{"EOF", AVERROR_EOF, "clip.avi: Error while opening file"},
+                      ErrorCase{"other", -1, "clip.avi: Error while opening file"}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST(OpenErrorTextTest, PercentInTheFileNameIsNotAFormat) {
     EXPECT_EQ(OpenErrorText("100%d.avi", AVERROR(ENOENT)), "100%d.avi: no such file or directory");

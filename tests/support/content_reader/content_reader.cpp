@@ -210,7 +210,8 @@ void Drain(StreamState& s, AVFrame* frame) {
 int AmrFrameBytes(AVCodecID codec, uint8_t header) {
     static constexpr int kNarrow[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 7, 6, 6, 1, 1, 1, 1};
     static constexpr int kWide[16] = {18, 24, 33, 37, 41, 47, 51, 59, 61, 6, 1, 1, 1, 1, 1, 1};
-    return (codec == AV_CODEC_ID_AMR_NB ? kNarrow : kWide)[(header >> 3) & 0x0f];
+    const unsigned type = (header >> 3) & 0x0fu;
+    return codec == AV_CODEC_ID_AMR_NB ? kNarrow[type] : kWide[type];
 }
 
 // The AMR decoders take one frame a packet and drop the rest; 3GP files store several frames
