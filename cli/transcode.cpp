@@ -129,53 +129,45 @@ bool AddJobs(TFFmpegEngine& engine, std::vector<JobRequest>& requests) {
     return any_failed;
 }
 
-} // namespace
-
-int RunTranscode(int argc, char* argv[]) {
-    TranscodeRequest parsed;
-    if (!ParseTranscode(argc, argv, parsed))
-        return Usage();
-    std::vector<JobRequest>& requests = parsed.jobs;
-    const TLogLevel level = parsed.level;
-    const int limit = parsed.limit;
-    TFFmpegEngine engine;
-    if (!engine.LoadAVLib(LibraryFolder(), true)) {
-        std::fprintf(stderr, "%s\n", engine.LastErrMsg().c_str());
-        return 2;
-    }
-    engine.SetLogLevel(level);
-
+// What the engine's handlers share with the waiting thread, under `lock`.
+struct BatchState {
     std::mutex lock;
     std::condition_variable batch_ended;
     bool ended = false;
     bool progress_shown = false;
-    const auto started = std::chrono::steady_clock::now();
+    const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+};
+
+// Log lines and (for one job) the progress line to stderr, the outcomes into `requests`.
+TEngineConnection::Handlers PrintingHandlers(BatchState& state, std::vector<JobRequest>& requests,
+                                             TLogLevel level) {
     TEngineConnection::Handlers handlers;
-    handlers.OnLog = [&](int32_t, TLogLevel line_level, const std::string& message) {
+    handlers.OnLog = [&state, level](int32_t, TLogLevel line_level, const std::string& message) {
         if (line_level > level)
             return;
-        std::lock_guard guard(lock);
-        if (progress_shown)
+        std::lock_guard guard(state.lock);
+        if (state.progress_shown)
             std::fputc('\n', stderr);
-        progress_shown = false;
+        state.progress_shown = false;
         std::fprintf(stderr, "%s\n", message.c_str());
     };
     if (requests.size() == 1) {
-        handlers.OnProgress = [&](int32_t, int32_t frame, int32_t fps, int32_t current, float,
-                                  float, int64_t, int32_t total) {
+        handlers.OnProgress = [&state](int32_t, int32_t frame, int32_t fps, int32_t current, float,
+                                       float, int64_t, int32_t total) {
             const double elapsed =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-            std::lock_guard guard(lock);
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - state.started)
+                    .count();
+            std::lock_guard guard(state.lock);
             PrintProgress(elapsed, frame, fps, current, total);
-            progress_shown = true;
+            state.progress_shown = true;
         };
     }
-    handlers.OnTerminate = [&](int32_t index, bool finished, bool exception,
-                               const std::string& message) {
-        std::lock_guard guard(lock);
+    handlers.OnTerminate = [&state, &requests](int32_t index, bool finished, bool exception,
+                                               const std::string& message) {
+        std::lock_guard guard(state.lock);
         if (index < 0) {
-            ended = true;
-            batch_ended.notify_all();
+            state.ended = true;
+            state.batch_ended.notify_all();
             return;
         }
         for (JobRequest& request : requests) {
@@ -185,21 +177,11 @@ int RunTranscode(int argc, char* argv[]) {
             }
         }
     };
-    // Declared after the engine and all that the handlers use, it goes first: the log lines the
-    // engine's shutdown still raises find no handler.
-    const TEngineConnection connection(engine, std::move(handlers));
+    return handlers;
+}
 
-    bool any_failed = AddJobs(engine, requests);
-
-    const InterruptScope interrupt;
-    if (engine.TaskCount() > 0) {
-        engine.StartConvert(limit);
-        std::unique_lock guard(lock);
-        WaitForBatch(engine, guard, batch_ended, ended);
-        if (progress_shown)
-            std::fputc('\n', stderr);
-    }
-
+// One line per job on stdout; the exit status.
+int PrintOutcomes(const std::vector<JobRequest>& requests, bool any_failed) {
     bool any_stopped = false;
     for (const JobRequest& request : requests) {
         std::printf("%s -> %s: %s%s%s\n", request.input.c_str(), request.output.c_str(),
@@ -212,6 +194,38 @@ int RunTranscode(int argc, char* argv[]) {
     if (any_stopped && InterruptScope::Interrupted())
         return 130;
     return any_failed || any_stopped ? 1 : 0;
+}
+
+} // namespace
+
+int RunTranscode(int argc, char* argv[]) {
+    TranscodeRequest parsed;
+    if (!ParseTranscode(argc, argv, parsed))
+        return Usage();
+    std::vector<JobRequest>& requests = parsed.jobs;
+    TFFmpegEngine engine;
+    if (!engine.LoadAVLib(LibraryFolder(), true)) {
+        std::fprintf(stderr, "%s\n", engine.LastErrMsg().c_str());
+        return 2;
+    }
+    engine.SetLogLevel(parsed.level);
+
+    BatchState state;
+    // Declared after the engine and all that the handlers use, it goes first: the log lines the
+    // engine's shutdown still raises find no handler.
+    const TEngineConnection connection(engine, PrintingHandlers(state, requests, parsed.level));
+
+    const bool any_failed = AddJobs(engine, requests);
+
+    const InterruptScope interrupt;
+    if (engine.TaskCount() > 0) {
+        engine.StartConvert(parsed.limit);
+        std::unique_lock guard(state.lock);
+        WaitForBatch(engine, guard, state.batch_ended, state.ended);
+        if (state.progress_shown)
+            std::fputc('\n', stderr);
+    }
+    return PrintOutcomes(requests, any_failed);
 }
 
 } // namespace clipwright::cli
