@@ -1,6 +1,7 @@
 // The run-time binding of the FFmpeg libraries: one entry-point table per library, filled by
 // dlopen/dlsym, and the process-wide load state. This is the only engine header that includes
 // the FFmpeg headers; every slot is typed from them, so each call through a table is checked.
+// Binding and describing the libraries needs none of them: library_load.h.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,7 @@ extern "C" {
 }
 
 #include "FFMPEG/av_entry_points.h"
+#include "FFMPEG/library_load.h"
 
 namespace clipwright {
 
@@ -78,31 +80,5 @@ extern AvEntryPoints gEntryPoints;
 inline const AvEntryPoints& av() {
     return detail::gEntryPoints;
 }
-
-enum class AvLibrary { avcodec, avformat, avutil, swscale, swresample, avfilter };
-inline constexpr int kAvLibraryCount = 6;
-
-// Binds every library in the order above, from `folder` when it holds the file, else through
-// the system's search. A second call after a success returns true at once; after a failure
-// every library is unloaded again and LoadErrorText() says why.
-bool LoadAllLibraries(const std::string& folder, bool versioned);
-void UnloadAllLibraries();
-
-bool LibrariesLoaded();
-bool LibraryBound(AvLibrary library);
-bool LibraryModuleLoaded(AvLibrary library);
-const std::string& LibraryErrorText(AvLibrary library);
-const std::string& LoadErrorText();
-
-// "libavcodec.so.59" (versioned) or "libavcodec.so" (plain).
-std::string LibraryFileName(AvLibrary library, bool versioned);
-
-// A bound library as the loader found it: its run-time version ("59.37.100") and the file it
-// was loaded from. Both empty while the library is not bound.
-struct BoundLibraryInfo {
-    std::string version;
-    std::string path;
-};
-BoundLibraryInfo DescribeBoundLibrary(AvLibrary library);
 
 } // namespace clipwright

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "FFMPEG/av_binding.h"
+#include "FFMPEG/library_load.h"
 #include "FFMPEG/engine_log.h"
 #include "app/profiles/program_folders.h"
 

@@ -1,7 +1,7 @@
 #include "cli/usage.h"
 
 #include "FFMPEG/amrnb_encoder.h"
-#include "FFMPEG/av_binding.h"
+#include "FFMPEG/library_load.h"
 #include "app/profiles/program_folders.h"
 #include "clipwright_version.h"
 
