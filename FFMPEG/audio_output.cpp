@@ -187,7 +187,7 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
     const OptionState& o = run_.Options();
     const int dec_channels = dec->ch_layout.nb_channels;
     const int64_t fifo_samples = FifoSamples();
-    const double delta = sync_ipts * enc->sample_rate - static_cast<double>(ost_.SyncPosition) -
+    const double delta = sync_ipts * enc->sample_rate - static_cast<double>(clock_.SyncPosition) -
                          static_cast<double>(fifo_samples);
     const double idelta = delta * dec->sample_rate / enc->sample_rate;
     int byte_delta = static_cast<int>(idelta) * 2 * dec_channels;
@@ -246,7 +246,7 @@ void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, in
         if (!CorrectDrift(ist, sync_ipts, input, bytes))
             return;
     } else {
-        ost_.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - FifoSamples();
+        clock_.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - FifoSamples();
         if (ost_.PicturesStart && state_.NextPts == INT64_MIN && FifoSamples() == 0)
             SilenceBeforeStart();
         FillTimestampGap(ist, sync_ipts);
@@ -257,14 +257,14 @@ void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, in
 void AudioEncodeStage::SilenceBeforeStart() {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     const int64_t from = std::llround(*ost_.PicturesStart * enc->sample_rate);
-    const int64_t late = ost_.SyncPosition - from;
+    const int64_t late = clock_.SyncPosition - from;
     if (late <= 0 || static_cast<double>(late) > kLeapSeconds * enc->sample_rate)
         return;
     if (state_.GapSilence.empty())
         state_.GapSilence.assign(kGapChunkBytes, 0);
     const int sample_bytes = 2 * enc->ch_layout.nb_channels;
     const int chunk = kGapChunkBytes / sample_bytes;
-    ost_.SyncPosition = from;
+    clock_.SyncPosition = from;
     for (int64_t left = late; left > 0;) {
         const int count = static_cast<int>(std::min<int64_t>(left, chunk));
         QueueSamples(state_.GapSilence.data(), count);
@@ -343,7 +343,7 @@ void AudioEncodeStage::Send(TInputStreamState& ist, const uint8_t* input, int by
     if (o.recording_time != INT64_MAX) {
         // Counted from where the samples already sent end on the output's timeline (a late
         // start is part of the time), not from the input clock, which may run ahead of them.
-        const int64_t sent = state_.NextPts != INT64_MIN ? state_.NextPts : ost_.SyncPosition;
+        const int64_t sent = state_.NextPts != INT64_MIN ? state_.NextPts : clock_.SyncPosition;
         const int64_t allowed =
             av().av_rescale(o.recording_time, enc->sample_rate, 1000000) - sent -
             static_cast<int64_t>(av().av_fifo_can_read(state_.SampleFifo.get())) / frame_bytes_out;
@@ -362,7 +362,7 @@ void AudioEncodeStage::Send(TInputStreamState& ist, const uint8_t* input, int by
     } else if (size_out > 0) {
         const int count = size_out / frame_bytes_out;
         EncodeSamples(data, count);
-        ost_.SyncPosition += count;
+        clock_.SyncPosition += count;
     }
 }
 
@@ -381,7 +381,7 @@ void AudioEncodeStage::EncodeSilentFrame() {
 void AudioEncodeStage::EncodeSamples(const uint8_t* samples, int count) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     if (state_.NextPts == INT64_MIN) {
-        state_.NextPts = ost_.SyncPosition;
+        state_.NextPts = clock_.SyncPosition;
         // A WMA decoder gives its first frame's samples only as the overlap of the second: a
         // frame of silence goes first, one frame early, so the sound keeps its first samples
         // and its place.
@@ -474,7 +474,7 @@ void AudioEncodeStage::QueueSamples(const uint8_t* samples, int count) {
             throw FFMpegException("av_fifo_init fail");
     } else {
         EncodeSamples(samples, count);
-        ost_.SyncPosition += count;
+        clock_.SyncPosition += count;
     }
 }
 
@@ -485,7 +485,7 @@ void AudioEncodeStage::EncodeWholeFrames(size_t frame_bytes) {
     while (av().av_fifo_can_read(state_.SampleFifo.get()) >= frame_bytes) {
         av().av_fifo_read(state_.SampleFifo.get(), state_.FifoFrame.data(), frame_bytes);
         EncodeSamples(state_.FifoFrame.data(), enc->frame_size);
-        ost_.SyncPosition += enc->frame_size;
+        clock_.SyncPosition += enc->frame_size;
     }
 }
 
@@ -524,7 +524,7 @@ void AudioEncodeStage::EncodeLastSamples() {
         std::fill(state_.FifoFrame.begin() + static_cast<ptrdiff_t>(left),
                   state_.FifoFrame.begin() + static_cast<ptrdiff_t>(frame_bytes), uint8_t{0});
         EncodeSamples(state_.FifoFrame.data(), count);
-        ost_.SyncPosition += count;
+        clock_.SyncPosition += count;
         trailing = count - static_cast<int>(left) / sample_bytes;
     }
     // An encoder that cannot be drained still holds its filter's delay when the sound ends
@@ -537,7 +537,7 @@ void AudioEncodeStage::EncodeLastSamples() {
         return;
     for (; trailing < enc->initial_padding; trailing += enc->frame_size) {
         EncodeSilentFrame();
-        ost_.SyncPosition += enc->frame_size;
+        clock_.SyncPosition += enc->frame_size;
     }
 }
 

@@ -1,8 +1,8 @@
 // The stages of a run, one per output stream: video, audio or subtitle encoding, or stream
 // copy. Each owns what its stream needs (frames, scalers, resamplers, the sample fifo, the
-// two-pass statistics file), sets itself up once with the run and is then fed by the loop. What
-// the stages share they reach through the run's StageContext (stage_context.h). Everything here
-// lives on the job's thread.
+// two-pass statistics file) and its stream's clock, sets itself up once with the run and is
+// then fed by the loop. What the stages share they reach through the run's StageContext
+// (stage_context.h). Everything here lives on the job's thread.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +27,15 @@ namespace clipwright {
 struct TInputStreamState;
 struct TOutputStreamState;
 
+// How far one output stream has got. Its stage is the only writer; the loop, the progress
+// report and the shared context read it through the stream's record.
+struct StreamClock {
+    int64_t SyncPosition = 0; // in the encoder's time base
+    int32_t FrameNumber = 0;
+    double SyncSkew = 0;   // timestamp leaps of a damaged input left out, in frames
+    bool Finished = false; // a copy that reached the recording time: no more packets
+};
+
 // The video encoding stage of one output stream: the picture's way from the decoder to the
 // encoder (conform, crop, scale, pad), the output rate kept in step with the input clock, the
 // encoder's feedback and, for two-pass encoding, the statistics file.
@@ -49,6 +58,7 @@ public:
     void Flush(const TInputStreamState& ist);
 
     const VideoFeedback& Feedback() const { return feedback_; }
+    const StreamClock& Clock() const { return clock_; }
     // Flushes and closes the pass-1 statistics file.
     void CloseStatistics() { pass_log_.reset(); }
 
@@ -102,6 +112,7 @@ private:
 
     StageContext& run_;
     TOutputStreamState& ost_;
+    StreamClock clock_;
     State state_;
     VideoFeedback feedback_;
     FilePtr pass_log_; // the two-pass statistics file while pass 1 is encoded
@@ -127,6 +138,7 @@ public:
     void Flush();
     // The recording time ended the run, not the input's end: no filter delay to push out.
     void CutByRecordingTime() { state_.CutByRecordingTime = true; }
+    const StreamClock& Clock() const { return clock_; }
 
 private:
     struct State {
@@ -177,6 +189,7 @@ private:
 
     StageContext& run_;
     TOutputStreamState& ost_;
+    StreamClock clock_;
     State state_;
 };
 
@@ -189,10 +202,12 @@ public:
     void Setup(const TInputStreamState& ist, const AVCodecContext& dec);
     // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
     void Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts, int64_t duration);
+    const StreamClock& Clock() const { return clock_; }
 
 private:
     StageContext& run_;
     TOutputStreamState& ost_;
+    StreamClock clock_;           // never moves: subtitles are not counted
     std::vector<uint8_t> buffer_; // one encoded subtitle
 };
 
@@ -203,10 +218,12 @@ public:
 
     // Once per input packet, whether or not the packet is also decoded.
     void Copy(TInputStreamState& ist, const AVPacket* packet);
+    const StreamClock& Clock() const { return clock_; }
 
 private:
     StageContext& run_;
     TOutputStreamState& ost_;
+    StreamClock clock_;
 };
 
 // Two-pass statistics file `index` ("PREFIX-index.log") of an encoder given a pass: pass 1

@@ -41,13 +41,14 @@ int Transcoder::ChooseInputFile(double& opts_min) {
     opts_min = 1e100;
     int file = -1;
     for (const TOutputStreamState& ost : outputs_) {
-        if (ost.Finished)
+        const StreamClock& clock = ost.Clock();
+        if (clock.Finished)
             continue;
         const TInputStreamState& ist = inputs_[ost.SourceIndex];
         const AVCodecContext* enc = ost.Setup->encoder.get();
         // Encoded video counts frames; everything else is as far as its muxer stream got.
         const double opts = enc->codec_type == AVMEDIA_TYPE_VIDEO && ost.EncodingNeeded
-                                ? ost.SyncPosition * av_q2d(enc->time_base)
+                                ? clock.SyncPosition * av_q2d(enc->time_base)
                                 : ost.MuxedEnd * av_q2d(ost.Stream->time_base);
         const double ipts = static_cast<double>(ist.Pts);
         if (!files_[ist.FileIndex].EofReached) {
@@ -62,7 +63,7 @@ int Transcoder::ChooseInputFile(double& opts_min) {
                     file = ist.FileIndex;
             }
         }
-        if (ost.FrameNumber >= MaxFrames(Options(), enc->codec_type))
+        if (clock.FrameNumber >= MaxFrames(Options(), enc->codec_type))
             return -1;
     }
     return file;

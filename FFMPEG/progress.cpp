@@ -68,7 +68,7 @@ bool ProgressReport::AppendVideoFigures(std::string& line, const TOutputStreamSt
                                         bool final_report, Figures& figures) {
     const AVCodecContext* enc = ost.Setup->encoder.get();
     const double elapsed = (av().av_gettime() - counters_.TimerStart) / 1000000.0;
-    figures.frame_number = ost.FrameNumber;
+    figures.frame_number = ost.Clock().FrameNumber;
     if (figures.frame_number < 1)
         return false; // nothing to report before the first picture
     figures.fps = elapsed > 1.0 ? static_cast<int32_t>(figures.frame_number / elapsed + 0.5) : 0;

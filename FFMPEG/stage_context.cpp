@@ -100,14 +100,14 @@ void StageContext::WriteVideoStats(const TOutputStreamState& ost, const VideoFee
         if (!vstats_)
             throw FFMpegException("fopen fail: " + name);
     }
-    std::string line =
-        FormatText("frame= %5d q= %2.1f ", ost.FrameNumber, feedback.LastQuality / FF_QP2LAMBDA);
+    std::string line = FormatText("frame= %5d q= %2.1f ", ost.Clock().FrameNumber,
+                                  feedback.LastQuality / FF_QP2LAMBDA);
     if (enc->flags & AV_CODEC_FLAG_PSNR)
         line += FormatText("PSNR= %6.2f ",
                            Psnr(feedback.LastError[0] /
                                 (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
     line += FormatText("f_size= %6d ", frame_size);
-    double ti = ost.SyncPosition * av_q2d(enc->time_base);
+    double ti = ost.Clock().SyncPosition * av_q2d(enc->time_base);
     if (ti < 0.01)
         ti = 0.01;
     const double br = frame_size * 8 / av_q2d(enc->time_base) / 1000.0;

@@ -9,7 +9,7 @@
 namespace clipwright {
 
 void StreamCopyStage::Copy(TInputStreamState& ist, const AVPacket* packet) {
-    if (ost_.Finished || (ost_.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY)))
+    if (clock_.Finished || (clock_.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY)))
         return;
     const AVRational from = ist.Stream->time_base;
     // Nothing that starts at or past "t": the other streams of an interleaved file are read
@@ -17,7 +17,7 @@ void StreamCopyStage::Copy(TInputStreamState& ist, const AVPacket* packet) {
     const OptionState& o = run_.Options();
     const int64_t at = RescaleTs(packet->dts, from, kMicroseconds, ist.Pts);
     if (o.recording_time != INT64_MAX && at - o.start_time >= o.recording_time) {
-        ost_.Finished = true;
+        clock_.Finished = true;
         return;
     }
     AVCodecContext* enc = ost_.Setup->encoder.get();
@@ -25,7 +25,7 @@ void StreamCopyStage::Copy(TInputStreamState& ist, const AVPacket* packet) {
         run_.Counters.AudioBytes += packet->size;
     } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
         run_.Counters.VideoBytes += packet->size;
-        ++ost_.SyncPosition;
+        ++clock_.SyncPosition;
     }
     AVPacket* out = run_.OutPacket.get();
     if (av().av_packet_ref(out, packet) < 0)
@@ -38,7 +38,7 @@ void StreamCopyStage::Copy(TInputStreamState& ist, const AVPacket* packet) {
     out->duration =
         RescaleDuration(packet->duration, from, to, FromMicroseconds(ist.FrameDuration, to));
     run_.WritePacket(ost_, out);
-    ++ost_.FrameNumber;
+    ++clock_.FrameNumber;
 }
 
 } // namespace clipwright

@@ -74,6 +74,10 @@ struct TInputStreamState {
     bool DeinterlaceFailed = false;
 };
 
+// One visitor of several lambdas, one per stage kind (ForEachStage).
+template <typename... Ts> struct StageVisitor : Ts... { using Ts::operator()...; };
+template <typename... Ts> StageVisitor(Ts...) -> StageVisitor<Ts...>;
+
 // One output stream of the run: what the loop needs of every stream, and the stage that serves
 // it.
 struct TOutputStreamState {
@@ -83,11 +87,8 @@ struct TOutputStreamState {
     AVStream* Stream = nullptr;         // borrowed from the muxer
     OutputStreamSetup* Setup = nullptr; // the job's encoder context and codec
     bool EncodingNeeded = false;
-    int32_t FrameNumber = 0;
     TInputStreamState* SyncInput = nullptr;
-    int64_t SyncPosition = 0; // in the encoder's time base
-    double SyncSkew = 0;      // timestamp leaps of a damaged input left out, in frames
-    int64_t MuxedEnd = 0;     // end of the last packet written, stream time base
+    int64_t MuxedEnd = 0; // end of the last packet written, stream time base
     // AVI plays its sound from the file's zero, the audio encoder's priming first, and shows
     // its pictures by their count: the priming moves every encoded picture and sample of the
     // file this much later (seconds), in step and rounded once to the frames; and sound that
@@ -95,11 +96,10 @@ struct TOutputStreamState {
     // silence from there. Copied pictures instead count from their first decoded one.
     double PrimingShift = 0;
     std::optional<double> PicturesStart;
-    bool Finished = false; // a copy that reached the recording time: no more packets
     int64_t PacketsWritten = 0;
     bool EncoderOpen = false;
     // The stage serving the stream, made when its parameters are set; it owns the stream's
-    // encoding state.
+    // encoding state and its clock.
     OutputStage Stage;
 
     VideoEncodeStage* Video() { return std::get_if<VideoEncodeStage>(&Stage); }
@@ -107,11 +107,16 @@ struct TOutputStreamState {
     AudioEncodeStage* Audio() { return std::get_if<AudioEncodeStage>(&Stage); }
     SubtitleEncodeStage* Subtitle() { return std::get_if<SubtitleEncodeStage>(&Stage); }
     StreamCopyStage* Copy() { return std::get_if<StreamCopyStage>(&Stage); }
+    // How far the stream has got, as its stage keeps it (read-only here); a stream whose
+    // stage is not made yet is at its start.
+    const StreamClock& Clock() const {
+        static constexpr StreamClock kAtStart{};
+        return std::visit(
+            StageVisitor{[](const std::monostate&) -> const StreamClock& { return kAtStart; },
+                         [](const auto& stage) -> const StreamClock& { return stage.Clock(); }},
+            Stage);
+    }
 };
-
-// One visitor of several lambdas, one per stage kind (ForEachStage).
-template <typename... Ts> struct StageVisitor : Ts... { using Ts::operator()...; };
-template <typename... Ts> StageVisitor(Ts...) -> StageVisitor<Ts...>;
 
 // "size=    1024kB time=8.00 bitrate=1048.6kbits/s" for 1048576 bytes at 8 s; `bit_rate`
 // receives the kbit/s.

@@ -245,22 +245,22 @@ int VideoEncodeStage::Slots(int& fill) {
     const double sync_ipts = Seconds(clock - o.start_time) + ost_.PrimingShift;
     const double tb = av_q2d(enc->time_base);
     if (!(o.video_sync_method > 0 || (o.video_sync_method != 0 && tb > 0.001))) {
-        ost_.SyncPosition = std::llround(sync_ipts / tb);
+        clock_.SyncPosition = std::llround(sync_ipts / tb);
         return 1;
     }
-    double vdelta = sync_ipts / tb - static_cast<double>(ost_.SyncPosition) - ost_.SyncSkew;
+    double vdelta = sync_ipts / tb - static_cast<double>(clock_.SyncPosition) - clock_.SyncSkew;
     // A leap of more than ten minutes either way is damage in the input, not a gap to fill
     // with copies or to drop up to: the output goes on in step from here.
     if (std::fabs(vdelta) > kLeapSeconds / tb) {
         run_.Control().Log(kErrorLevel,
                            FormatText("*** timestamp leap of %.0f frames, skipping", vdelta - 1));
-        ost_.SyncSkew += vdelta;
+        clock_.SyncSkew += vdelta;
         vdelta = 0;
     }
     if (o.video_sync_method == 2) {
         if (vdelta < -1.1)
             return DropPicture();
-        ost_.SyncPosition = std::llround(sync_ipts / tb);
+        clock_.SyncPosition = std::llround(sync_ipts / tb);
         return 1;
     }
     // Each picture takes the output slot nearest its own time. The slots before it that no
@@ -273,7 +273,7 @@ int VideoEncodeStage::Slots(int& fill) {
         // The slots the priming moved the first picture by hold nothing: the file's zero is
         // before them, and the container shows its first picture from there.
         const int64_t moved = gap - std::llround(vdelta - ost_.PrimingShift / tb);
-        ost_.SyncPosition += std::max<int64_t>(moved, 0);
+        clock_.SyncPosition += std::max<int64_t>(moved, 0);
         gap -= std::max<int64_t>(moved, 0);
     }
     if (gap < 0 && has_previous)
@@ -300,12 +300,12 @@ int VideoEncodeStage::DropPicture() {
 
 int VideoEncodeStage::LimitCopies(int copies) const {
     const OptionState& o = run_.Options();
-    copies = std::min(copies, o.max_frames_video - ost_.FrameNumber);
+    copies = std::min(copies, o.max_frames_video - clock_.FrameNumber);
     // A timestamp leap in a damaged input asks for a flood of duplicates: none past "t".
     if (o.recording_time != INT64_MAX) {
         const double tb = av_q2d(ost_.Setup->encoder->time_base);
         const double frames_left =
-            Seconds(o.recording_time) / tb - static_cast<double>(ost_.SyncPosition);
+            Seconds(o.recording_time) / tb - static_cast<double>(clock_.SyncPosition);
         if (frames_left < copies)
             copies = frames_left > 0 ? static_cast<int>(std::ceil(frames_left)) : 0;
     }
@@ -339,7 +339,7 @@ void VideoEncodeStage::FillToEnd(const TInputStreamState& ist) {
     // The last picture lasts until the source's last picture ends, not just one frame.
     const double end = (Seconds(ist.ShownEnd - o.start_time) + ost_.PrimingShift) / tb;
     const bool own_times = !(o.video_sync_method == 1 || (o.video_sync_method < 0 && tb > 0.001));
-    const double missing = end - static_cast<double>(ost_.SyncPosition) - ost_.SyncSkew;
+    const double missing = end - static_cast<double>(clock_.SyncPosition) - clock_.SyncSkew;
     if (!own_times && missing >= 0.5 && missing <= kLeapSeconds / tb) {
         const int copies = LimitCopies(static_cast<int>(std::llround(missing)));
         run_.Counters.FramesDuplicated += std::max(copies, 0);
@@ -353,10 +353,10 @@ void VideoEncodeStage::MarkEnd(double end) {
     // next one: a lone picture would last no time at all. A copy of it where it ends (one tick
     // before, where pictures keep their own times) gives it its length.
     const AVFormatContext* file = run_.OutputFiles()[ost_.FileIndex].context.get();
-    if (ost_.FrameNumber != 1 || file->oformat == nullptr ||
+    if (clock_.FrameNumber != 1 || file->oformat == nullptr ||
         std::strcmp(file->oformat->name, "asf") != 0 || LimitCopies(1) <= 0)
         return;
-    ost_.SyncPosition = std::max<int64_t>(ost_.SyncPosition, std::llround(end) - 1);
+    clock_.SyncPosition = std::max<int64_t>(clock_.SyncPosition, std::llround(end) - 1);
     ++run_.Counters.FramesDuplicated;
     EncodeCopies(1);
 }
@@ -463,11 +463,11 @@ void VideoEncodeStage::EncodeCopies(int copies) {
     for (int i = 0; i < copies && !run_.Control().StopAsked() && !(i > 0 && run_.PastSizeLimit());
          ++i) {
         run_.Control().WaitWhilePaused();
-        frame->pts = ost_.SyncPosition;
+        frame->pts = clock_.SyncPosition;
         frame->pkt_duration = 1;
         const int64_t bytes = EncodeFrame(frame);
-        ++ost_.SyncPosition;
-        ++ost_.FrameNumber;
+        ++clock_.SyncPosition;
+        ++clock_.FrameNumber;
         if (bytes > 0)
             run_.WriteVideoStats(ost_, feedback_, static_cast<int>(bytes));
     }
