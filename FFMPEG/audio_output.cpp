@@ -180,8 +180,8 @@ int64_t AudioEncodeStage::FifoSamples() const {
     return static_cast<int64_t>(av().av_fifo_can_read(state_.SampleFifo.get())) / frame_bytes_out;
 }
 
-bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, const uint8_t*& input,
-                                    int& bytes) {
+bool AudioEncodeStage::CorrectDrift(const TInputStreamState& ist, double sync_ipts,
+                                    const uint8_t*& input, int& bytes, bool& start_ended) {
     const AVCodecContext* enc = ost_.Setup->encoder.get();
     const AVCodecContext* dec = ist.Decoder->get();
     const OptionState& o = run_.Options();
@@ -202,10 +202,10 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
                                                               static_cast<int>(-delta)));
                 if (bytes <= 0)
                     return false;
-                ist.IsStart = false;
+                start_ended = true;
             } else {
                 if (byte_delta + bytes <= kMaxAudioPacket)
-                    ist.IsStart = false;
+                    start_ended = true;
                 else
                     byte_delta = kMaxAudioPacket - bytes;
                 if (byte_delta < 0)
@@ -231,7 +231,7 @@ bool AudioEncodeStage::CorrectDrift(TInputStreamState& ist, double sync_ipts, co
     return true;
 }
 
-void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, int bytes) {
+bool AudioEncodeStage::Output(const TInputStreamState& ist, const uint8_t* samples, int bytes) {
     const AVCodecContext* enc = ost_.Setup->encoder.get();
     const AVCodecContext* dec = ist.Decoder->get();
     const OptionState& o = run_.Options();
@@ -242,9 +242,10 @@ void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, in
 
     const uint8_t* input = samples;
     const double sync_ipts = Seconds(ost_.SyncInput->Pts - o.start_time);
+    bool start_ended = false;
     if (o.audio_sync_method != 0) {
-        if (!CorrectDrift(ist, sync_ipts, input, bytes))
-            return;
+        if (!CorrectDrift(ist, sync_ipts, input, bytes, start_ended))
+            return start_ended;
     } else {
         clock_.SyncPosition = std::llround(sync_ipts * enc->sample_rate) - FifoSamples();
         if (ost_.PicturesStart && state_.NextPts == INT64_MIN && FifoSamples() == 0)
@@ -252,6 +253,7 @@ void AudioEncodeStage::Output(TInputStreamState& ist, const uint8_t* samples, in
         FillTimestampGap(ist, sync_ipts);
     }
     Send(ist, input, bytes);
+    return start_ended;
 }
 
 void AudioEncodeStage::SilenceBeforeStart() {
@@ -272,7 +274,7 @@ void AudioEncodeStage::SilenceBeforeStart() {
     }
 }
 
-void AudioEncodeStage::FillTimestampGap(TInputStreamState& ist, double sync_ipts) {
+void AudioEncodeStage::FillTimestampGap(const TInputStreamState& ist, double sync_ipts) {
     // A hole in the source's audio timestamps (a stretch the recording lost) stays a hole, as
     // silence: the sound after it keeps its place instead of playing early. Only a block with
     // a timestamp of its own opens one, and only where the clock leaps ahead of the samples
@@ -316,7 +318,7 @@ void AudioEncodeStage::FillTimestampGap(TInputStreamState& ist, double sync_ipts
     }
 }
 
-void AudioEncodeStage::Send(TInputStreamState& ist, const uint8_t* input, int bytes) {
+void AudioEncodeStage::Send(const TInputStreamState& ist, const uint8_t* input, int bytes) {
     AVCodecContext* enc = ost_.Setup->encoder.get();
     AVCodecContext* dec = ist.Decoder->get();
     const OptionState& o = run_.Options();

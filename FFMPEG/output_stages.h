@@ -131,8 +131,10 @@ public:
     // FFMpegException.
     void OpenAmrNb();
 
-    // One block of decoded samples (interleaved 16-bit, `size` bytes) from `ist`.
-    void Output(TInputStreamState& ist, const uint8_t* samples, int size);
+    // One block of decoded samples (interleaved 16-bit, `size` bytes) from `ist`. True when
+    // the block ended the input's start (IsStart), which the caller records in the input's
+    // record: every stage fed by the input reads it.
+    [[nodiscard]] bool Output(const TInputStreamState& ist, const uint8_t* samples, int size);
     // Encodes what the resampler and the sample fifo still hold as a last frame, short or
     // padded with silence, then drains the encoder.
     void Flush();
@@ -170,14 +172,16 @@ private:
     int64_t FifoSamples() const;
     // "async" above 0: drops or pads the block (moving `input`, `bytes`) or stretches the
     // resampler where the input clock and the samples sent part; false when nothing is left.
-    bool CorrectDrift(TInputStreamState& ist, double sync_ipts, const uint8_t*& input, int& bytes);
+    // `start_ended`: the correction made at the input's start is done.
+    bool CorrectDrift(const TInputStreamState& ist, double sync_ipts, const uint8_t*& input,
+                      int& bytes, bool& start_ended);
     // Where the file plays the sound from its zero (AVI): silence from the first picture to a
     // later first sample, which would otherwise play early.
     void SilenceBeforeStart();
     // Silence for a leap of the audio's own timestamps past the samples sent.
-    void FillTimestampGap(TInputStreamState& ist, double sync_ipts);
+    void FillTimestampGap(const TInputStreamState& ist, double sync_ipts);
     // Resamples, cuts at "t", frames and encodes one block of decoded samples.
-    void Send(TInputStreamState& ist, const uint8_t* input, int bytes);
+    void Send(const TInputStreamState& ist, const uint8_t* input, int bytes);
     void DrainResampler();
     // Interleaved 16-bit samples into the fifo of a framed encoder, else straight to the
     // encoder.
@@ -201,7 +205,7 @@ public:
     // The encoder's clock and canvas, from the source.
     void Setup(const TInputStreamState& ist, const AVCodecContext& dec);
     // `pts` and `duration` are the subtitle packet's, in the input stream's time base.
-    void Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts, int64_t duration);
+    void Output(const TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts, int64_t duration);
     const StreamClock& Clock() const { return clock_; }
 
 private:
@@ -217,7 +221,7 @@ public:
     StreamCopyStage(StageContext& run, TOutputStreamState& ost) : run_(run), ost_(ost) {}
 
     // Once per input packet, whether or not the packet is also decoded.
-    void Copy(TInputStreamState& ist, const AVPacket* packet);
+    void Copy(const TInputStreamState& ist, const AVPacket* packet);
     const StreamClock& Clock() const { return clock_; }
 
 private:

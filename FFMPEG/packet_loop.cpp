@@ -252,9 +252,12 @@ void Transcoder::DispatchFrame(TInputStreamState& ist, AVFrame* frame) {
     int size = 0;
     const uint8_t* samples = ToS16(ist, frame, size);
     ApplyVolume(audio_buffer_.data(), size);
-    ForEachStage(&ist,
-                 StageVisitor{[&](AudioEncodeStage& audio) { audio.Output(ist, samples, size); },
-                              [](auto&) {}});
+    // A stage reports the input's start ended; the next stage fed by it sees that already.
+    ForEachStage(&ist, StageVisitor{[&](AudioEncodeStage& audio) {
+                                        if (audio.Output(ist, samples, size))
+                                            ist.IsStart = false;
+                                    },
+                                    [](auto&) {}});
 }
 
 void Transcoder::DispatchSubtitle(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,

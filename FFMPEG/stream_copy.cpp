@@ -8,7 +8,7 @@
 
 namespace clipwright {
 
-void StreamCopyStage::Copy(TInputStreamState& ist, const AVPacket* packet) {
+void StreamCopyStage::Copy(const TInputStreamState& ist, const AVPacket* packet) {
     if (clock_.Finished || (clock_.FrameNumber == 0 && !(packet->flags & AV_PKT_FLAG_KEY)))
         return;
     const AVRational from = ist.Stream->time_base;

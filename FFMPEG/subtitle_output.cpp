@@ -57,7 +57,7 @@ void SubtitleEncodeStage::Setup(const TInputStreamState& ist, const AVCodecConte
     }
 }
 
-void SubtitleEncodeStage::Output(TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
+void SubtitleEncodeStage::Output(const TInputStreamState& ist, AVSubtitle* subtitle, int64_t pts,
                                  int64_t duration) {
     if (pts == AV_NOPTS_VALUE) {
         run_.Control().Log(kErrorLevel, "Subtitle packets must have a pts");

@@ -56,6 +56,8 @@ struct TInputStreamState {
     int64_t ShownPts = INT64_MIN;
     int64_t ShownEnd = INT64_MIN;
     int64_t Pts = 0; // microseconds
+    // No audio drift correction made yet: until one is, the audio stages drop or pad any
+    // drift, not only one past the threshold. The loop clears it when a stage reports one.
     bool IsStart = true;
     bool ClockStamped = false; // Pts came from the last decoded frame's own timestamp
     bool DecoderOpen = false;
