@@ -451,7 +451,13 @@ void AudioEncodeStage::EncodeSamples(const uint8_t* samples, int count) {
     // priming and all, then starts at that zero.
     frame->pts = state_.NextPts + std::llround(ost_.PrimingShift * enc->sample_rate);
     state_.NextPts += count;
-    run_.Encode(ost_, frame);
+    Encode(frame);
+}
+
+void AudioEncodeStage::Encode(AVFrame* frame) {
+    run_.SendFrame(ost_, frame);
+    while (AVPacket* packet = run_.NextPacket(ost_))
+        run_.WriteEncoded(ost_, packet);
 }
 
 void AudioEncodeStage::DrainResampler() {
@@ -498,7 +504,7 @@ void AudioEncodeStage::Flush() {
         EncodeSilentFrame();
     // The engine's own AMR-NB encoder holds nothing back.
     if (!state_.Amr)
-        run_.Encode(ost_, nullptr);
+        Encode(nullptr);
 }
 
 void AudioEncodeStage::EncodeLastSamples() {

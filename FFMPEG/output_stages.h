@@ -27,13 +27,20 @@ namespace clipwright {
 struct TInputStreamState;
 struct TOutputStreamState;
 
-// How far one output stream has got. Its stage is the only writer; the loop, the progress
-// report and the shared context read it through the stream's record.
+// How far one output stream has got. Its stage is the only writer; the loop and the progress
+// report read it through the stream's record.
 struct StreamClock {
     int64_t SyncPosition = 0; // in the encoder's time base
     int32_t FrameNumber = 0;
     double SyncSkew = 0;   // timestamp leaps of a damaged input left out, in frames
     bool Finished = false; // a copy that reached the recording time: no more packets
+};
+
+// What the encoder said about the last picture it coded, for the report and the "vstats" file.
+struct VideoFeedback {
+    float LastQuality = -1.0f; // lambda of the last coded frame
+    char LastPictType = '?';
+    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
 };
 
 // The video encoding stage of one output stream: the picture's way from the decoder to the
@@ -67,6 +74,8 @@ private:
     // statistics line are taken before it is written. Returns the bytes written.
     int64_t EncodeFrame(AVFrame* frame);
     void Encoded(const AVPacket& packet);
+    // One line of the run's "vstats" file for a picture of `frame_size` bytes just encoded.
+    void WriteVideoStats(int frame_size);
     struct State {
         bool Resample = false;
         FramePtr TempPicture;
@@ -190,6 +199,8 @@ private:
     static bool DecoderSkipsFirstFrame(const AVCodecContext* enc);
     void EncodeSilentFrame();
     void EncodeLastSamples();
+    // One frame (or the flush) through the encoder, every packet written.
+    void Encode(AVFrame* frame);
 
     StageContext& run_;
     TOutputStreamState& ost_;

@@ -6,7 +6,6 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
-#include "FFMPEG/text_format.h"
 #include "FFMPEG/timestamps.h"
 #include "FFMPEG/transcode.h"
 
@@ -79,43 +78,16 @@ void StageContext::WriteEncoded(TOutputStreamState& ost, AVPacket* packet) {
     WritePacket(ost, packet);
 }
 
-int64_t StageContext::Encode(TOutputStreamState& ost, AVFrame* frame) {
-    SendFrame(ost, frame);
-    int64_t bytes = 0;
-    while (AVPacket* packet = NextPacket(ost)) {
-        bytes += packet->size;
-        WriteEncoded(ost, packet);
-    }
-    return bytes;
-}
-
-void StageContext::WriteVideoStats(const TOutputStreamState& ost, const VideoFeedback& feedback,
-                                   int frame_size) {
-    const AVCodecContext* enc = ost.Setup->encoder.get();
-    if (enc->codec_type != AVMEDIA_TYPE_VIDEO || !Options().vstats_filename)
-        return;
+std::FILE* StageContext::VideoStatsFile() {
+    if (!Options().vstats_filename)
+        return nullptr;
     if (!vstats_) {
         const std::string& name = *Options().vstats_filename;
         vstats_.reset(std::fopen(name.c_str(), "w"));
         if (!vstats_)
             throw FFMpegException("fopen fail: " + name);
     }
-    std::string line = FormatText("frame= %5d q= %2.1f ", ost.Clock().FrameNumber,
-                                  feedback.LastQuality / FF_QP2LAMBDA);
-    if (enc->flags & AV_CODEC_FLAG_PSNR)
-        line += FormatText("PSNR= %6.2f ",
-                           Psnr(feedback.LastError[0] /
-                                (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
-    line += FormatText("f_size= %6d ", frame_size);
-    double ti = ost.Clock().SyncPosition * av_q2d(enc->time_base);
-    if (ti < 0.01)
-        ti = 0.01;
-    const double br = frame_size * 8 / av_q2d(enc->time_base) / 1000.0;
-    const double avg = Counters.VideoBytes * 8.0 / ti / 1000.0;
-    line += FormatText("s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-                       Counters.VideoBytes / 1024.0, ti, br, avg);
-    line += FormatText("type= %c\n", feedback.LastPictType);
-    std::fputs(line.c_str(), vstats_.get());
+    return vstats_.get();
 }
 
 } // namespace clipwright

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -29,13 +30,6 @@ struct RunCounters {
     int32_t QpHistogram[52] = {};
 };
 
-// What the encoder said about the last picture it coded, for the report and the "vstats" file.
-struct VideoFeedback {
-    float LastQuality = -1.0f; // lambda of the last coded frame
-    char LastPictType = '?';
-    uint64_t LastError[3] = {0, 0, 0}; // last coded frame's squared errors per plane
-};
-
 // What the run lends its stages: the job's settings and control (log, stop, pause), the files,
 // the counters, the frames, packets and buffers reused for every frame of every stream, and the
 // writing of packets. Owned by the Transcoder; the buffers are allocated once, or grown on the
@@ -54,21 +48,16 @@ public:
     const OptionState& Options() const { return settings_.Options(); }
     std::vector<OutputFile>& OutputFiles() const { return files_.outputs; }
 
-    // Sends one frame (or the flush) to the stream's encoder and writes what comes out. Returns
-    // the bytes written. Throws FFMpegException.
-    int64_t Encode(TOutputStreamState& ost, AVFrame* frame);
-    // The same in steps, for a stage that reads each packet before it is written: the frame
-    // in, then each packet the encoder has ready (counted; none when it has none), written
-    // with WriteEncoded.
+    // A frame (or the flush) to the stream's encoder, then each packet the encoder has ready
+    // (counted; none when it has none), written with WriteEncoded. Throws FFMpegException.
     void SendFrame(TOutputStreamState& ost, AVFrame* frame);
     AVPacket* NextPacket(TOutputStreamState& ost);
     void WriteEncoded(TOutputStreamState& ost, AVPacket* packet);
     // A packet in the output stream's time base, muxed.
     void WritePacket(TOutputStreamState& ost, AVPacket* packet);
-    // One line of the "vstats" file for a picture of `frame_size` bytes just encoded; the file
-    // is opened at the first line.
-    void WriteVideoStats(const TOutputStreamState& ost, const VideoFeedback& feedback,
-                         int frame_size);
+    // The run's "vstats" file, one for every video stream, opened at the first call; null when
+    // none is asked. Throws FFMpegException.
+    std::FILE* VideoStatsFile();
     // The first output file has grown past "fs".
     bool PastSizeLimit() const;
     // Flushes and closes the "vstats" file.
@@ -77,7 +66,7 @@ public:
     RunCounters Counters;
     // Reused for every packet and frame of the run.
     PacketPtr OutPacket;
-    bool SameQualityLogged = false; // the same-quality note, once per run
+    bool SameQualityLogged = false; // the same-quality note, once per run, not per stream
 
 private:
     const RunSettings& settings_;

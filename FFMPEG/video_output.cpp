@@ -185,6 +185,29 @@ int64_t VideoEncodeStage::EncodeFrame(AVFrame* frame) {
     return bytes;
 }
 
+void VideoEncodeStage::WriteVideoStats(int frame_size) {
+    std::FILE* file = run_.VideoStatsFile();
+    if (file == nullptr)
+        return;
+    const AVCodecContext* enc = ost_.Setup->encoder.get();
+    std::string line = FormatText("frame= %5d q= %2.1f ", clock_.FrameNumber,
+                                  feedback_.LastQuality / FF_QP2LAMBDA);
+    if (enc->flags & AV_CODEC_FLAG_PSNR)
+        line += FormatText("PSNR= %6.2f ",
+                           Psnr(feedback_.LastError[0] /
+                                (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
+    line += FormatText("f_size= %6d ", frame_size);
+    double ti = clock_.SyncPosition * av_q2d(enc->time_base);
+    if (ti < 0.01)
+        ti = 0.01;
+    const double br = frame_size * 8 / av_q2d(enc->time_base) / 1000.0;
+    const double avg = run_.Counters.VideoBytes * 8.0 / ti / 1000.0;
+    line += FormatText("s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                       run_.Counters.VideoBytes / 1024.0, ti, br, avg);
+    line += FormatText("type= %c\n", feedback_.LastPictType);
+    std::fputs(line.c_str(), file);
+}
+
 void VideoEncodeStage::Encoded(const AVPacket& packet) {
     size_t stats_size = 0;
     if (const uint8_t* stats =
@@ -469,7 +492,7 @@ void VideoEncodeStage::EncodeCopies(int copies) {
         ++clock_.SyncPosition;
         ++clock_.FrameNumber;
         if (bytes > 0)
-            run_.WriteVideoStats(ost_, feedback_, static_cast<int>(bytes));
+            WriteVideoStats(static_cast<int>(bytes));
     }
 }
 
