@@ -6,7 +6,7 @@
 
 namespace clipwright {
 
-TCustomFFmpeg::TCustomFFmpeg() = default;
+TCustomFFmpeg::TCustomFFmpeg() : generic_([this] { SetVerbosity(2); }) {}
 
 TCustomFFmpeg::~TCustomFFmpeg() = default;
 
@@ -24,14 +24,7 @@ void TCustomFFmpeg::Log(int level, const std::string& text) {
 void TCustomFFmpeg::ResetOptions() {
     options_ = OptionState{};
     TotalDurationMs = -1;
-    for (CodecContextPtr& holder : codec_holders_)
-        holder.reset();
-    format_holder_.reset();
-    scaler_holder_.reset();
-    generic_names_.clear();
-    generic_holders_.clear();
-    private_options_.clear();
-    private_format_options_.clear();
+    generic_.Reset();
     video_hooks_.Release();
     HookRanges.clear();
 }
@@ -66,7 +59,7 @@ void TCustomFFmpeg::EndRun(const RunOutcome& outcome) {
 
 int64_t TCustomFFmpeg::ScalerFlags() const {
     int64_t flags = options_.sws_flags;
-    av().av_opt_get_int(scaler_holder_.get(), "sws_flags", 0, &flags);
+    av().av_opt_get_int(generic_.ScalerHolder(), "sws_flags", 0, &flags);
     return flags;
 }
 
@@ -142,23 +135,11 @@ void TCustomFFmpeg::Prepare() {
     Terminated = false;
     ExceptionRaised = false;
     ExceptionMessage.clear();
-    for (int type = 0; type < static_cast<int>(codec_holders_.size()); ++type) {
-        codec_holders_[type].reset(av().avcodec_alloc_context3(nullptr));
-        if (!codec_holders_[type])
-            throw FFMpegException("Could not allocate codec options");
-        codec_holders_[type]->codec_type = static_cast<AVMediaType>(type);
-    }
-    format_holder_.reset(av().avformat_alloc_context());
-    scaler_holder_.reset(av().sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
-                                             options_.sws_flags, nullptr, nullptr, nullptr));
-    if (!format_holder_ || !scaler_holder_)
-        throw FFMpegException("Could not allocate format options");
+    generic_.Create(options_.sws_flags);
 }
 
-AVCodecContext* TCustomFFmpeg::CodecHolder(int media_type) const {
-    if (media_type < 0 || media_type >= static_cast<int>(codec_holders_.size()))
-        return nullptr;
-    return codec_holders_[media_type].get();
+DictionaryPtr TCustomFFmpeg::PrivateOptionsFor(const AVCodec* codec) const {
+    return generic_.PrivateOptionsFor(codec);
 }
 
 } // namespace clipwright

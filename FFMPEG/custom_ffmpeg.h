@@ -1,7 +1,8 @@
 // TCustomFFmpeg: one complete transcoder instance (a job) with its identity, lifecycle flags,
-// error texts, log level, event receiver and option state; TFFmpeg adds what the engine
-// component needs to queue it. Built on the caller's thread; run on the job's own thread, where
-// the run (run_job.h) takes its files and sees it only as its settings and its control.
+// error texts, log level, event receiver, option state and generic options (generic_options.h),
+// and the files it opens; TFFmpeg adds what the engine component needs to queue it. Built on the
+// caller's thread; run on the job's own thread, where the run (run_job.h) takes its files and sees
+// it only as its settings and its control.
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,7 @@
 
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/av_handles.h"
+#include "FFMPEG/generic_options.h"
 #include "FFMPEG/job_events.h"
 #include "FFMPEG/job_files.h"
 #include "FFMPEG/option_state.h"
@@ -28,13 +30,6 @@ struct AVOutputFormat;
 struct AVStream;
 
 namespace clipwright {
-
-// The library's option flags used in transfer masks.
-inline constexpr int kOptEncoding = 1;
-inline constexpr int kOptDecoding = 2;
-inline constexpr int kOptAudio = 8;
-inline constexpr int kOptVideo = 16;
-inline constexpr int kOptSubtitle = 32;
 
 class TCustomFFmpeg : public RunSettings, public RunControl {
 public:
@@ -75,30 +70,17 @@ public:
     OptionState& Options() { return options_; }
     const OptionState& Options() const override { return options_; }
     void ResetOptions();
-    // Resets everything and creates the generic option holders; the libraries must be bound.
+    // Resets everything and creates the generic options' holders; the libraries must be bound.
     void Prepare();
 
     // One option by name (no leading dash). Throws FFMpegException with the handler's text.
     void Dispatch(const std::string& name, const std::string& value);
 
-    // The generic setter: true when a codec, format or scaler holder (or some codec's private
-    // options) accepted the name. Never throws.
-    bool SetGenericOption(const std::string& name, const std::string& value);
-    bool SetGenericOption(const std::string& name, int32_t value);
-    // Copies every generic option received whose definition in `holder` carries all flags of
-    // `mask` onto `target` (a codec or format context).
-    void TransferOptions(void* target, void* holder, int mask) const;
-    // The codec-private options received that `codec`'s own private class declares, for
-    // avcodec_open2; empty when there are none.
+    // The generic options (generic_options.h), created by Prepare.
+    GenericOptions& Generic() { return generic_; }
+    const GenericOptions& Generic() const { return generic_; }
+    // The run's codec-private options, from the generic options.
     DictionaryPtr PrivateOptionsFor(const AVCodec* codec) const override;
-    // Likewise for a muxer's private options (the MPEG muxers' "muxrate"), for the header.
-    DictionaryPtr PrivateFormatOptionsFor(const AVOutputFormat* muxer) const;
-
-    // The generic holders: codec option contexts by media type 0 to 4, format and scaler.
-    AVCodecContext* CodecHolder(int media_type) const;
-    AVFormatContext* FormatHolder() const { return format_holder_.get(); }
-    SwsContext* ScalerHolder() const { return scaler_holder_.get(); }
-    const std::vector<std::string>& GenericOptionNames() const { return generic_names_; }
 
     // The records' forced formats ("f" for one side only); throw for an unknown name.
     void SetInputFormat(const std::string& name);
@@ -202,15 +184,7 @@ private:
     std::atomic<bool> paused_{false};
     std::mutex pause_lock_;
     std::condition_variable pause_changed_;
-    std::array<CodecContextPtr, 5> codec_holders_;
-    FormatContextPtr format_holder_;
-    SwsPtr scaler_holder_;
-    std::vector<std::string> generic_names_;
-    std::vector<unsigned>
-        generic_holders_; // per name: bit t for codec holder t, 5 format, 6 scaler
-    // Codec-private options (libx264's "crf", "preset"…), kept with the generic names.
-    std::vector<std::pair<std::string, std::string>> private_options_;
-    std::vector<std::pair<std::string, std::string>> private_format_options_;
+    GenericOptions generic_;
     VideoHookList video_hooks_;
     std::vector<InputFile> input_files_;
     std::vector<OutputFile> output_files_;

@@ -85,7 +85,7 @@ InputFormatPtr TCustomFFmpeg::OpenDemuxer(const std::string& file_name) {
         LastError = OpenErrorText(file_name, AVERROR(ENOMEM));
         return nullptr;
     }
-    TransferOptions(raw, format_holder_.get(), kOptDecoding);
+    generic_.TransferOptions(raw, generic_.FormatHolder(), kOptDecoding);
     raw->video_codec_id = static_cast<AVCodecID>(video_id);
     raw->audio_codec_id = static_cast<AVCodecID>(audio_id);
     raw->subtitle_codec_id = static_cast<AVCodecID>(subtitle_id);
@@ -142,7 +142,8 @@ int64_t TCustomFFmpeg::SeekToStartTime(AVFormatContext& context) {
 
 void TCustomFFmpeg::ReadVideoSettings(AVFormatContext& context, AVStream& stream,
                                       AVCodecContext& decoder, const std::string& file_name) {
-    TransferOptions(&decoder, CodecHolder(AVMEDIA_TYPE_VIDEO), kOptVideo | kOptDecoding);
+    generic_.TransferOptions(&decoder, generic_.CodecHolder(AVMEDIA_TYPE_VIDEO),
+                             kOptVideo | kOptDecoding);
     options_.frame_width = decoder.width;
     options_.frame_height = decoder.height;
     options_.frame_aspect_ratio = static_cast<float>(DisplayAspect(
@@ -176,7 +177,8 @@ CodecContextPtr TCustomFFmpeg::OpenStreamDecoder(AVFormatContext& context, AVStr
     decoder->thread_count = 0;
     switch (decoder->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-        TransferOptions(decoder.get(), CodecHolder(AVMEDIA_TYPE_AUDIO), kOptAudio | kOptDecoding);
+        generic_.TransferOptions(decoder.get(), generic_.CodecHolder(AVMEDIA_TYPE_AUDIO),
+                                 kOptAudio | kOptDecoding);
         options_.audio_channels = decoder->ch_layout.nb_channels;
         options_.audio_sample_rate = decoder->sample_rate;
         if (options_.audio_disable != 0)

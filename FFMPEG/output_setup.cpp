@@ -151,8 +151,8 @@ bool TCustomFFmpeg::OpenOutputByteStream(OutputFile& output, const std::string& 
     }
 
     context->max_delay = static_cast<int>(options_.mux_max_delay * 1000000);
-    TransferOptions(context, format_holder_.get(), kOptEncoding);
-    output.muxer_options = PrivateFormatOptionsFor(format);
+    generic_.TransferOptions(context, generic_.FormatHolder(), kOptEncoding);
+    output.muxer_options = generic_.PrivateFormatOptionsFor(format);
     // Preload and the output loop are the muxers' own options in this generation.
     DictionarySlot muxer_options(output.muxer_options);
     if (MuxerDeclares(format, "preload"))

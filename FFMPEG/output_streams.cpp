@@ -153,7 +153,7 @@ void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
     } consume{options_};
 
     OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_VIDEO);
-    AVCodecContext* holder = CodecHolder(AVMEDIA_TYPE_VIDEO);
+    AVCodecContext* holder = generic_.CodecHolder(AVMEDIA_TYPE_VIDEO);
     const AVOutputFormat* format = output.context->oformat;
     int id = 0;
     const AVCodec* codec = nullptr;
@@ -191,7 +191,7 @@ void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
                                : AVRational{25, 1};
     encoder->codec_id = static_cast<AVCodecID>(id);
     setup.codec = codec;
-    TransferOptions(encoder, holder, kOptVideo | kOptEncoding);
+    generic_.TransferOptions(encoder, holder, kOptVideo | kOptEncoding);
     // Inherited rates too: a source's rate need not be one its encoder takes.
     const AVRational rate = EncoderFrameRate(fps, codec, *encoder);
     encoder->time_base = AVRational{rate.den, rate.num};
@@ -211,7 +211,7 @@ void TCustomFFmpeg::NewAudioStream(OutputFile& output) {
     } consume{options_};
 
     OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_AUDIO);
-    AVCodecContext* holder = CodecHolder(AVMEDIA_TYPE_AUDIO);
+    AVCodecContext* holder = generic_.CodecHolder(AVMEDIA_TYPE_AUDIO);
     const AVOutputFormat* format = output.context->oformat;
     int id = 0;
     const AVCodec* codec = nullptr;
@@ -236,7 +236,7 @@ void TCustomFFmpeg::NewAudioStream(OutputFile& output) {
         int id =
             av().av_guess_codec(format, nullptr, output.context->url, nullptr, AVMEDIA_TYPE_AUDIO);
         const AVCodec* codec = av().avcodec_find_encoder(static_cast<AVCodecID>(id));
-        TransferOptions(encoder, holder, kOptAudio | kOptEncoding);
+        generic_.TransferOptions(encoder, holder, kOptAudio | kOptEncoding);
         if (options_.audio_codec_name &&
             !LookupCodec(options_.audio_codec_name, AVMEDIA_TYPE_AUDIO, true, id, &codec))
             throw FFMpegException(LastError);
@@ -286,7 +286,8 @@ void TCustomFFmpeg::NewSubtitleStream(OutputFile& output) {
         }
         ResetEncoder(setup, codec);
         AVCodecContext* encoder = setup.encoder.get();
-        TransferOptions(encoder, CodecHolder(AVMEDIA_TYPE_SUBTITLE), kOptSubtitle | kOptEncoding);
+        generic_.TransferOptions(encoder, generic_.CodecHolder(AVMEDIA_TYPE_SUBTITLE),
+                                 kOptSubtitle | kOptEncoding);
         encoder->codec_id = static_cast<AVCodecID>(id);
         setup.codec = codec;
     }
