@@ -2,7 +2,11 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/codec_lookup.h"
+#include "FFMPEG/file_setup_context.h"
 #include "FFMPEG/engine_log.h"
+#include "FFMPEG/input_setup.h"
+#include "FFMPEG/output_setup.h"
 
 namespace clipwright {
 
@@ -140,6 +144,34 @@ void TCustomFFmpeg::Prepare() {
 
 DictionaryPtr TCustomFFmpeg::PrivateOptionsFor(const AVCodec* codec) const {
     return generic_.PrivateOptionsFor(codec);
+}
+
+FileSetupContext TCustomFFmpeg::FileSetup() {
+    return {.options = options_,
+            .generic = generic_,
+            .inputs = input_files_,
+            .outputs = output_files_,
+            .last_error = LastError,
+            .total_duration_ms = TotalDurationMs,
+            .verbosity = Verbosity(),
+            .log = [this](int level, const std::string& text) { Log(level, text); }};
+}
+
+bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
+    return InputSetup(FileSetup()).OpenInputFile(file_name);
+}
+
+bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
+    return OutputSetup(FileSetup()).OpenOutputFile(file_name);
+}
+
+void TCustomFFmpeg::NewStream(int media_type) {
+    OutputSetup(FileSetup()).NewStream(media_type);
+}
+
+bool TCustomFFmpeg::LookupCodec(const std::optional<std::string>& name, int media_type,
+                                bool encoder, int& codec_id, const AVCodec** codec) {
+    return clipwright::LookupCodec(name, media_type, encoder, codec_id, LastError, codec);
 }
 
 } // namespace clipwright

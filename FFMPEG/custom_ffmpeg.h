@@ -26,10 +26,10 @@
 #include "FFMPEG/video_hook.h"
 
 struct AVCodec;
-struct AVOutputFormat;
-struct AVStream;
 
 namespace clipwright {
+
+struct FileSetupContext;
 
 class TCustomFFmpeg : public RunSettings, public RunControl {
 public:
@@ -86,17 +86,16 @@ public:
     void SetInputFormat(const std::string& name);
     void SetOutputFormat(const std::string& name);
 
-    // Codec lookup: nothing or a codec of `media_type` registered under the name. On failure
-    // LastError says why. `codec`, when given, receives the codec found (none for no name).
+    // Codec lookup (codec_lookup.h); on failure LastError says why.
     bool LookupCodec(const std::optional<std::string>& name, int media_type, bool encoder,
                      int& codec_id, const AVCodec** codec = nullptr);
 
-    // Opens one input with the current settings and appends it; the settings that describe
-    // one file are consumed. False: LastError says why and the input list is unchanged.
-    // Throws FFMpegException for a stream the job cannot describe (the caller frees the job).
+    // Opens one input with the current settings and appends it (input_setup.h). False:
+    // LastError says why. Throws FFMpegException for a stream the job cannot describe (the
+    // caller frees the job).
     bool OpenInputFile(const std::string& file_name);
-    // Creates one output with its streams and opens its byte stream. False: LastError says
-    // why and the output list is unchanged.
+    // Creates one output with its streams and opens its byte stream (output_setup.h). False:
+    // LastError says why.
     bool OpenOutputFile(const std::string& file_name);
     // Adds a stream of that type to the last output file; a job without one has none to add to.
     void NewStream(int media_type);
@@ -143,40 +142,8 @@ public:
     void ReleaseFiles(bool failed = false);
 
 private:
-    void NewVideoStream(OutputFile& output);
-    void NewAudioStream(OutputFile& output);
-    void NewSubtitleStream(OutputFile& output);
-    // Which kinds of stream the inputs have; throws for a type the library does not list.
-    void CheckAudioVideoSubInputs(bool& has_video, bool& has_audio, bool& has_subtitle) const;
-    // The steps of opening an output: which kinds of stream it gets, their creation, the
-    // metadata and the byte stream with the muxer's options.
-    struct StreamKinds {
-        bool video = false;
-        bool audio = false;
-        bool subtitle = false;
-    };
-    bool ChooseOutputStreams(const AVOutputFormat& format, StreamKinds& kinds);
-    bool CreateOutputStreams(OutputFile& output, const StreamKinds& kinds);
-    // "map_all": a copy of every input stream the container holds (a text subtitle it cannot
-    // hold as it is in the container's own text form), with the files' tags and chapters;
-    // what it cannot hold is left out with a log line. False when nothing is left.
-    bool CreateKeptStreams(OutputFile& output);
-    void SetOutputMetadata(AVFormatContext& context) const;
-    bool OpenOutputByteStream(OutputFile& output, const std::string& file_name);
-    OutputStreamSetup& AddOutputStream(OutputFile& output, int media_type);
-    void ResetEncoder(OutputStreamSetup& setup, const AVCodec* codec);
-    void ConsumeFileSettings();
-
-    // The steps of opening an input: the demuxer, its stream probe, the start-time seek
-    // (returns the start, microseconds) and one decoder context per stream.
-    InputFormatPtr OpenDemuxer(const std::string& file_name);
-    bool FindStreamInfo(AVFormatContext& context, const std::string& file_name);
-    int64_t SeekToStartTime(AVFormatContext& context);
-    CodecContextPtr OpenStreamDecoder(AVFormatContext& context, AVStream& stream,
-                                      const std::string& file_name);
-    // Copies a video stream's properties into the settings that outputs inherit.
-    void ReadVideoSettings(AVFormatContext& context, AVStream& stream, AVCodecContext& decoder,
-                           const std::string& file_name);
+    // What opening a file may touch of the job, for one call.
+    FileSetupContext FileSetup();
 
     OptionState options_;
     TJobEvents* events_ = nullptr;
