@@ -1,11 +1,10 @@
-// The generic option setter: names the option table does not know, looked up among the options
-// the codec, format and scaler libraries declare, collected in holder contexts and handed on to
-// the real contexts when files are opened.
-#include "FFMPEG/custom_ffmpeg.h"
+// The generic options' holders, their setter and the hand-over to the real contexts.
+#include "FFMPEG/generic_options.h"
 
 #include <cstring>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
 #include "FFMPEG/c_locale.h"
 #include "FFMPEG/value_parse.h"
 
