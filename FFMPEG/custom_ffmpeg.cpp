@@ -2,11 +2,15 @@
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/codec_lookup.h"
+#include "FFMPEG/file_setup_context.h"
 #include "FFMPEG/engine_log.h"
+#include "FFMPEG/input_setup.h"
+#include "FFMPEG/output_setup.h"
 
 namespace clipwright {
 
-TCustomFFmpeg::TCustomFFmpeg() = default;
+TCustomFFmpeg::TCustomFFmpeg() : generic_([this] { SetVerbosity(2); }) {}
 
 TCustomFFmpeg::~TCustomFFmpeg() = default;
 
@@ -24,14 +28,7 @@ void TCustomFFmpeg::Log(int level, const std::string& text) {
 void TCustomFFmpeg::ResetOptions() {
     options_ = OptionState{};
     TotalDurationMs = -1;
-    for (CodecContextPtr& holder : codec_holders_)
-        holder.reset();
-    format_holder_.reset();
-    scaler_holder_.reset();
-    generic_names_.clear();
-    generic_holders_.clear();
-    private_options_.clear();
-    private_format_options_.clear();
+    generic_.Reset();
     video_hooks_.Release();
     HookRanges.clear();
 }
@@ -66,7 +63,7 @@ void TCustomFFmpeg::EndRun(const RunOutcome& outcome) {
 
 int64_t TCustomFFmpeg::ScalerFlags() const {
     int64_t flags = options_.sws_flags;
-    av().av_opt_get_int(scaler_holder_.get(), "sws_flags", 0, &flags);
+    av().av_opt_get_int(generic_.ScalerHolder(), "sws_flags", 0, &flags);
     return flags;
 }
 
@@ -142,23 +139,39 @@ void TCustomFFmpeg::Prepare() {
     Terminated = false;
     ExceptionRaised = false;
     ExceptionMessage.clear();
-    for (int type = 0; type < static_cast<int>(codec_holders_.size()); ++type) {
-        codec_holders_[type].reset(av().avcodec_alloc_context3(nullptr));
-        if (!codec_holders_[type])
-            throw FFMpegException("Could not allocate codec options");
-        codec_holders_[type]->codec_type = static_cast<AVMediaType>(type);
-    }
-    format_holder_.reset(av().avformat_alloc_context());
-    scaler_holder_.reset(av().sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
-                                             options_.sws_flags, nullptr, nullptr, nullptr));
-    if (!format_holder_ || !scaler_holder_)
-        throw FFMpegException("Could not allocate format options");
+    generic_.Create(options_.sws_flags);
 }
 
-AVCodecContext* TCustomFFmpeg::CodecHolder(int media_type) const {
-    if (media_type < 0 || media_type >= static_cast<int>(codec_holders_.size()))
-        return nullptr;
-    return codec_holders_[media_type].get();
+DictionaryPtr TCustomFFmpeg::PrivateOptionsFor(const AVCodec* codec) const {
+    return generic_.PrivateOptionsFor(codec);
+}
+
+FileSetupContext TCustomFFmpeg::FileSetup() {
+    return {.options = options_,
+            .generic = generic_,
+            .inputs = input_files_,
+            .outputs = output_files_,
+            .last_error = LastError,
+            .total_duration_ms = TotalDurationMs,
+            .verbosity = Verbosity(),
+            .log = [this](int level, const std::string& text) { Log(level, text); }};
+}
+
+bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
+    return InputSetup(FileSetup()).OpenInputFile(file_name);
+}
+
+bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
+    return OutputSetup(FileSetup()).OpenOutputFile(file_name);
+}
+
+void TCustomFFmpeg::NewStream(int media_type) {
+    OutputSetup(FileSetup()).NewStream(media_type);
+}
+
+bool TCustomFFmpeg::LookupCodec(const std::optional<std::string>& name, int media_type,
+                                bool encoder, int& codec_id, const AVCodec** codec) {
+    return clipwright::LookupCodec(name, media_type, encoder, codec_id, LastError, codec);
 }
 
 } // namespace clipwright

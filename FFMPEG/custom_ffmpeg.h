@@ -1,7 +1,8 @@
 // TCustomFFmpeg: one complete transcoder instance (a job) with its identity, lifecycle flags,
-// error texts, log level, event receiver and option state; TFFmpeg adds what the engine
-// component needs to queue it. Built on the caller's thread; run on the job's own thread, where
-// the run (run_job.h) takes its files and sees it only as its settings and its control.
+// error texts, log level, event receiver, option state and generic options (generic_options.h),
+// and the files it opens; TFFmpeg adds what the engine component needs to queue it. Built on the
+// caller's thread; run on the job's own thread, where the run (run_job.h) takes its files and sees
+// it only as its settings and its control.
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,7 @@
 
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/av_handles.h"
+#include "FFMPEG/generic_options.h"
 #include "FFMPEG/job_events.h"
 #include "FFMPEG/job_files.h"
 #include "FFMPEG/option_state.h"
@@ -24,17 +26,10 @@
 #include "FFMPEG/video_hook.h"
 
 struct AVCodec;
-struct AVOutputFormat;
-struct AVStream;
 
 namespace clipwright {
 
-// The library's option flags used in transfer masks.
-inline constexpr int kOptEncoding = 1;
-inline constexpr int kOptDecoding = 2;
-inline constexpr int kOptAudio = 8;
-inline constexpr int kOptVideo = 16;
-inline constexpr int kOptSubtitle = 32;
+struct FileSetupContext;
 
 class TCustomFFmpeg : public RunSettings, public RunControl {
 public:
@@ -75,46 +70,32 @@ public:
     OptionState& Options() { return options_; }
     const OptionState& Options() const override { return options_; }
     void ResetOptions();
-    // Resets everything and creates the generic option holders; the libraries must be bound.
+    // Resets everything and creates the generic options' holders; the libraries must be bound.
     void Prepare();
 
     // One option by name (no leading dash). Throws FFMpegException with the handler's text.
     void Dispatch(const std::string& name, const std::string& value);
 
-    // The generic setter: true when a codec, format or scaler holder (or some codec's private
-    // options) accepted the name. Never throws.
-    bool SetGenericOption(const std::string& name, const std::string& value);
-    bool SetGenericOption(const std::string& name, int32_t value);
-    // Copies every generic option received whose definition in `holder` carries all flags of
-    // `mask` onto `target` (a codec or format context).
-    void TransferOptions(void* target, void* holder, int mask) const;
-    // The codec-private options received that `codec`'s own private class declares, for
-    // avcodec_open2; empty when there are none.
+    // The generic options (generic_options.h), created by Prepare.
+    GenericOptions& Generic() { return generic_; }
+    const GenericOptions& Generic() const { return generic_; }
+    // The run's codec-private options, from the generic options.
     DictionaryPtr PrivateOptionsFor(const AVCodec* codec) const override;
-    // Likewise for a muxer's private options (the MPEG muxers' "muxrate"), for the header.
-    DictionaryPtr PrivateFormatOptionsFor(const AVOutputFormat* muxer) const;
-
-    // The generic holders: codec option contexts by media type 0 to 4, format and scaler.
-    AVCodecContext* CodecHolder(int media_type) const;
-    AVFormatContext* FormatHolder() const { return format_holder_.get(); }
-    SwsContext* ScalerHolder() const { return scaler_holder_.get(); }
-    const std::vector<std::string>& GenericOptionNames() const { return generic_names_; }
 
     // The records' forced formats ("f" for one side only); throw for an unknown name.
     void SetInputFormat(const std::string& name);
     void SetOutputFormat(const std::string& name);
 
-    // Codec lookup: nothing or a codec of `media_type` registered under the name. On failure
-    // LastError says why. `codec`, when given, receives the codec found (none for no name).
+    // Codec lookup (codec_lookup.h); on failure LastError says why.
     bool LookupCodec(const std::optional<std::string>& name, int media_type, bool encoder,
                      int& codec_id, const AVCodec** codec = nullptr);
 
-    // Opens one input with the current settings and appends it; the settings that describe
-    // one file are consumed. False: LastError says why and the input list is unchanged.
-    // Throws FFMpegException for a stream the job cannot describe (the caller frees the job).
+    // Opens one input with the current settings and appends it (input_setup.h). False:
+    // LastError says why. Throws FFMpegException for a stream the job cannot describe (the
+    // caller frees the job).
     bool OpenInputFile(const std::string& file_name);
-    // Creates one output with its streams and opens its byte stream. False: LastError says
-    // why and the output list is unchanged.
+    // Creates one output with its streams and opens its byte stream (output_setup.h). False:
+    // LastError says why.
     bool OpenOutputFile(const std::string& file_name);
     // Adds a stream of that type to the last output file; a job without one has none to add to.
     void NewStream(int media_type);
@@ -161,40 +142,8 @@ public:
     void ReleaseFiles(bool failed = false);
 
 private:
-    void NewVideoStream(OutputFile& output);
-    void NewAudioStream(OutputFile& output);
-    void NewSubtitleStream(OutputFile& output);
-    // Which kinds of stream the inputs have; throws for a type the library does not list.
-    void CheckAudioVideoSubInputs(bool& has_video, bool& has_audio, bool& has_subtitle) const;
-    // The steps of opening an output: which kinds of stream it gets, their creation, the
-    // metadata and the byte stream with the muxer's options.
-    struct StreamKinds {
-        bool video = false;
-        bool audio = false;
-        bool subtitle = false;
-    };
-    bool ChooseOutputStreams(const AVOutputFormat& format, StreamKinds& kinds);
-    bool CreateOutputStreams(OutputFile& output, const StreamKinds& kinds);
-    // "map_all": a copy of every input stream the container holds (a text subtitle it cannot
-    // hold as it is in the container's own text form), with the files' tags and chapters;
-    // what it cannot hold is left out with a log line. False when nothing is left.
-    bool CreateKeptStreams(OutputFile& output);
-    void SetOutputMetadata(AVFormatContext& context) const;
-    bool OpenOutputByteStream(OutputFile& output, const std::string& file_name);
-    OutputStreamSetup& AddOutputStream(OutputFile& output, int media_type);
-    void ResetEncoder(OutputStreamSetup& setup, const AVCodec* codec);
-    void ConsumeFileSettings();
-
-    // The steps of opening an input: the demuxer, its stream probe, the start-time seek
-    // (returns the start, microseconds) and one decoder context per stream.
-    InputFormatPtr OpenDemuxer(const std::string& file_name);
-    bool FindStreamInfo(AVFormatContext& context, const std::string& file_name);
-    int64_t SeekToStartTime(AVFormatContext& context);
-    CodecContextPtr OpenStreamDecoder(AVFormatContext& context, AVStream& stream,
-                                      const std::string& file_name);
-    // Copies a video stream's properties into the settings that outputs inherit.
-    void ReadVideoSettings(AVFormatContext& context, AVStream& stream, AVCodecContext& decoder,
-                           const std::string& file_name);
+    // What opening a file may touch of the job, for one call.
+    FileSetupContext FileSetup();
 
     OptionState options_;
     TJobEvents* events_ = nullptr;
@@ -202,15 +151,7 @@ private:
     std::atomic<bool> paused_{false};
     std::mutex pause_lock_;
     std::condition_variable pause_changed_;
-    std::array<CodecContextPtr, 5> codec_holders_;
-    FormatContextPtr format_holder_;
-    SwsPtr scaler_holder_;
-    std::vector<std::string> generic_names_;
-    std::vector<unsigned>
-        generic_holders_; // per name: bit t for codec holder t, 5 format, 6 scaler
-    // Codec-private options (libx264's "crf", "preset"…), kept with the generic names.
-    std::vector<std::pair<std::string, std::string>> private_options_;
-    std::vector<std::pair<std::string, std::string>> private_format_options_;
+    GenericOptions generic_;
     VideoHookList video_hooks_;
     std::vector<InputFile> input_files_;
     std::vector<OutputFile> output_files_;

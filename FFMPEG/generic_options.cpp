@@ -1,11 +1,10 @@
-// The generic option setter: names the option table does not know, looked up among the options
-// the codec, format and scaler libraries declare, collected in holder contexts and handed on to
-// the real contexts when files are opened.
-#include "FFMPEG/custom_ffmpeg.h"
+// The generic options' holders, their setter and the hand-over to the real contexts.
+#include "FFMPEG/generic_options.h"
 
 #include <cstring>
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
 #include "FFMPEG/c_locale.h"
 #include "FFMPEG/value_parse.h"
 
@@ -80,7 +79,43 @@ bool AnyCodecDeclaresPrivately(const char* name) {
 
 } // namespace
 
-bool TCustomFFmpeg::SetGenericOption(const std::string& raw_name, const std::string& raw_value) {
+GenericOptions::GenericOptions(std::function<void()> debug_asked)
+    : debug_asked_(std::move(debug_asked)) {}
+
+GenericOptions::~GenericOptions() = default;
+
+void GenericOptions::Create(int sws_flags) {
+    for (int type = 0; type < static_cast<int>(codec_holders_.size()); ++type) {
+        codec_holders_[type].reset(av().avcodec_alloc_context3(nullptr));
+        if (!codec_holders_[type])
+            throw FFMpegException("Could not allocate codec options");
+        codec_holders_[type]->codec_type = static_cast<AVMediaType>(type);
+    }
+    format_holder_.reset(av().avformat_alloc_context());
+    scaler_holder_.reset(av().sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
+                                             sws_flags, nullptr, nullptr, nullptr));
+    if (!format_holder_ || !scaler_holder_)
+        throw FFMpegException("Could not allocate format options");
+}
+
+void GenericOptions::Reset() {
+    for (CodecContextPtr& holder : codec_holders_)
+        holder.reset();
+    format_holder_.reset();
+    scaler_holder_.reset();
+    generic_names_.clear();
+    generic_holders_.clear();
+    private_options_.clear();
+    private_format_options_.clear();
+}
+
+AVCodecContext* GenericOptions::CodecHolder(int media_type) const {
+    if (media_type < 0 || media_type >= static_cast<int>(codec_holders_.size()))
+        return nullptr;
+    return codec_holders_[media_type].get();
+}
+
+bool GenericOptions::SetGenericOption(const std::string& raw_name, const std::string& raw_value) {
     const CLocaleScope c_locale; // av_opt_set reads doubles and rationals with strtod
     const std::string name = CurrentName(Trimmed(raw_name));
     const std::string value = Trimmed(raw_value);
@@ -141,16 +176,16 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& raw_name, const std::str
     int64_t format_debug = 0;
     av().av_opt_get_int(codec_holders_[0].get(), "debug", 0, &video_debug);
     av().av_opt_get_int(format_holder_.get(), "fdebug", 0, &format_debug);
-    if (video_debug != 0 || format_debug != 0)
-        SetVerbosity(2);
+    if ((video_debug != 0 || format_debug != 0) && debug_asked_)
+        debug_asked_();
     return true;
 }
 
-bool TCustomFFmpeg::SetGenericOption(const std::string& name, int32_t value) {
+bool GenericOptions::SetGenericOption(const std::string& name, int32_t value) {
     return SetGenericOption(name, std::to_string(value));
 }
 
-void TCustomFFmpeg::TransferOptions(void* target, void* holder, int mask) const {
+void GenericOptions::TransferOptions(void* target, void* holder, int mask) const {
     if (target == nullptr || holder == nullptr)
         return;
     unsigned holder_bit = 0;
@@ -177,7 +212,7 @@ void TCustomFFmpeg::TransferOptions(void* target, void* holder, int mask) const 
     }
 }
 
-DictionaryPtr TCustomFFmpeg::PrivateOptionsFor(const AVCodec* codec) const {
+DictionaryPtr GenericOptions::PrivateOptionsFor(const AVCodec* codec) const {
     DictionaryPtr options;
     for (const auto& [name, value] : private_options_) {
         if (DeclaredPrivately(codec, name.c_str()))
@@ -186,7 +221,7 @@ DictionaryPtr TCustomFFmpeg::PrivateOptionsFor(const AVCodec* codec) const {
     return options;
 }
 
-DictionaryPtr TCustomFFmpeg::PrivateFormatOptionsFor(const AVOutputFormat* muxer) const {
+DictionaryPtr GenericOptions::PrivateFormatOptionsFor(const AVOutputFormat* muxer) const {
     DictionaryPtr options;
     for (const auto& [name, value] : private_format_options_) {
         if (MuxerDeclaresPrivately(muxer, name.c_str()))

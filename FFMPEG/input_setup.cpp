@@ -1,7 +1,5 @@
-// Opening a job's input: the demuxer with the input-side settings, one decoder context per
-// stream, and the source's properties copied back into the settings so that outputs inherit
-// what their options leave unset.
-#include "FFMPEG/custom_ffmpeg.h"
+// The steps of opening a job's input.
+#include "FFMPEG/input_setup.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,9 +10,11 @@
 #include "FFMPEG/av_probe.h"
 #include "FFMPEG/c_locale.h"
 #include "FFMPEG/codec_lock.h"
+#include "FFMPEG/codec_lookup.h"
+#include "FFMPEG/generic_options.h"
 #include "FFMPEG/measured_length.h"
-#include "FFMPEG/option_handlers.h"
 #include "FFMPEG/text_format.h"
+#include "FFMPEG/value_parse.h"
 #include "FFMPEG/engine_log.h"
 
 namespace clipwright {
@@ -62,50 +62,56 @@ DictionaryPtr DemuxerOptions(const OptionState& o) {
 
 } // namespace
 
-void TCustomFFmpeg::ConsumeFileSettings() {
-    options_.forced_input_format = nullptr;
-    options_.forced_output_format = nullptr;
-    options_.video_channel = 0;
-    options_.rate_emu = 0;
+void InputSetup::ConsumeFileSettings() {
+    job_.options.video_codec_name.reset();
+    job_.options.audio_codec_name.reset();
+    job_.options.subtitle_codec_name.reset();
+    job_.options.forced_input_format = nullptr;
+    job_.options.forced_output_format = nullptr;
+    job_.options.video_channel = 0;
+    job_.options.rate_emu = 0;
 }
 
-InputFormatPtr TCustomFFmpeg::OpenDemuxer(const std::string& file_name) {
+InputFormatPtr InputSetup::OpenDemuxer(const std::string& file_name) {
     int video_id = 0;
     int audio_id = 0;
     int subtitle_id = 0;
-    if (!LookupCodec(options_.video_codec_name, AVMEDIA_TYPE_VIDEO, false, video_id) ||
-        !LookupCodec(options_.audio_codec_name, AVMEDIA_TYPE_AUDIO, false, audio_id) ||
-        !LookupCodec(options_.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, false, subtitle_id))
+    if (!LookupCodec(job_.options.video_codec_name, AVMEDIA_TYPE_VIDEO, false, video_id,
+                     job_.last_error) ||
+        !LookupCodec(job_.options.audio_codec_name, AVMEDIA_TYPE_AUDIO, false, audio_id,
+                     job_.last_error) ||
+        !LookupCodec(job_.options.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, false, subtitle_id,
+                     job_.last_error))
         return nullptr;
-    if (options_.pgmyuv_compat != 0)
+    if (job_.options.pgmyuv_compat != 0)
         video_id = AV_CODEC_ID_PGMYUV;
 
     AVFormatContext* raw = av().avformat_alloc_context();
     if (raw == nullptr) {
-        LastError = OpenErrorText(file_name, AVERROR(ENOMEM));
+        job_.last_error = OpenErrorText(file_name, AVERROR(ENOMEM));
         return nullptr;
     }
-    TransferOptions(raw, format_holder_.get(), kOptDecoding);
+    job_.generic.TransferOptions(raw, job_.generic.FormatHolder(), kOptDecoding);
     raw->video_codec_id = static_cast<AVCodecID>(video_id);
     raw->audio_codec_id = static_cast<AVCodecID>(audio_id);
     raw->subtitle_codec_id = static_cast<AVCodecID>(subtitle_id);
 
-    DictionaryPtr demuxer_options = DemuxerOptions(options_);
+    DictionaryPtr demuxer_options = DemuxerOptions(job_.options);
     // On failure the library frees the context it was given.
     const int opened =
-        av().avformat_open_input(&raw, file_name.c_str(), options_.forced_input_format,
+        av().avformat_open_input(&raw, file_name.c_str(), job_.options.forced_input_format,
                                  DictionarySlot(demuxer_options).get());
     if (opened < 0) {
-        LastError = OpenErrorText(file_name, opened);
+        job_.last_error = OpenErrorText(file_name, opened);
         return nullptr;
     }
     return InputFormatPtr(raw);
 }
 
-bool TCustomFFmpeg::FindStreamInfo(AVFormatContext& context, const std::string& file_name) {
-    if (options_.opt_programid != 0) {
+bool InputSetup::FindStreamInfo(AVFormatContext& context, const std::string& file_name) {
+    if (job_.options.opt_programid != 0) {
         for (unsigned i = 0; i < context.nb_programs; ++i) {
-            if (context.programs[i]->id != options_.opt_programid)
+            if (context.programs[i]->id != job_.options.opt_programid)
                 context.programs[i]->discard = AVDISCARD_ALL;
         }
     }
@@ -115,60 +121,61 @@ bool TCustomFFmpeg::FindStreamInfo(AVFormatContext& context, const std::string& 
         std::lock_guard lock(CodecLock());
         found = av().avformat_find_stream_info(&context, nullptr);
     }
-    if (found < 0 && Verbosity_ >= kErrorLevel) {
-        LastError = FormatText("%s: could not find codec parameters", file_name.c_str());
+    if (found < 0 && job_.verbosity >= kErrorLevel) {
+        job_.last_error = FormatText("%s: could not find codec parameters", file_name.c_str());
         return false;
     }
 
     // Progress needs the real length where the library only guessed it from the bit rate.
     if (LengthNeedsMeasuring(context)) {
-        const int64_t measured = MeasureLength(context, DemuxerOptions(options_).get());
+        const int64_t measured = MeasureLength(context, DemuxerOptions(job_.options).get());
         if (measured != AV_NOPTS_VALUE)
             context.duration = measured;
     }
     return true;
 }
 
-int64_t TCustomFFmpeg::SeekToStartTime(AVFormatContext& context) {
-    int64_t start = options_.start_time;
+int64_t InputSetup::SeekToStartTime(AVFormatContext& context) {
+    int64_t start = job_.options.start_time;
     if (context.start_time != AV_NOPTS_VALUE)
         start += context.start_time;
-    if (options_.start_time != 0) {
+    if (job_.options.start_time != 0) {
         av().av_seek_frame(&context, -1, start, AVSEEK_FLAG_BACKWARD);
-        options_.start_time = 0;
+        job_.options.start_time = 0;
     }
     return start;
 }
 
-void TCustomFFmpeg::ReadVideoSettings(AVFormatContext& context, AVStream& stream,
-                                      AVCodecContext& decoder, const std::string& file_name) {
-    TransferOptions(&decoder, CodecHolder(AVMEDIA_TYPE_VIDEO), kOptVideo | kOptDecoding);
-    options_.frame_width = decoder.width;
-    options_.frame_height = decoder.height;
-    options_.frame_aspect_ratio = static_cast<float>(DisplayAspect(
+void InputSetup::ReadVideoSettings(AVFormatContext& context, AVStream& stream,
+                                   AVCodecContext& decoder, const std::string& file_name) {
+    job_.generic.TransferOptions(&decoder, job_.generic.CodecHolder(AVMEDIA_TYPE_VIDEO),
+                                 kOptVideo | kOptDecoding);
+    job_.options.frame_width = decoder.width;
+    job_.options.frame_height = decoder.height;
+    job_.options.frame_aspect_ratio = static_cast<float>(DisplayAspect(
         decoder.sample_aspect_ratio, stream.sample_aspect_ratio, decoder.width, decoder.height));
-    if (options_.frame_aspect_ratio == 0.0f || std::isnan(options_.frame_aspect_ratio)) {
-        OptionContext option_context(*this);
-        OptFrameAspectRatio(option_context, FormatText("%d:%d", decoder.width, decoder.height));
+    if (job_.options.frame_aspect_ratio == 0.0f || std::isnan(job_.options.frame_aspect_ratio)) {
+        job_.options.frame_aspect_ratio = static_cast<float>(
+            ParseAspectRatio(FormatText("%d:%d", decoder.width, decoder.height)));
     }
     // RealMedia decoders report their format only once they decode.
     const std::string extension = LowerExtension(file_name);
     if (decoder.pix_fmt == AV_PIX_FMT_NONE && !extension.empty() &&
         std::string(".rmvb").compare(0, extension.size(), extension) == 0)
         decoder.pix_fmt = AV_PIX_FMT_YUV420P;
-    options_.frame_pix_fmt = decoder.pix_fmt;
+    job_.options.frame_pix_fmt = decoder.pix_fmt;
     // The library's best guess of the real rate: the raw base rate of interlaced
     // H.264 is the field rate, twice what the viewer sees.
     const AVRational rate = av().av_guess_frame_rate(&context, &stream, nullptr);
-    options_.frame_rate = {rate.num, rate.den};
-    if (options_.video_disable != 0)
+    job_.options.frame_rate = {rate.num, rate.den};
+    if (job_.options.video_disable != 0)
         stream.discard = AVDISCARD_ALL;
-    else if (options_.video_discard != 0)
-        stream.discard = static_cast<AVDiscard>(options_.video_discard);
+    else if (job_.options.video_discard != 0)
+        stream.discard = static_cast<AVDiscard>(job_.options.video_discard);
 }
 
-CodecContextPtr TCustomFFmpeg::OpenStreamDecoder(AVFormatContext& context, AVStream& stream,
-                                                 const std::string& file_name) {
+CodecContextPtr InputSetup::OpenStreamDecoder(AVFormatContext& context, AVStream& stream,
+                                              const std::string& file_name) {
     CodecContextPtr decoder(av().avcodec_alloc_context3(nullptr));
     if (!decoder || av().avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0)
         throw FFMpegException(OpenErrorText(file_name, AVERROR(ENOMEM)));
@@ -176,10 +183,11 @@ CodecContextPtr TCustomFFmpeg::OpenStreamDecoder(AVFormatContext& context, AVStr
     decoder->thread_count = 0;
     switch (decoder->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-        TransferOptions(decoder.get(), CodecHolder(AVMEDIA_TYPE_AUDIO), kOptAudio | kOptDecoding);
-        options_.audio_channels = decoder->ch_layout.nb_channels;
-        options_.audio_sample_rate = decoder->sample_rate;
-        if (options_.audio_disable != 0)
+        job_.generic.TransferOptions(decoder.get(), job_.generic.CodecHolder(AVMEDIA_TYPE_AUDIO),
+                                     kOptAudio | kOptDecoding);
+        job_.options.audio_channels = decoder->ch_layout.nb_channels;
+        job_.options.audio_sample_rate = decoder->sample_rate;
+        if (job_.options.audio_disable != 0)
             stream.discard = AVDISCARD_ALL;
         break;
     case AVMEDIA_TYPE_VIDEO:
@@ -188,7 +196,7 @@ CodecContextPtr TCustomFFmpeg::OpenStreamDecoder(AVFormatContext& context, AVStr
             ReadVideoSettings(context, stream, *decoder, file_name);
         break;
     case AVMEDIA_TYPE_SUBTITLE:
-        if (options_.subtitle_disable != 0)
+        if (job_.options.subtitle_disable != 0)
             stream.discard = AVDISCARD_ALL;
         break;
     case AVMEDIA_TYPE_DATA:
@@ -201,21 +209,16 @@ CodecContextPtr TCustomFFmpeg::OpenStreamDecoder(AVFormatContext& context, AVStr
     return decoder;
 }
 
-bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
+bool InputSetup::OpenInputFile(const std::string& file_name) {
     const CLocaleScope c_locale; // demuxers and option transfers read numbers with strtod
     // Whatever happens, the settings that describe this one file are used up.
     struct Consume {
-        TCustomFFmpeg& job;
-        ~Consume() {
-            job.options_.video_codec_name.reset();
-            job.options_.audio_codec_name.reset();
-            job.options_.subtitle_codec_name.reset();
-            job.ConsumeFileSettings();
-        }
+        InputSetup& setup;
+        ~Consume() { setup.ConsumeFileSettings(); }
     } consume{*this};
 
-    if (input_files_.size() >= static_cast<size_t>(kMaxInputFiles)) {
-        LastError =
+    if (job_.inputs.size() >= static_cast<size_t>(kMaxInputFiles)) {
+        job_.last_error =
             FormatText("%s: too many input files (at most %d)", file_name.c_str(), kMaxInputFiles);
         return false;
     }
@@ -233,53 +236,16 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
 
     if (context.duration != AV_NOPTS_VALUE) {
         const int64_t ms = context.duration / 1000;
-        if (static_cast<int64_t>(TotalDurationMs) < ms)
-            TotalDurationMs = ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
+        if (static_cast<int64_t>(job_.total_duration_ms) < ms)
+            job_.total_duration_ms = ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
     }
-    input.ts_offset =
-        options_.copy_ts != 0 ? options_.input_ts_offset : options_.input_ts_offset - start;
-    input.rate_emu = options_.rate_emu != 0;
-    const int index = static_cast<int>(input_files_.size());
-    input_files_.push_back(std::move(input));
-    if (Verbosity_ >= kErrorLevel)
+    input.ts_offset = job_.options.copy_ts != 0 ? job_.options.input_ts_offset
+                                                : job_.options.input_ts_offset - start;
+    input.rate_emu = job_.options.rate_emu != 0;
+    const int index = static_cast<int>(job_.inputs.size());
+    job_.inputs.push_back(std::move(input));
+    if (job_.verbosity >= kErrorLevel)
         av().av_dump_format(&context, index, file_name.c_str(), 0);
-    return true;
-}
-
-bool TCustomFFmpeg::LookupCodec(const std::optional<std::string>& name, int media_type,
-                                bool encoder, int& codec_id, const AVCodec** found) {
-    codec_id = 0;
-    if (found != nullptr)
-        *found = nullptr;
-    if (!name)
-        return true;
-    const char* kind = encoder ? "encoder" : "decoder";
-    // The older generation's encoder names that this library knows under another name.
-    std::string library_name = *name;
-    if (encoder && (library_name == "libfaac" || library_name == "mpeg4aac"))
-        library_name = "aac";
-    // AMR-NB is encoded by the engine itself; the stream names the codec, no library encoder.
-    if (encoder && (library_name == "libamr_nb" || library_name == "amr_nb")) {
-        if (media_type != AVMEDIA_TYPE_AUDIO) {
-            LastError = FormatText("Invalid %s type '%s'", kind, name->c_str());
-            return false;
-        }
-        codec_id = AV_CODEC_ID_AMR_NB;
-        return true;
-    }
-    const AVCodec* codec = encoder ? av().avcodec_find_encoder_by_name(library_name.c_str())
-                                   : av().avcodec_find_decoder_by_name(library_name.c_str());
-    if (codec == nullptr) {
-        LastError = FormatText("Unknown %s '%s'", kind, name->c_str());
-        return false;
-    }
-    if (codec->type != media_type) {
-        LastError = FormatText("Invalid %s type '%s'", kind, name->c_str());
-        return false;
-    }
-    codec_id = codec->id;
-    if (found != nullptr)
-        *found = codec;
     return true;
 }
 

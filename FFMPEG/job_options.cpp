@@ -64,7 +64,7 @@ std::string UpToZero(const std::string& text) {
 
 void OptIfPositive(TCustomFFmpeg& job, const char* name, int32_t value) {
     if (value > 0)
-        job.SetGenericOption(name, value);
+        job.Generic().SetGenericOption(name, value);
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 // "map_all": an output that keeps every stream of its inputs without re-encoding, as far as its
 // container can hold them, with the files' tags and chapters.
-#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/output_setup.h"
 
 #include "FFMPEG/av_binding.h"
+#include "FFMPEG/av_error.h"
 #include "FFMPEG/container_check.h"
 #include "FFMPEG/engine_log.h"
 #include "FFMPEG/text_format.h"
@@ -72,16 +73,16 @@ void CopyChapters(const AVFormatContext& from, AVFormatContext& to) {
 
 } // namespace
 
-bool TCustomFFmpeg::CreateKeptStreams(OutputFile& output) {
+bool OutputSetup::CreateKeptStreams(OutputFile& output) {
     AVFormatContext* out = output.context.get();
     const AVOutputFormat* format = out->oformat;
-    if (!options_.stream_maps.empty()) {
-        LastError = "map_all takes every stream: no map may be given with it";
+    if (!job_.options.stream_maps.empty()) {
+        job_.last_error = "map_all takes every stream: no map may be given with it";
         return false;
     }
     try {
-        for (size_t f = 0; f < input_files_.size(); ++f) {
-            const AVFormatContext& input = *input_files_[f].context;
+        for (size_t f = 0; f < job_.inputs.size(); ++f) {
+            const AVFormatContext& input = *job_.inputs[f].context;
             for (unsigned s = 0; s < input.nb_streams; ++s) {
                 const AVStream& stream = *input.streams[s];
                 const AVMediaType type = stream.codecpar->codec_type;
@@ -92,7 +93,8 @@ bool TCustomFFmpeg::CreateKeptStreams(OutputFile& output) {
                                    type == AVMEDIA_TYPE_SUBTITLE;
                 if (!media || (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) ||
                     codec == AV_CODEC_ID_NONE) {
-                    Log(kInfoLevel, name + " left out: only video, sound and subtitles are kept");
+                    job_.log(kInfoLevel,
+                             name + " left out: only video, sound and subtitles are kept");
                     continue;
                 }
                 const bool takes = ContainerTakes(*format, *stream.codecpar);
@@ -100,41 +102,42 @@ bool TCustomFFmpeg::CreateKeptStreams(OutputFile& output) {
                 const bool as_text = type == AVMEDIA_TYPE_SUBTITLE && !takes &&
                                      IsTextSubtitle(codec) && text_codec != AV_CODEC_ID_NONE;
                 if (!as_text && !takes) {
-                    Log(kInfoLevel, FormatText("%s left out: %s cannot hold it", name.c_str(),
-                                               format->long_name));
+                    job_.log(kInfoLevel, FormatText("%s left out: %s cannot hold it", name.c_str(),
+                                                    format->long_name));
                     continue;
                 }
                 if (type == AVMEDIA_TYPE_VIDEO) {
-                    options_.video_stream_copy = 1;
+                    job_.options.video_stream_copy = 1;
                     NewVideoStream(output);
                 } else if (type == AVMEDIA_TYPE_AUDIO) {
-                    options_.audio_stream_copy = 1;
+                    job_.options.audio_stream_copy = 1;
                     NewAudioStream(output);
                 } else if (as_text) {
-                    options_.subtitle_codec_name = av().avcodec_get_name(text_codec);
+                    job_.options.subtitle_codec_name = av().avcodec_get_name(text_codec);
                     NewSubtitleStream(output);
-                    Log(kInfoLevel, FormatText("%s kept as %s", name.c_str(),
-                                               av().avcodec_get_name(text_codec)));
+                    job_.log(kInfoLevel, FormatText("%s kept as %s", name.c_str(),
+                                                    av().avcodec_get_name(text_codec)));
                 } else {
-                    options_.subtitle_stream_copy = 1;
+                    job_.options.subtitle_stream_copy = 1;
                     NewSubtitleStream(output);
                 }
                 av().av_dict_copy(&out->streams[out->nb_streams - 1]->metadata, stream.metadata, 0);
-                options_.stream_maps.push_back({static_cast<int32_t>(f), static_cast<int32_t>(s),
-                                                static_cast<int32_t>(f), static_cast<int32_t>(s)});
+                job_.options.stream_maps.push_back(
+                    {static_cast<int32_t>(f), static_cast<int32_t>(s), static_cast<int32_t>(f),
+                     static_cast<int32_t>(s)});
             }
         }
         if (out->nb_streams == 0) {
-            LastError = FormatText("Nothing to keep: %s holds none of the streams of the source",
-                                   format->long_name);
+            job_.last_error = FormatText(
+                "Nothing to keep: %s holds none of the streams of the source", format->long_name);
             return false;
         }
-        if (!input_files_.empty()) {
-            av().av_dict_copy(&out->metadata, input_files_[0].context->metadata, 0);
-            CopyChapters(*input_files_[0].context, *out);
+        if (!job_.inputs.empty()) {
+            av().av_dict_copy(&out->metadata, job_.inputs[0].context->metadata, 0);
+            CopyChapters(*job_.inputs[0].context, *out);
         }
     } catch (const std::exception& error) {
-        LastError = error.what();
+        job_.last_error = error.what();
         return false;
     }
     return true;

@@ -28,9 +28,11 @@ public:
     void SetTotalDurationMs(int32_t ms) { job_.TotalDurationMs = ms; }
 
     bool SetGenericOption(const std::string& name, const std::string& value) {
-        return job_.SetGenericOption(name, value);
+        return job_.Generic().SetGenericOption(name, value);
     }
-    AVCodecContext* CodecHolder(int media_type) const { return job_.CodecHolder(media_type); }
+    AVCodecContext* CodecHolder(int media_type) const {
+        return job_.Generic().CodecHolder(media_type);
+    }
     VideoHookList& VideoHooks() { return job_.VideoHooks(); }
     // A stream of that type added to the last output file.
     void NewStream(int media_type) { job_.NewStream(media_type); }

@@ -196,29 +196,7 @@ void OptFrameSize(OptionContext& context, const std::string& value) {
 void OptFrameAspectRatio(OptionContext& context, const std::string& value) {
     if (value.empty())
         return;
-    double ratio = 0.0;
-    const size_t colon = value.find(':');
-    if (colon == std::string::npos) {
-        try {
-            ratio = ParseReal(value);
-        } catch (const FFMpegException&) {
-            ratio = 0.0;
-        }
-    } else {
-        auto integer_or_zero = [](const std::string& text) {
-            try {
-                return ParseInteger(text);
-            } catch (const FFMpegException&) {
-                return 0;
-            }
-        };
-        const int32_t x = integer_or_zero(value.substr(0, colon));
-        const int32_t y = integer_or_zero(value.substr(colon + 1));
-        ratio = y > 0 ? static_cast<double>(x) / y : 0.0;
-    }
-    if (ratio == 0.0)
-        throw FFMpegException("Incorrect aspect ratio specification.");
-    context.Options().frame_aspect_ratio = static_cast<float>(ratio);
+    context.Options().frame_aspect_ratio = static_cast<float>(ParseAspectRatio(value));
 }
 
 void OptFramePixFmt(OptionContext& context, const std::string& value) {

@@ -346,7 +346,7 @@ void TCustomFFmpeg::Dispatch(const std::string& name, const std::string& value) 
             }
         }
     }
-    SetGenericOption(name, value);
+    generic_.SetGenericOption(name, value);
 }
 
 void TCustomFFmpeg::SetInputFormat(const std::string& name) {

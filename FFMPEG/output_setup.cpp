@@ -1,12 +1,13 @@
-// Creating a job's output: the muxer, its streams chosen from the format's defaults, the
-// settings and the inputs, the container metadata, and the opened byte stream.
-#include "FFMPEG/custom_ffmpeg.h"
+// Opening a job's output file: which kinds of stream it gets, the container metadata and the
+// byte stream with the muxer's options.
+#include "FFMPEG/output_setup.h"
 
 #include <ctime>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
 #include "FFMPEG/c_locale.h"
+#include "FFMPEG/generic_options.h"
 #include "FFMPEG/text_format.h"
 
 namespace clipwright {
@@ -41,10 +42,10 @@ bool MuxerDeclares(const AVOutputFormat* format, const char* name) {
 
 } // namespace
 
-void TCustomFFmpeg::CheckAudioVideoSubInputs(bool& has_video, bool& has_audio,
-                                             bool& has_subtitle) const {
+void OutputSetup::CheckAudioVideoSubInputs(bool& has_video, bool& has_audio,
+                                           bool& has_subtitle) const {
     has_video = has_audio = has_subtitle = false;
-    for (const InputFile& input : input_files_) {
+    for (const InputFile& input : job_.inputs) {
         for (unsigned i = 0; i < input.context->nb_streams; ++i) {
             const AVStream* stream = input.context->streams[i];
             switch (stream->codecpar->codec_type) {
@@ -69,120 +70,120 @@ void TCustomFFmpeg::CheckAudioVideoSubInputs(bool& has_video, bool& has_audio,
     }
 }
 
-bool TCustomFFmpeg::ChooseOutputStreams(const AVOutputFormat& format, StreamKinds& kinds) {
-    kinds.video = format.video_codec != AV_CODEC_ID_NONE || options_.video_stream_copy != 0 ||
-                  options_.video_codec_name.has_value();
-    kinds.audio = format.audio_codec != AV_CODEC_ID_NONE || options_.audio_stream_copy != 0 ||
-                  options_.audio_codec_name.has_value();
+bool OutputSetup::ChooseOutputStreams(const AVOutputFormat& format, StreamKinds& kinds) {
+    kinds.video = format.video_codec != AV_CODEC_ID_NONE || job_.options.video_stream_copy != 0 ||
+                  job_.options.video_codec_name.has_value();
+    kinds.audio = format.audio_codec != AV_CODEC_ID_NONE || job_.options.audio_stream_copy != 0 ||
+                  job_.options.audio_codec_name.has_value();
     kinds.subtitle = format.subtitle_codec != AV_CODEC_ID_NONE ||
-                     options_.subtitle_stream_copy != 0 || options_.subtitle_codec_name.has_value();
-    if (!input_files_.empty()) {
+                     job_.options.subtitle_stream_copy != 0 ||
+                     job_.options.subtitle_codec_name.has_value();
+    if (!job_.inputs.empty()) {
         bool has_video = false;
         bool has_audio = false;
         bool has_subtitle = false;
         try {
             CheckAudioVideoSubInputs(has_video, has_audio, has_subtitle);
         } catch (const FFMpegException& error) {
-            LastError = FormatText("check_audio_video_sub_inputs fail: %s", error.what());
+            job_.last_error = FormatText("check_audio_video_sub_inputs fail: %s", error.what());
             return false;
         }
         kinds.video = kinds.video && has_video;
         kinds.audio = kinds.audio && has_audio;
         kinds.subtitle = kinds.subtitle && has_subtitle;
     }
-    if (options_.audio_disable != 0)
+    if (job_.options.audio_disable != 0)
         kinds.audio = false;
-    if (options_.video_disable != 0)
+    if (job_.options.video_disable != 0)
         kinds.video = false;
-    if (options_.subtitle_disable != 0)
+    if (job_.options.subtitle_disable != 0)
         kinds.subtitle = false;
     return true;
 }
 
-bool TCustomFFmpeg::CreateOutputStreams(OutputFile& output, const StreamKinds& kinds) {
+bool OutputSetup::CreateOutputStreams(OutputFile& output, const StreamKinds& kinds) {
     const struct {
         bool used;
         const char* text;
-        void (TCustomFFmpeg::*create)(OutputFile&);
-    } steps[] = {
-        {kinds.video, "new_video_stream fail: %s", &TCustomFFmpeg::NewVideoStream},
-        {kinds.audio, "new_audio_stream fail: %s", &TCustomFFmpeg::NewAudioStream},
-        {kinds.subtitle, "new_subtitle_stream fail: %s", &TCustomFFmpeg::NewSubtitleStream}};
+        void (OutputSetup::*create)(OutputFile&);
+    } steps[] = {{kinds.video, "new_video_stream fail: %s", &OutputSetup::NewVideoStream},
+                 {kinds.audio, "new_audio_stream fail: %s", &OutputSetup::NewAudioStream},
+                 {kinds.subtitle, "new_subtitle_stream fail: %s", &OutputSetup::NewSubtitleStream}};
     for (const auto& step : steps) {
         if (!step.used)
             continue;
         try {
             (this->*step.create)(output);
         } catch (const std::exception& error) {
-            LastError = FormatText(step.text, error.what());
+            job_.last_error = FormatText(step.text, error.what());
             return false;
         }
     }
     return true;
 }
 
-void TCustomFFmpeg::SetOutputMetadata(AVFormatContext& context) const {
-    if (options_.recording_timestamp != 0)
-        SetMetadata(&context, "creation_time", IsoTime(options_.recording_timestamp));
-    SetMetadata(&context, "title", options_.str_title);
+void OutputSetup::SetOutputMetadata(AVFormatContext& context) const {
+    if (job_.options.recording_timestamp != 0)
+        SetMetadata(&context, "creation_time", IsoTime(job_.options.recording_timestamp));
+    SetMetadata(&context, "title", job_.options.str_title);
     // This generation calls the author "artist".
-    SetMetadata(&context, "artist", options_.str_author);
-    SetMetadata(&context, "copyright", options_.str_copyright);
-    SetMetadata(&context, "comment", options_.str_comment);
-    SetMetadata(&context, "album", options_.str_album);
-    if (options_.year > 0)
-        SetMetadata(&context, "date", std::to_string(options_.year));
-    if (options_.track > 0)
-        SetMetadata(&context, "track", std::to_string(options_.track));
-    SetMetadata(&context, "genre", options_.str_genre);
+    SetMetadata(&context, "artist", job_.options.str_author);
+    SetMetadata(&context, "copyright", job_.options.str_copyright);
+    SetMetadata(&context, "comment", job_.options.str_comment);
+    SetMetadata(&context, "album", job_.options.str_album);
+    if (job_.options.year > 0)
+        SetMetadata(&context, "date", std::to_string(job_.options.year));
+    if (job_.options.track > 0)
+        SetMetadata(&context, "track", std::to_string(job_.options.track));
+    SetMetadata(&context, "genre", job_.options.str_genre);
 }
 
-bool TCustomFFmpeg::OpenOutputByteStream(OutputFile& output, const std::string& file_name) {
+bool OutputSetup::OpenOutputByteStream(OutputFile& output, const std::string& file_name) {
     AVFormatContext* context = output.context.get();
     const AVOutputFormat* format = context->oformat;
     if (NeedsNumber(format) && av().av_filename_number_test(context->url) == 0) {
-        LastError = OpenErrorText(context->url, AVERROR(EDOM));
+        job_.last_error = OpenErrorText(context->url, AVERROR(EDOM));
         return false;
     }
     if (!(format->flags & AVFMT_NOFILE) &&
         av().avio_open2(&context->pb, file_name.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0) {
-        LastError = FormatText("Could not open '%s'", file_name.c_str());
+        job_.last_error = FormatText("Could not open '%s'", file_name.c_str());
         return false;
     }
 
-    context->max_delay = static_cast<int>(options_.mux_max_delay * 1000000);
-    TransferOptions(context, format_holder_.get(), kOptEncoding);
-    output.muxer_options = PrivateFormatOptionsFor(format);
+    context->max_delay = static_cast<int>(job_.options.mux_max_delay * 1000000);
+    job_.generic.TransferOptions(context, job_.generic.FormatHolder(), kOptEncoding);
+    output.muxer_options = job_.generic.PrivateFormatOptionsFor(format);
     // Preload and the output loop are the muxers' own options in this generation.
     DictionarySlot muxer_options(output.muxer_options);
     if (MuxerDeclares(format, "preload"))
         av().av_dict_set_int(muxer_options.get(), "preload",
-                             static_cast<int64_t>(options_.mux_preload * 1000000), 0);
+                             static_cast<int64_t>(job_.options.mux_preload * 1000000), 0);
     if (MuxerDeclares(format, "loop"))
-        av().av_dict_set_int(muxer_options.get(), "loop", options_.loop_output, 0);
+        av().av_dict_set_int(muxer_options.get(), "loop", job_.options.loop_output, 0);
     return true;
 }
 
-bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
+bool OutputSetup::OpenOutputFile(const std::string& file_name) {
     const CLocaleScope c_locale; // option transfers print and read numbers with printf/strtod
     struct Consume {
-        TCustomFFmpeg& job;
+        OptionState& o;
         ~Consume() {
-            job.options_.forced_input_format = nullptr;
-            job.options_.forced_output_format = nullptr;
+            o.forced_input_format = nullptr;
+            o.forced_output_format = nullptr;
         }
-    } consume{*this};
+    } consume{job_.options};
 
-    if (output_files_.size() >= static_cast<size_t>(kMaxOutputFiles)) {
-        LastError = FormatText("%s: too many output files (at most %d)", file_name.c_str(),
-                               kMaxOutputFiles);
+    if (job_.outputs.size() >= static_cast<size_t>(kMaxOutputFiles)) {
+        job_.last_error = FormatText("%s: too many output files (at most %d)", file_name.c_str(),
+                                     kMaxOutputFiles);
         return false;
     }
-    const AVOutputFormat* format = options_.forced_output_format;
+    const AVOutputFormat* format = job_.options.forced_output_format;
     if (format == nullptr)
         format = av().av_guess_format(nullptr, file_name.c_str(), nullptr);
     if (format == nullptr) {
-        LastError =
+        job_.last_error =
             FormatText("Unable to find a suitable output format for '%s'", file_name.c_str());
         return false;
     }
@@ -190,28 +191,28 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& file_name) {
     OutputFile output;
     output.context.reset(av().avformat_alloc_context());
     if (!output.context) {
-        LastError = OpenErrorText(file_name, AVERROR(ENOMEM));
+        job_.last_error = OpenErrorText(file_name, AVERROR(ENOMEM));
         return false;
     }
     output.context->oformat = format;
     output.context->url = av().av_strdup(file_name.c_str());
 
     StreamKinds kinds;
-    if (options_.map_all != 0
+    if (job_.options.map_all != 0
             ? !CreateKeptStreams(output)
             : !ChooseOutputStreams(*format, kinds) || !CreateOutputStreams(output, kinds))
         return false;
     SetOutputMetadata(*output.context);
     if (!OpenOutputByteStream(output, file_name))
         return false;
-    output_files_.push_back(std::move(output));
+    job_.outputs.push_back(std::move(output));
     return true;
 }
 
-void TCustomFFmpeg::NewStream(int media_type) {
-    if (output_files_.empty())
+void OutputSetup::NewStream(int media_type) {
+    if (job_.outputs.empty())
         throw FFMpegException("At least one output file must be specified");
-    OutputFile& output = output_files_.back();
+    OutputFile& output = job_.outputs.back();
     if (media_type == AVMEDIA_TYPE_VIDEO)
         NewVideoStream(output);
     else if (media_type == AVMEDIA_TYPE_AUDIO)

@@ -1,12 +1,14 @@
 // The streams of an output file, each built from the option state at that moment; creating a
 // stream consumes its kind's codec name, copy flag, disable flag and language.
-#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/output_setup.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "FFMPEG/av_binding.h"
 #include "FFMPEG/av_error.h"
+#include "FFMPEG/codec_lookup.h"
+#include "FFMPEG/generic_options.h"
 #include "FFMPEG/encoder_rate.h"
 #include "FFMPEG/text_format.h"
 
@@ -113,7 +115,7 @@ void SetVideoRateControl(AVCodecContext& encoder, OutputStreamSetup& setup, cons
 
 } // namespace
 
-OutputStreamSetup& TCustomFFmpeg::AddOutputStream(OutputFile& output, int media_type) {
+OutputStreamSetup& OutputSetup::AddOutputStream(OutputFile& output, int media_type) {
     AVFormatContext* context = output.context.get();
     AVStream* stream = av().avformat_new_stream(context, nullptr);
     if (stream == nullptr)
@@ -132,7 +134,7 @@ OutputStreamSetup& TCustomFFmpeg::AddOutputStream(OutputFile& output, int media_
 
 // A context made for the chosen codec starts from that codec's own defaults (libx264 refuses
 // the generic ones).
-void TCustomFFmpeg::ResetEncoder(OutputStreamSetup& setup, const AVCodec* codec) {
+void OutputSetup::ResetEncoder(OutputStreamSetup& setup, const AVCodec* codec) {
     const AVMediaType type = setup.encoder->codec_type;
     CodecContextPtr fresh(av().avcodec_alloc_context3(codec));
     if (!fresh)
@@ -142,7 +144,7 @@ void TCustomFFmpeg::ResetEncoder(OutputStreamSetup& setup, const AVCodec* codec)
     setup.encoder = std::move(fresh);
 }
 
-void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
+void OutputSetup::NewVideoStream(OutputFile& output) {
     struct Consume {
         OptionState& o;
         ~Consume() {
@@ -150,17 +152,18 @@ void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
             o.video_codec_name.reset();
             o.video_stream_copy = 0;
         }
-    } consume{options_};
+    } consume{job_.options};
 
     OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_VIDEO);
-    AVCodecContext* holder = CodecHolder(AVMEDIA_TYPE_VIDEO);
+    AVCodecContext* holder = job_.generic.CodecHolder(AVMEDIA_TYPE_VIDEO);
     const AVOutputFormat* format = output.context->oformat;
     int id = 0;
     const AVCodec* codec = nullptr;
-    if (options_.video_stream_copy == 0) {
-        if (options_.video_codec_name) {
-            if (!LookupCodec(options_.video_codec_name, AVMEDIA_TYPE_VIDEO, true, id, &codec))
-                throw FFMpegException(LastError);
+    if (job_.options.video_stream_copy == 0) {
+        if (job_.options.video_codec_name) {
+            if (!LookupCodec(job_.options.video_codec_name, AVMEDIA_TYPE_VIDEO, true, id,
+                             job_.last_error, &codec))
+                throw FFMpegException(job_.last_error);
         } else {
             id = av().av_guess_codec(format, nullptr, output.context->url, nullptr,
                                      AVMEDIA_TYPE_VIDEO);
@@ -169,37 +172,38 @@ void TCustomFFmpeg::NewVideoStream(OutputFile& output) {
         ResetEncoder(setup, codec);
     }
     AVCodecContext* encoder = setup.encoder.get();
-    if (options_.video_codec_tag != 0)
-        encoder->codec_tag = options_.video_codec_tag;
+    if (job_.options.video_codec_tag != 0)
+        encoder->codec_tag = job_.options.video_codec_tag;
     // Global headers stay set on the holder so later video streams of the job inherit them.
-    if ((options_.video_global_header & 1) != 0 ||
-        (options_.video_global_header == 0 && (format->flags & AVFMT_GLOBALHEADER))) {
+    if ((job_.options.video_global_header & 1) != 0 ||
+        (job_.options.video_global_header == 0 && (format->flags & AVFMT_GLOBALHEADER))) {
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         holder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    if ((options_.video_global_header & 2) != 0) {
+    if ((job_.options.video_global_header & 2) != 0) {
         encoder->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
         holder->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
     }
-    if (options_.video_stream_copy != 0) {
+    if (job_.options.video_stream_copy != 0) {
         setup.stream_copy = true;
         return;
     }
 
-    const AVRational fps = options_.frame_rate.num != 0
-                               ? AVRational{options_.frame_rate.num, options_.frame_rate.den}
-                               : AVRational{25, 1};
+    const AVRational fps =
+        job_.options.frame_rate.num != 0
+            ? AVRational{job_.options.frame_rate.num, job_.options.frame_rate.den}
+            : AVRational{25, 1};
     encoder->codec_id = static_cast<AVCodecID>(id);
     setup.codec = codec;
-    TransferOptions(encoder, holder, kOptVideo | kOptEncoding);
+    job_.generic.TransferOptions(encoder, holder, kOptVideo | kOptEncoding);
     // Inherited rates too: a source's rate need not be one its encoder takes.
     const AVRational rate = EncoderFrameRate(fps, codec, *encoder);
     encoder->time_base = AVRational{rate.den, rate.num};
-    SetPictureFormat(*encoder, codec, options_);
-    SetVideoRateControl(*encoder, setup, options_);
+    SetPictureFormat(*encoder, codec, job_.options);
+    SetVideoRateControl(*encoder, setup, job_.options);
 }
 
-void TCustomFFmpeg::NewAudioStream(OutputFile& output) {
+void OutputSetup::NewAudioStream(OutputFile& output) {
     struct Consume {
         OptionState& o;
         ~Consume() {
@@ -208,56 +212,58 @@ void TCustomFFmpeg::NewAudioStream(OutputFile& output) {
             o.audio_stream_copy = 0;
             o.audio_language.clear();
         }
-    } consume{options_};
+    } consume{job_.options};
 
     OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_AUDIO);
-    AVCodecContext* holder = CodecHolder(AVMEDIA_TYPE_AUDIO);
+    AVCodecContext* holder = job_.generic.CodecHolder(AVMEDIA_TYPE_AUDIO);
     const AVOutputFormat* format = output.context->oformat;
     int id = 0;
     const AVCodec* codec = nullptr;
-    if (options_.audio_stream_copy == 0) {
+    if (job_.options.audio_stream_copy == 0) {
         id = av().av_guess_codec(format, nullptr, output.context->url, nullptr, AVMEDIA_TYPE_AUDIO);
         codec = av().avcodec_find_encoder(static_cast<AVCodecID>(id));
-        if (options_.audio_codec_name &&
-            !LookupCodec(options_.audio_codec_name, AVMEDIA_TYPE_AUDIO, true, id, &codec))
-            throw FFMpegException(LastError);
+        if (job_.options.audio_codec_name &&
+            !LookupCodec(job_.options.audio_codec_name, AVMEDIA_TYPE_AUDIO, true, id,
+                         job_.last_error, &codec))
+            throw FFMpegException(job_.last_error);
         ResetEncoder(setup, codec);
     }
     AVCodecContext* encoder = setup.encoder.get();
-    if (options_.audio_codec_tag != 0)
-        encoder->codec_tag = options_.audio_codec_tag;
+    if (job_.options.audio_codec_tag != 0)
+        encoder->codec_tag = job_.options.audio_codec_tag;
     if (format->flags & AVFMT_GLOBALHEADER) {
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         holder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    if (options_.audio_stream_copy != 0) {
+    if (job_.options.audio_stream_copy != 0) {
         setup.stream_copy = true;
     } else {
         int id =
             av().av_guess_codec(format, nullptr, output.context->url, nullptr, AVMEDIA_TYPE_AUDIO);
         const AVCodec* codec = av().avcodec_find_encoder(static_cast<AVCodecID>(id));
-        TransferOptions(encoder, holder, kOptAudio | kOptEncoding);
-        if (options_.audio_codec_name &&
-            !LookupCodec(options_.audio_codec_name, AVMEDIA_TYPE_AUDIO, true, id, &codec))
-            throw FFMpegException(LastError);
+        job_.generic.TransferOptions(encoder, holder, kOptAudio | kOptEncoding);
+        if (job_.options.audio_codec_name &&
+            !LookupCodec(job_.options.audio_codec_name, AVMEDIA_TYPE_AUDIO, true, id,
+                         job_.last_error, &codec))
+            throw FFMpegException(job_.last_error);
         encoder->codec_id = static_cast<AVCodecID>(id);
         setup.codec = codec;
-        if (options_.audio_qscale > -99999.0f) {
+        if (job_.options.audio_qscale > -99999.0f) {
             encoder->flags |= AV_CODEC_FLAG_QSCALE;
-            setup.quality = FF_QP2LAMBDA * options_.audio_qscale;
+            setup.quality = FF_QP2LAMBDA * job_.options.audio_qscale;
             encoder->global_quality = static_cast<int>(setup.quality);
         }
     }
     av().av_channel_layout_uninit(&encoder->ch_layout);
-    av().av_channel_layout_default(&encoder->ch_layout, options_.audio_channels);
-    encoder->sample_rate = options_.audio_sample_rate;
-    encoder->time_base = AVRational{1, options_.audio_sample_rate};
-    if (!options_.audio_language.empty())
+    av().av_channel_layout_default(&encoder->ch_layout, job_.options.audio_channels);
+    encoder->sample_rate = job_.options.audio_sample_rate;
+    encoder->time_base = AVRational{1, job_.options.audio_sample_rate};
+    if (!job_.options.audio_language.empty())
         av().av_dict_set(&output.context->streams[output.streams.size() - 1]->metadata, "language",
-                         options_.audio_language.substr(0, 3).c_str(), 0);
+                         job_.options.audio_language.substr(0, 3).c_str(), 0);
 }
 
-void TCustomFFmpeg::NewSubtitleStream(OutputFile& output) {
+void OutputSetup::NewSubtitleStream(OutputFile& output) {
     struct Consume {
         OptionState& o;
         ~Consume() {
@@ -266,17 +272,18 @@ void TCustomFFmpeg::NewSubtitleStream(OutputFile& output) {
             o.subtitle_stream_copy = 0;
             o.subtitle_language.clear();
         }
-    } consume{options_};
+    } consume{job_.options};
 
     OutputStreamSetup& setup = AddOutputStream(output, AVMEDIA_TYPE_SUBTITLE);
-    if (options_.subtitle_stream_copy != 0) {
+    if (job_.options.subtitle_stream_copy != 0) {
         setup.stream_copy = true;
     } else {
         int id = 0;
         const AVCodec* codec = nullptr;
-        if (options_.subtitle_codec_name) {
-            if (!LookupCodec(options_.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, id, &codec))
-                throw FFMpegException(LastError);
+        if (job_.options.subtitle_codec_name) {
+            if (!LookupCodec(job_.options.subtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, id,
+                             job_.last_error, &codec))
+                throw FFMpegException(job_.last_error);
         } else {
             // This generation's muxers name a default subtitle codec (MP4: timed text), as they
             // do for video and audio.
@@ -286,13 +293,14 @@ void TCustomFFmpeg::NewSubtitleStream(OutputFile& output) {
         }
         ResetEncoder(setup, codec);
         AVCodecContext* encoder = setup.encoder.get();
-        TransferOptions(encoder, CodecHolder(AVMEDIA_TYPE_SUBTITLE), kOptSubtitle | kOptEncoding);
+        job_.generic.TransferOptions(encoder, job_.generic.CodecHolder(AVMEDIA_TYPE_SUBTITLE),
+                                     kOptSubtitle | kOptEncoding);
         encoder->codec_id = static_cast<AVCodecID>(id);
         setup.codec = codec;
     }
-    if (!options_.subtitle_language.empty())
+    if (!job_.options.subtitle_language.empty())
         av().av_dict_set(&output.context->streams[output.streams.size() - 1]->metadata, "language",
-                         options_.subtitle_language.substr(0, 3).c_str(), 0);
+                         job_.options.subtitle_language.substr(0, 3).c_str(), 0);
 }
 
 } // namespace clipwright

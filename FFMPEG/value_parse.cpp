@@ -152,6 +152,32 @@ float ParseReal(const std::string& text) {
     return static_cast<float>(value);
 }
 
+double ParseAspectRatio(const std::string& text) {
+    double ratio = 0.0;
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        try {
+            ratio = ParseReal(text);
+        } catch (const FFMpegException&) {
+            ratio = 0.0;
+        }
+    } else {
+        auto integer_or_zero = [](const std::string& part) {
+            try {
+                return ParseInteger(part);
+            } catch (const FFMpegException&) {
+                return 0;
+            }
+        };
+        const int32_t x = integer_or_zero(text.substr(0, colon));
+        const int32_t y = integer_or_zero(text.substr(colon + 1));
+        ratio = y > 0 ? static_cast<double>(x) / y : 0.0;
+    }
+    if (ratio == 0.0)
+        throw FFMpegException("Incorrect aspect ratio specification.");
+    return ratio;
+}
+
 std::string Trimmed(const std::string& text) {
     size_t begin = 0;
     size_t end = text.size();

@@ -16,6 +16,10 @@ int64_t ParseInteger64(const std::string& text);
 // A decimal number ("." as separator). Throws "'%s' is not a valid floating point value".
 float ParseReal(const std::string& text);
 
+// An aspect ratio, "x:y" or a decimal number; a part that does not read counts as 0. Throws
+// "Incorrect aspect ratio specification." for a zero ratio.
+double ParseAspectRatio(const std::string& text);
+
 // What strtod reads at the start of `text` in the "C" locale, whatever the process's locale:
 // blanks, a sign, then a decimal or "0x" hexadecimal number, "inf" or "nan". `used` counts the
 // characters read, 0 when there is no number (the value is then 0). Out of range, as strtod

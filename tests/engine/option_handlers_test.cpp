@@ -44,7 +44,7 @@ protected:
     }
     int64_t HolderInt(int type, const char* name) {
         int64_t value = 0;
-        av().av_opt_get_int(job_.CodecHolder(type), name, 0, &value);
+        av().av_opt_get_int(job_.Generic().CodecHolder(type), name, 0, &value);
         return value;
     }
     const OptionState& O() const { return job_.Options(); }
@@ -190,7 +190,7 @@ TEST_F(HandlerTest, NumbersKeepTheirPointUnderACommaLocale) {
     EXPECT_EQ(O().frame_rate.num, 2997);
     EXPECT_EQ(O().frame_rate.den, 100);
     job_.Dispatch("qcomp", "0.7"); // a double on the codec holders, read by the library
-    EXPECT_FLOAT_EQ(job_.CodecHolder(0)->qcompress, 0.7f);
+    EXPECT_FLOAT_EQ(job_.Generic().CodecHolder(0)->qcompress, 0.7f);
     EXPECT_EQ(Failure("aspect", "1,7778"), "Incorrect aspect ratio specification.")
         << "the point is the separator whatever the locale";
     EXPECT_EQ(Failure("qscale", "2,5"), "'2,5' is not a valid floating point value");
@@ -270,7 +270,7 @@ TEST_F(HandlerTest, TargetPresets) {
     ASSERT_NE(O().forced_output_format, nullptr);
     EXPECT_STREQ(O().forced_output_format->name, "dvd");
     // The DVD muxer takes "muxrate" among its own options.
-    DictionaryPtr muxer = job_.PrivateFormatOptionsFor(O().forced_output_format);
+    DictionaryPtr muxer = job_.Generic().PrivateFormatOptionsFor(O().forced_output_format);
     ASSERT_NE(muxer, nullptr);
     EXPECT_STREQ(av().av_dict_get(muxer.get(), "muxrate", nullptr, 0)->value, "10080000");
 }
@@ -341,7 +341,7 @@ TEST_F(HandlerTest, OutputRecordFromTheDefaultsSetsOnlyWhatIsAlwaysApplied) {
     EXPECT_EQ(O().audio_sample_rate, 44100);
     EXPECT_EQ(O().recording_time, INT64_MAX);
     EXPECT_EQ(O().recording_timestamp, 0);
-    EXPECT_TRUE(job_.GenericOptionNames().empty());
+    EXPECT_TRUE(job_.Generic().GenericOptionNames().empty());
     EXPECT_TRUE(job_.HookRanges.empty());
 }
 

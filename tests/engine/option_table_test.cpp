@@ -30,7 +30,7 @@ protected:
     }
     int64_t HolderInt(int type, const char* name) {
         int64_t value = 0;
-        av().av_opt_get_int(job_.CodecHolder(type), name, 0, &value);
+        av().av_opt_get_int(job_.Generic().CodecHolder(type), name, 0, &value);
         return value;
     }
     bool Logged(const std::string& text) const {
@@ -126,7 +126,7 @@ TEST_F(OptionJobTest, PlainBitRateLandsInTheVideoDataAndAttachmentHoldersOnce) {
     EXPECT_EQ(HolderInt(2, "b"), 200000);
     EXPECT_EQ(HolderInt(4, "b"), 200000);
     EXPECT_NE(HolderInt(1, "b"), 200000);
-    EXPECT_EQ(job_.GenericOptionNames(), std::vector<std::string>{"b"});
+    EXPECT_EQ(job_.Generic().GenericOptionNames(), std::vector<std::string>{"b"});
     EXPECT_TRUE(log_.empty());
 }
 
@@ -145,7 +145,7 @@ TEST_F(OptionJobTest, GenericNamesReachTheHoldersOrAreDropped) {
     job_.Dispatch("no_such_option_anywhere", "1");
     job_.Dispatch("", "1");
     job_.Dispatch("qmax", "");
-    EXPECT_EQ(job_.GenericOptionNames(), std::vector<std::string>{"qmin"});
+    EXPECT_EQ(job_.Generic().GenericOptionNames(), std::vector<std::string>{"qmin"});
     // Case matters for the table: "Title" is not "title".
     job_.Dispatch("Title", "x");
     EXPECT_EQ(job_.Options().str_title, "");
@@ -163,14 +163,16 @@ TEST_F(OptionJobTest, TransferHandsEachHolderItsOwnValues) {
     job_.Dispatch("packetsize", "2048");
     CodecContextPtr video(av().avcodec_alloc_context3(nullptr));
     CodecContextPtr audio(av().avcodec_alloc_context3(nullptr));
-    job_.TransferOptions(video.get(), job_.CodecHolder(0), kOptVideo | kOptEncoding);
-    job_.TransferOptions(audio.get(), job_.CodecHolder(1), kOptAudio | kOptEncoding);
+    job_.Generic().TransferOptions(video.get(), job_.Generic().CodecHolder(0),
+                                   kOptVideo | kOptEncoding);
+    job_.Generic().TransferOptions(audio.get(), job_.Generic().CodecHolder(1),
+                                   kOptAudio | kOptEncoding);
     EXPECT_EQ(video->bit_rate, 200000);
     EXPECT_EQ(video->qmin, 5);
     EXPECT_EQ(audio->bit_rate, 96000);
     EXPECT_NE(audio->qmin, 5) << "qmin is a video option";
     FormatContextPtr format(av().avformat_alloc_context());
-    job_.TransferOptions(format.get(), job_.FormatHolder(), kOptEncoding);
+    job_.Generic().TransferOptions(format.get(), job_.Generic().FormatHolder(), kOptEncoding);
     EXPECT_EQ(format->packet_size, 2048u);
 }
 
@@ -255,7 +257,7 @@ TEST_F(OptionJobTest, ResetRestoresEveryDefault) {
     EXPECT_EQ(job_.Options().padcolor, (std::array<int32_t, 3>{16, 128, 128}));
     EXPECT_EQ(job_.Options().intra_dc_precision, 8);
     EXPECT_FLOAT_EQ(job_.Options().audio_qscale, -99999.0f);
-    EXPECT_TRUE(job_.GenericOptionNames().empty());
+    EXPECT_TRUE(job_.Generic().GenericOptionNames().empty());
     EXPECT_EQ(job_.TotalDurationMs, -1);
     EXPECT_EQ(job_.Index, -1);
     EXPECT_EQ(job_.ThreadID, 0u);
