@@ -20,8 +20,8 @@
 #include <set>
 #include <string>
 
-#include "FFMPEG/engine.h"
-#include "FFMPEG/engine_connection.h"
+#include "FFMPEG/component/engine.h"
+#include "FFMPEG/component/engine_connection.h"
 #include "app/file_list_model.h"
 #include "app/profiles/conversion_plan.h"
 #include "app/profiles/finished_output.h"

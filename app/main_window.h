@@ -27,7 +27,7 @@
 #include <memory>
 #include <string>
 
-#include "FFMPEG/engine.h"
+#include "FFMPEG/component/engine.h"
 #include "app/conversion_driver.h"
 #include "app/file_list_model.h"
 #include "app/profiles/profile_lists.h"

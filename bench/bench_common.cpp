@@ -16,7 +16,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "FFMPEG/av_binding.h"
+#include "FFMPEG/binding/av_binding.h"
 
 namespace clipwright::bench {
 

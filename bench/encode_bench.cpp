@@ -17,10 +17,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "FFMPEG/av_binding.h"
-#include "FFMPEG/run_job.h"
-#include "FFMPEG/custom_ffmpeg.h"
-#include "FFMPEG/job_options.h"
+#include "FFMPEG/binding/av_binding.h"
+#include "FFMPEG/run/run_job.h"
+#include "FFMPEG/job/custom_ffmpeg.h"
+#include "FFMPEG/job/job_options.h"
 #include "bench/bench_common.h"
 #include "tests/support/media_gen/media_gen.h"
 

@@ -5,7 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "FFMPEG/engine.h"
+#include "FFMPEG/component/engine.h"
 
 namespace clipwright::cli {
 

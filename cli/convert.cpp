@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "FFMPEG/engine.h"
-#include "FFMPEG/engine_connection.h"
+#include "FFMPEG/component/engine.h"
+#include "FFMPEG/component/engine_connection.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/conversion_plan.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "FFMPEG/engine.h"
-#include "FFMPEG/engine_connection.h"
+#include "FFMPEG/component/engine.h"
+#include "FFMPEG/component/engine_connection.h"
 #include "app/profiles/conversion_plan.h"
 #include "app/profiles/program_folders.h"
 #include "cli/batch_wait.h"

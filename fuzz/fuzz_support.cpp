@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "FFMPEG/av_binding.h"
-#include "FFMPEG/engine_log.h"
+#include "FFMPEG/binding/av_binding.h"
+#include "FFMPEG/binding/engine_log.h"
 
 namespace clipwright::fuzz {
 namespace {

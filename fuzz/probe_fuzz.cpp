@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "FFMPEG/av_probe.h"
+#include "FFMPEG/probe/av_probe.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -4,9 +4,9 @@
 #include <exception>
 #include <filesystem>
 
-#include "FFMPEG/custom_ffmpeg.h"
-#include "FFMPEG/run_job.h"
-#include "FFMPEG/job_options.h"
+#include "FFMPEG/job/custom_ffmpeg.h"
+#include "FFMPEG/run/run_job.h"
+#include "FFMPEG/job/job_options.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

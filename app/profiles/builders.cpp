@@ -5,8 +5,8 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "FFMPEG/text_format.h"
-#include "FFMPEG/value_parse.h"
+#include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/job/value_parse.h"
 
 namespace clipwright {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "FFMPEG/options.h"
+#include "FFMPEG/job/options.h"
 #include "app/profiles/profile_lists.h"
 
 namespace clipwright {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "FFMPEG/options.h"
+#include "FFMPEG/job/options.h"
 #include "app/profiles/profile_lists.h"
 #include "app/profiles/source_facts.h"
 

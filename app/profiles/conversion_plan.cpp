@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "FFMPEG/container_check.h"
+#include "FFMPEG/job/container_check.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/finished_output.h"

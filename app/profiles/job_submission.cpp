@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "FFMPEG/av_probe.h"
-#include "FFMPEG/engine.h"
+#include "FFMPEG/probe/av_probe.h"
+#include "FFMPEG/component/engine.h"
 #include "app/profiles/list_texts.h"
 #include "app/profiles/source_facts.h"
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "FFMPEG/text_format.h"
+#include "FFMPEG/binding/text_format.h"
 
 namespace clipwright {
 

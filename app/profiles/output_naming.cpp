@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "FFMPEG/text_format.h"
+#include "FFMPEG/binding/text_format.h"
 #include "app/profiles/finished_output.h"
 
 namespace clipwright {

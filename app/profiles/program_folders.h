@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "FFMPEG/text_format.h"
+#include "FFMPEG/binding/text_format.h"
 
 namespace clipwright {
 

@@ -1,6 +1,6 @@
 #include "app/profiles/source_facts.h"
 
-#include "FFMPEG/av_probe.h"
+#include "FFMPEG/probe/av_probe.h"
 
 namespace clipwright {
 

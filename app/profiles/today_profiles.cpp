@@ -5,7 +5,7 @@
 #include <cmath>
 #include <utility>
 
-#include "FFMPEG/text_format.h"
+#include "FFMPEG/binding/text_format.h"
 #include "app/profiles/catalogue.h"
 
 namespace clipwright {

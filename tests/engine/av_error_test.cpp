@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/av_binding.h"
-#include "FFMPEG/av_error.h"
+#include "FFMPEG/binding/av_binding.h"
+#include "FFMPEG/binding/av_error.h"
 
 namespace clipwright {
 namespace {

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/av_binding.h"
-#include "FFMPEG/av_probe.h"
-#include "FFMPEG/measured_length.h"
+#include "FFMPEG/binding/av_binding.h"
+#include "FFMPEG/probe/av_probe.h"
+#include "FFMPEG/probe/measured_length.h"
 #include "app/profiles/list_texts.h"
 #include "tests/engine/job_runner.h"
 #include "tests/engine/log_capture.h"

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/hook_bitmap.h"
-#include "FFMPEG/run_job.h"
+#include "FFMPEG/binding/hook_bitmap.h"
+#include "FFMPEG/run/run_job.h"
 #include "tests/engine/job_runner.h"
 #include "tests/support/media_gen/media_gen.h"
 

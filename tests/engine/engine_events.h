@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "FFMPEG/engine.h"
+#include "FFMPEG/component/engine.h"
 
 namespace clipwright::testing {
 

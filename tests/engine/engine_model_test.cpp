@@ -21,7 +21,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/engine.h"
+#include "FFMPEG/component/engine.h"
 #include "tests/engine/engine_events.h"
 #include "tests/engine/job_runner.h"
 #include "tests/support/media_gen/media_gen.h"

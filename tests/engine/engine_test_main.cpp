@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/av_binding.h"
+#include "FFMPEG/binding/av_binding.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/engine.h"
+#include "FFMPEG/component/engine.h"
 #include "tests/engine/job_runner.h"
 
 namespace clipwright {

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/engine.h"
+#include "FFMPEG/component/engine.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "app/profiles/conversion_plan.h"

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/av_probe.h"
+#include "FFMPEG/probe/av_probe.h"
 #include "tests/engine/job_runner.h"
 
 namespace clipwright {

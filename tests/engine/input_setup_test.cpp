@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/av_binding.h"
-#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/binding/av_binding.h"
+#include "FFMPEG/job/custom_ffmpeg.h"
 #include "app/profiles/list_texts.h"
 #include "tests/engine/log_capture.h"
 #include "tests/support/media_gen/media_gen.h"

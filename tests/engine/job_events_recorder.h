@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "FFMPEG/custom_ffmpeg.h"
+#include "FFMPEG/job/custom_ffmpeg.h"
 
 namespace clipwright::testing {
 

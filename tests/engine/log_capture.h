@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "FFMPEG/av_binding.h"
-#include "FFMPEG/engine_log.h"
+#include "FFMPEG/binding/av_binding.h"
+#include "FFMPEG/binding/engine_log.h"
 
 namespace clipwright::testing {
 

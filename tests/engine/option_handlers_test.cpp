@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/av_binding.h"
-#include "FFMPEG/av_error.h"
-#include "FFMPEG/custom_ffmpeg.h"
-#include "FFMPEG/job_options.h"
-#include "FFMPEG/text_format.h"
+#include "FFMPEG/binding/av_binding.h"
+#include "FFMPEG/binding/av_error.h"
+#include "FFMPEG/job/custom_ffmpeg.h"
+#include "FFMPEG/job/job_options.h"
+#include "FFMPEG/binding/text_format.h"
 #include "tests/engine/job_events_recorder.h"
 #include "tests/support/comma_locale.h"
 #include "tests/support/media_gen/media_gen.h"

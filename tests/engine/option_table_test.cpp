@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/av_binding.h"
-#include "FFMPEG/av_error.h"
-#include "FFMPEG/custom_ffmpeg.h"
-#include "FFMPEG/value_parse.h"
+#include "FFMPEG/binding/av_binding.h"
+#include "FFMPEG/binding/av_error.h"
+#include "FFMPEG/job/custom_ffmpeg.h"
+#include "FFMPEG/job/value_parse.h"
 #include "tests/engine/job_events_recorder.h"
 
 namespace clipwright {

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/av_probe.h"
-#include "FFMPEG/job_options.h"
-#include "FFMPEG/options.h"
+#include "FFMPEG/probe/av_probe.h"
+#include "FFMPEG/job/job_options.h"
+#include "FFMPEG/job/options.h"
 #include "app/profiles/catalogue.h"
 #include "tests/engine/job_runner.h"
 #include "tests/support/media_gen/media_gen.h"

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/av_binding.h"
-#include "FFMPEG/custom_ffmpeg.h"
-#include "FFMPEG/job_options.h"
+#include "FFMPEG/binding/av_binding.h"
+#include "FFMPEG/job/custom_ffmpeg.h"
+#include "FFMPEG/job/job_options.h"
 #include "tests/support/media_gen/media_gen.h"
 
 namespace clipwright {

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/text_format.h"
-#include "FFMPEG/run_job.h"
-#include "FFMPEG/transcode.h"
+#include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/run/run_job.h"
+#include "FFMPEG/run/transcode.h"
 #include "tests/engine/job_runner.h"
 #include "tests/support/comma_locale.h"
 #include "tests/support/media_gen/media_gen.h"

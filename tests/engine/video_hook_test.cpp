@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/video_hook.h"
+#include "FFMPEG/binding/video_hook.h"
 #include "tests/engine/log_capture.h"
 
 namespace clipwright {

@@ -1,7 +1,7 @@
 /* A stand-in for one FFmpeg library, exporting every name of its entry-point list as a stub.
  * Built per library with FAKE_ENTRY_POINTS, FAKE_VERSION_FN and FAKE_MAJOR; a name is left out
  * by defining it to another name on the command line (-Dav_gcd=fake_left_out). */
-#include "FFMPEG/av_entry_points.h"
+#include "FFMPEG/binding/av_entry_points.h"
 
 #define FAKE_STUB(name)                                                                            \
     long name(void) {                                                                              \

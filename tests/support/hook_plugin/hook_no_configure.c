@@ -1,5 +1,5 @@
 /* A plug-in with Process only: it takes no arguments. It inverts the first byte. */
-#include "FFMPEG/video_hook_api.h"
+#include "FFMPEG/binding/video_hook_api.h"
 
 void Process(void* context, CwHookPicture* picture, int pixel_format, int width, int height,
              int64_t pts) {

@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "FFMPEG/video_hook_api.h"
+#include "FFMPEG/binding/video_hook_api.h"
 
 typedef struct Hook {
     int digit;
