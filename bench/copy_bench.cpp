@@ -10,9 +10,9 @@ extern "C" {
 }
 
 #include "FFMPEG/binding/av_binding.h"
-#include "FFMPEG/run/run_job.h"
 #include "FFMPEG/job/custom_ffmpeg.h"
 #include "FFMPEG/job/job_options.h"
+#include "FFMPEG/run/run_job.h"
 #include "bench/bench_common.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "FFMPEG/binding/library_load.h"
 #include "FFMPEG/binding/engine_log.h"
+#include "FFMPEG/binding/library_load.h"
 #include "app/profiles/program_folders.h"
 
 namespace clipwright::cli {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "FFMPEG/probe/av_probe.h"
 #include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/probe/av_probe.h"
 #include "app/profiles/list_texts.h"
 #include "cli/library_folder.h"
 #include "cli/usage.h"

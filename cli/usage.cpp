@@ -1,7 +1,7 @@
 #include "cli/usage.h"
 
-#include "FFMPEG/run/amrnb_encoder.h"
 #include "FFMPEG/binding/library_load.h"
+#include "FFMPEG/run/amrnb_encoder.h"
 #include "app/profiles/program_folders.h"
 #include "clipwright_version.h"
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "FFMPEG/job/custom_ffmpeg.h"
-#include "FFMPEG/run/run_job.h"
 #include "FFMPEG/job/job_options.h"
+#include "FFMPEG/run/run_job.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -14,12 +14,12 @@
 #include <utility>
 
 #include "FFMPEG/binding/av_binding.h"
-#include "FFMPEG/component/engine_internal.h"
 #include "FFMPEG/binding/engine_log.h"
-#include "FFMPEG/component/engine_log_routing.h"
+#include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/job/job_options.h"
 #include "FFMPEG/run/run_job.h"
-#include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/component/engine_internal.h"
+#include "FFMPEG/component/engine_log_routing.h"
 
 namespace clipwright {
 

@@ -2,8 +2,8 @@
 // threads and raised under the event lock.
 #include "FFMPEG/component/engine.h"
 
-#include "FFMPEG/component/engine_internal.h"
 #include "FFMPEG/binding/engine_log.h"
+#include "FFMPEG/component/engine_internal.h"
 #include "FFMPEG/component/engine_log_routing.h"
 
 namespace clipwright {

@@ -4,9 +4,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/component/engine.h"
 #include "FFMPEG/component/engine_internal.h"
-#include "FFMPEG/binding/text_format.h"
 
 namespace clipwright {
 

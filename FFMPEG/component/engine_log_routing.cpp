@@ -12,8 +12,8 @@
 
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/c_locale.h"
-#include "FFMPEG/component/engine.h"
 #include "FFMPEG/binding/engine_log.h"
+#include "FFMPEG/component/engine.h"
 
 namespace clipwright {
 

@@ -2,9 +2,9 @@
 
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/av_error.h"
+#include "FFMPEG/binding/engine_log.h"
 #include "FFMPEG/job/codec_lookup.h"
 #include "FFMPEG/job/file_setup_context.h"
-#include "FFMPEG/binding/engine_log.h"
 #include "FFMPEG/job/input_setup.h"
 #include "FFMPEG/job/output_setup.h"
 

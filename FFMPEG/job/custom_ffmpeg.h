@@ -17,13 +17,13 @@
 
 #include "FFMPEG/binding/av_error.h"
 #include "FFMPEG/binding/av_handles.h"
+#include "FFMPEG/binding/video_hook.h"
 #include "FFMPEG/job/generic_options.h"
 #include "FFMPEG/job/job_events.h"
 #include "FFMPEG/job/job_files.h"
 #include "FFMPEG/job/option_state.h"
 #include "FFMPEG/job/options.h"
 #include "FFMPEG/job/run_control.h"
-#include "FFMPEG/binding/video_hook.h"
 
 struct AVCodec;
 

@@ -37,17 +37,11 @@ constexpr unsigned kFormatHolderBit = 1u << 5;
 constexpr unsigned kScalerHolderBit = 1u << 6;
 
 bool DeclaredPrivately(const AVCodec* codec, const char* name) {
-    if (codec == nullptr || codec->priv_class == nullptr)
-        return false;
-    const AVClass* priv_class = codec->priv_class;
-    return av().av_opt_find(&priv_class, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+    return codec != nullptr && PrivateClassDeclares(codec->priv_class, name);
 }
 
 bool MuxerDeclaresPrivately(const AVOutputFormat* muxer, const char* name) {
-    if (muxer == nullptr || muxer->priv_class == nullptr)
-        return false;
-    const AVClass* priv_class = muxer->priv_class;
-    return av().av_opt_find(&priv_class, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+    return muxer != nullptr && PrivateClassDeclares(muxer->priv_class, name);
 }
 
 // Whether any muxer's private options declare `name` (the MPEG muxers' "muxrate"…).
@@ -78,6 +72,11 @@ bool AnyCodecDeclaresPrivately(const char* name) {
 }
 
 } // namespace
+
+bool PrivateClassDeclares(const AVClass* priv_class, const char* name) {
+    return priv_class != nullptr &&
+           av().av_opt_find(&priv_class, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+}
 
 GenericOptions::GenericOptions(std::function<void()> debug_asked)
     : debug_asked_(std::move(debug_asked)) {}

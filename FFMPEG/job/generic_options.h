@@ -16,6 +16,7 @@
 
 #include "FFMPEG/binding/av_handles.h"
 
+struct AVClass;
 struct AVCodec;
 struct AVOutputFormat;
 
@@ -27,6 +28,9 @@ inline constexpr int kOptDecoding = 2;
 inline constexpr int kOptAudio = 8;
 inline constexpr int kOptVideo = 16;
 inline constexpr int kOptSubtitle = 32;
+
+// Whether a codec's or muxer's private class (none: nothing) declares the option `name`.
+bool PrivateClassDeclares(const AVClass* priv_class, const char* name);
 
 class GenericOptions {
 public:

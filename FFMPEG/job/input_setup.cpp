@@ -7,15 +7,15 @@
 
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/av_error.h"
-#include "FFMPEG/probe/av_probe.h"
 #include "FFMPEG/binding/c_locale.h"
 #include "FFMPEG/binding/codec_lock.h"
+#include "FFMPEG/binding/engine_log.h"
+#include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/probe/av_probe.h"
+#include "FFMPEG/probe/measured_length.h"
 #include "FFMPEG/job/codec_lookup.h"
 #include "FFMPEG/job/generic_options.h"
-#include "FFMPEG/probe/measured_length.h"
-#include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/job/value_parse.h"
-#include "FFMPEG/binding/engine_log.h"
 
 namespace clipwright {
 

@@ -4,9 +4,9 @@
 
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/av_error.h"
-#include "FFMPEG/job/container_check.h"
 #include "FFMPEG/binding/engine_log.h"
 #include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/job/container_check.h"
 
 namespace clipwright {
 

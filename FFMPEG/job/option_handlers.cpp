@@ -12,9 +12,9 @@
 
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/av_error.h"
+#include "FFMPEG/binding/engine_log.h"
 #include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/job/value_parse.h"
-#include "FFMPEG/binding/engine_log.h"
 
 namespace clipwright {
 

@@ -7,8 +7,8 @@
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/av_error.h"
 #include "FFMPEG/binding/c_locale.h"
-#include "FFMPEG/job/generic_options.h"
 #include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/job/generic_options.h"
 
 namespace clipwright {
 
@@ -32,12 +32,6 @@ std::string IsoTime(int64_t seconds) {
 // so in its flags, so the name decides.
 bool NeedsNumber(const AVOutputFormat* format) {
     return (format->flags & AVFMT_NEEDNUMBER) || std::string(format->name) == "image2";
-}
-
-bool MuxerDeclares(const AVOutputFormat* format, const char* name) {
-    const AVClass* priv_class = format->priv_class;
-    return priv_class != nullptr &&
-           av().av_opt_find(&priv_class, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
 }
 
 } // namespace
@@ -156,10 +150,10 @@ bool OutputSetup::OpenOutputByteStream(OutputFile& output, const std::string& fi
     output.muxer_options = job_.generic.PrivateFormatOptionsFor(format);
     // Preload and the output loop are the muxers' own options in this generation.
     DictionarySlot muxer_options(output.muxer_options);
-    if (MuxerDeclares(format, "preload"))
+    if (PrivateClassDeclares(format->priv_class, "preload"))
         av().av_dict_set_int(muxer_options.get(), "preload",
                              static_cast<int64_t>(job_.options.mux_preload * 1000000), 0);
-    if (MuxerDeclares(format, "loop"))
+    if (PrivateClassDeclares(format->priv_class, "loop"))
         av().av_dict_set_int(muxer_options.get(), "loop", job_.options.loop_output, 0);
     return true;
 }

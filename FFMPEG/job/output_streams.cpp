@@ -7,10 +7,10 @@
 
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/av_error.h"
-#include "FFMPEG/job/codec_lookup.h"
-#include "FFMPEG/job/generic_options.h"
-#include "FFMPEG/job/encoder_rate.h"
 #include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/job/codec_lookup.h"
+#include "FFMPEG/job/encoder_rate.h"
+#include "FFMPEG/job/generic_options.h"
 
 namespace clipwright {
 

@@ -6,9 +6,9 @@
 
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/av_error.h"
-#include "FFMPEG/job/value_parse.h"
 #include "FFMPEG/binding/engine_log.h"
 #include "FFMPEG/job/option_handlers.h"
+#include "FFMPEG/job/value_parse.h"
 
 namespace clipwright {
 

@@ -8,9 +8,9 @@
 #include "FFMPEG/binding/c_locale.h"
 #include "FFMPEG/binding/codec_lock.h"
 #include "FFMPEG/binding/engine_log.h"
-#include "FFMPEG/probe/measured_length.h"
 #include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/binding/timestamps.h"
+#include "FFMPEG/probe/measured_length.h"
 
 namespace clipwright {
 

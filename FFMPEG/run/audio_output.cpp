@@ -8,10 +8,10 @@
 #include <memory>
 
 #include "FFMPEG/binding/av_binding.h"
-#include "FFMPEG/binding/codec_lock.h"
 #include "FFMPEG/binding/av_error.h"
-#include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/binding/codec_lock.h"
 #include "FFMPEG/binding/engine_log.h"
+#include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/binding/timestamps.h"
 
 namespace clipwright {

@@ -12,8 +12,8 @@
 #include <variant>
 #include <vector>
 
-#include "FFMPEG/run/amrnb_encoder.h"
 #include "FFMPEG/binding/av_handles.h"
+#include "FFMPEG/run/amrnb_encoder.h"
 #include "FFMPEG/run/stage_context.h"
 
 struct AVCodecContext;

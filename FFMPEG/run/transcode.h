@@ -18,8 +18,8 @@
 
 #include "FFMPEG/binding/av_handles.h"
 #include "FFMPEG/job/job_files.h"
-#include "FFMPEG/run/output_stages.h"
 #include "FFMPEG/job/run_control.h"
+#include "FFMPEG/run/output_stages.h"
 #include "FFMPEG/run/picture_hooks.h"
 
 struct AVCodecContext;

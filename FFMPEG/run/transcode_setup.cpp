@@ -8,14 +8,14 @@
 #include <filesystem>
 
 #include "FFMPEG/binding/av_binding.h"
-#include "FFMPEG/job/container_check.h"
 #include "FFMPEG/binding/av_error.h"
 #include "FFMPEG/binding/codec_lock.h"
-#include "FFMPEG/binding/text_format.h"
-#include "FFMPEG/job/value_parse.h"
 #include "FFMPEG/binding/engine_log.h"
+#include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/binding/timestamps.h"
 #include "FFMPEG/binding/video_hook.h"
+#include "FFMPEG/job/container_check.h"
+#include "FFMPEG/job/value_parse.h"
 
 namespace clipwright {
 

@@ -9,8 +9,8 @@
 
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/av_error.h"
-#include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/binding/engine_log.h"
+#include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/binding/timestamps.h"
 
 namespace clipwright {

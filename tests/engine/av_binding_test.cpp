@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "FFMPEG/binding/av_binding.h"
-#include "FFMPEG/probe/av_probe.h"
 #include "FFMPEG/binding/codec_lock.h"
 #include "FFMPEG/binding/engine_log.h"
+#include "FFMPEG/probe/av_probe.h"
 #include "tests/engine/log_capture.h"
 
 namespace clipwright {

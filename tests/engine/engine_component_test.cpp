@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FFMPEG/component/engine.h"
 #include "FFMPEG/binding/text_format.h"
+#include "FFMPEG/component/engine.h"
 #include "app/profiles/builders.h"
 #include "app/profiles/catalogue.h"
 #include "tests/engine/job_runner.h"

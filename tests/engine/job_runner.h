@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "FFMPEG/binding/av_binding.h"
-#include "FFMPEG/run/run_job.h"
 #include "FFMPEG/binding/av_handles.h"
 #include "FFMPEG/job/custom_ffmpeg.h"
 #include "FFMPEG/job/job_options.h"
+#include "FFMPEG/run/run_job.h"
 #include "tests/engine/job_events_recorder.h"
 #include "tests/support/media_gen/media_gen.h"
 #include "tests/support/media_info.h"

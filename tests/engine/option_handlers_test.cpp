@@ -8,9 +8,9 @@
 
 #include "FFMPEG/binding/av_binding.h"
 #include "FFMPEG/binding/av_error.h"
+#include "FFMPEG/binding/text_format.h"
 #include "FFMPEG/job/custom_ffmpeg.h"
 #include "FFMPEG/job/job_options.h"
-#include "FFMPEG/binding/text_format.h"
 #include "tests/engine/job_events_recorder.h"
 #include "tests/support/comma_locale.h"
 #include "tests/support/media_gen/media_gen.h"
